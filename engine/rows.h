@@ -1,0 +1,41 @@
+// The row decoder shared by the merged picture and the layers: PackBits
+// unpacking, reduction of 1-, 2- and 4-byte samples to one byte, and the
+// colour conversions.
+#pragma once
+
+#include <stdint.h>
+
+// Unpacks PackBits runs from `src` (never reading at or past `end`) into
+// `out`, which has room for `room` bytes. The row ends when `out` is full,
+// when a run does not fit in what is left of it (its header byte stays
+// consumed), or when the input ends. A header byte h < 128 is followed by
+// h + 1 literal bytes; h >= 128 repeats the next byte 257 - h times.
+// Returns the bytes written; `*next` is the read position afterwards.
+uint32_t UnpackBitsRow(const uint8_t* src, const uint8_t* end, uint8_t* out,
+                       uint32_t room, const uint8_t** next);
+
+// One byte per sample from `count` samples of `sample_size` bytes: 8-bit
+// samples as they are, the most significant byte of 16-bit samples, and
+// 32-bit floating-point samples (linear light) through the sRGB curve.
+void ReduceSamples(const uint8_t* in, uint32_t count, uint32_t sample_size,
+                   uint8_t* out);
+
+// The sRGB-encoded byte of a linear-light value, clamped to 0..1.
+uint8_t LinearToSrgbByte(float value);
+
+// Bytes per sample in the file for a document depth: 4 for 32, 2 for other
+// depths above 8, 1 otherwise.
+uint32_t SampleSizeForDepth(uint32_t depth);
+
+// CMYK (as stored: 255 is no ink) to blue, green, red.
+inline void CmykToBgr(uint32_t c, uint32_t m, uint32_t y, uint32_t k,
+                      uint8_t* bgr) {
+  const uint32_t k1 = k + 1;
+  bgr[0] = static_cast<uint8_t>(k - ((255 - y) * k1) / 256);
+  bgr[1] = static_cast<uint8_t>(k - ((255 - m) * k1) / 256);
+  bgr[2] = static_cast<uint8_t>(k - ((255 - c) * k1) / 256);
+}
+
+// CIE L*a*b* (D50; 8-bit planes: L scaled to 0..255, a and b offset by
+// 128) to sRGB blue, green, red.
+void LabToBgr(uint8_t l, uint8_t a, uint8_t b, uint8_t* bgr);

@@ -1,0 +1,152 @@
+// Checks shared by the fuzz targets: the block accounting after every call,
+// reads of every byte handed out (so the sanitizers see them), and the
+// sizes of the blocks against the header fields that describe them.
+#pragma once
+
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "engine/decode.h"
+#include "platform/accounting.h"
+
+namespace fuzzcheck {
+
+[[noreturn]] inline void Fail(const char* what, long long a, long long b) {
+  fprintf(stderr, "fuzz check failed: %s (%lld, %lld)\n", what, a, b);
+  abort();
+}
+
+inline void Require(bool ok, const char* what, long long a = 0,
+                    long long b = 0) {
+  if (!ok) Fail(what, a, b);
+}
+
+// The blocks and files live right now.
+inline PlatformCounts Counts() {
+  PlatformCounts c;
+  PlatformGetCounts(&c);
+  return c;
+}
+
+// After the caller has freed what it owned: nothing may be left.
+inline void RequireNothingLive() {
+  const PlatformCounts c = Counts();
+  Require(c.local_blocks == 0, "local blocks left", c.local_blocks);
+  Require(c.heap_blocks == 0, "heap blocks left", c.heap_blocks);
+  Require(c.open_files == 0, "files left open", c.open_files);
+}
+
+// Exactly `local` caller-owned blocks live, no engine heap block, no file.
+inline void RequireHeld(int64_t local) {
+  const PlatformCounts c = Counts();
+  Require(c.local_blocks == local, "local blocks held", c.local_blocks, local);
+  Require(c.heap_blocks == 0, "heap blocks left", c.heap_blocks);
+  Require(c.open_files == 0, "files left open", c.open_files);
+}
+
+// Reads every byte so that the sanitizers check each access; the sum goes
+// to a volatile sink so the loop is not dropped.
+inline void TouchBytes(const void* data, size_t size) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  uint64_t sum = 0;
+  for (size_t i = 0; i < size; ++i) sum += p[i] * (i | 1);
+  static volatile uint64_t sink;
+  sink = sink + sum;
+}
+
+inline void TouchBlock(HLOCAL block) {
+  if (block == nullptr) return;
+  TouchBytes(LocalLock(block), LocalSize(block));
+  LocalUnlock(block);
+}
+
+// Palette bytes that go with an output bit count.
+inline uint32_t PaletteBytes(uint32_t bit_count) {
+  return bit_count <= 8 ? 4u << bit_count : 0;
+}
+
+inline uint64_t Stride(int64_t width, uint32_t bit_count) {
+  const uint64_t bits = static_cast<uint64_t>(width) * bit_count;
+  return ((bits + 31) / 32) * 4;
+}
+
+// A header block: a 40-byte BITMAPINFOHEADER and the palette its bit count
+// calls for. Returns the header.
+inline BITMAPINFOHEADER CheckHeaderBlock(HLOCAL block) {
+  Require(block != nullptr, "header block missing");
+  const SIZE_T size = LocalSize(block);
+  Require(size >= 40, "header block too small", static_cast<long long>(size));
+  BITMAPINFOHEADER h;
+  memcpy(&h, LocalLock(block), sizeof h);
+  LocalUnlock(block);
+  TouchBlock(block);
+  Require(h.biSize == 40, "biSize", h.biSize);
+  Require(h.biPlanes == 1, "biPlanes", h.biPlanes);
+  Require(h.biBitCount == 1 || h.biBitCount == 8 || h.biBitCount == 24 ||
+              h.biBitCount == 32 || h.biBitCount == 0,
+          "biBitCount", h.biBitCount);
+  return h;
+}
+
+// A merged picture: a positive size, the palette its bit count calls for,
+// and a pixel block of exactly stride x height bytes.
+inline void CheckMergedPicture(HLOCAL header, HLOCAL pixels) {
+  const BITMAPINFOHEADER h = CheckHeaderBlock(header);
+  Require(h.biWidth > 0 && h.biHeight > 0, "merged size", h.biWidth,
+          h.biHeight);
+  Require(h.biWidth <= 30000 && h.biHeight <= 30000, "merged side limit",
+          h.biWidth, h.biHeight);
+  Require(LocalSize(header) == 40 + PaletteBytes(h.biBitCount),
+          "palette size", static_cast<long long>(LocalSize(header)),
+          h.biBitCount);
+  const uint64_t expected = Stride(h.biWidth, h.biBitCount) * h.biHeight;
+  Require(h.biSizeImage == expected, "biSizeImage", h.biSizeImage,
+          static_cast<long long>(expected));
+  if (pixels != nullptr) {
+    Require(LocalSize(pixels) == h.biSizeImage, "pixel block size",
+            static_cast<long long>(LocalSize(pixels)), h.biSizeImage);
+    TouchBlock(pixels);
+  }
+}
+
+// A layer picture: stride x height bytes for positive sizes, else empty.
+inline void CheckLayerPicture(HLOCAL header, HLOCAL pixels) {
+  const BITMAPINFOHEADER h = CheckHeaderBlock(header);
+  Require(pixels != nullptr, "layer pixel block missing");
+  const SIZE_T size = LocalSize(pixels);
+  Require(size == h.biSizeImage, "layer pixel block size",
+          static_cast<long long>(size), h.biSizeImage);
+  if (h.biWidth > 0 && h.biHeight > 0 && size != 0) {
+    Require(h.biBitCount == 8 || h.biBitCount == 24 || h.biBitCount == 32,
+            "layer bit count", h.biBitCount);
+    Require(size == Stride(h.biWidth, h.biBitCount) * h.biHeight,
+            "layer stride x height", static_cast<long long>(size));
+  }
+  TouchBlock(pixels);
+}
+
+// The log goes to <executable>.LOG; while fuzzing, every line is formatted
+// and written as usual, but to /dev/null so the file does not grow.
+inline void SendLogToNowhere() {
+  char exe[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 5);
+  if (n <= 0) return;
+  exe[n] = 0;
+  strcat(exe, ".LOG");
+  char target[PATH_MAX];
+  const ssize_t t = readlink(exe, target, sizeof target - 1);
+  if (t > 0) {
+    target[t] = 0;
+    if (strcmp(target, "/dev/null") == 0) return;
+  }
+  unlink(exe);
+  if (symlink("/dev/null", exe) != 0) perror("log symlink");
+}
+
+}  // namespace fuzzcheck

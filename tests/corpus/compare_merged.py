@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""Merged pictures of the corpus against the stored merged channels.
+
+For every document, `psdhost picture flatview.so` decodes the merged picture
+into a BMP. Every .psd must decode (result 0) and every .psb be refused
+(result 3). The BMP's header (size, bit count, resolution, palette) and its
+pixel block, padding included, are compared with what psd-tools reads from
+the Image Data section.
+
+usage: compare_merged.py BUILD_DIR CORPUS_DIR [FILTER...]
+"""
+
+import os
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bmpfile  # noqa: E402
+import harness  # noqa: E402
+import reference  # noqa: E402
+
+
+def expected_palette(doc):
+    """[(red, green, blue, reserved)] the header block must carry."""
+    bits = reference.output_bits(doc.mode, doc.depth)
+    if bits > 8:
+        return []
+    if bits == 1:
+        if doc.mode == reference.MODE_BITMAP:
+            return [(255, 255, 255, 0), (0, 0, 0, 0)]
+        if doc.mode == reference.MODE_GRAY:
+            return None  # the first entries of a ramp, the writer's choice
+        if doc.mode == reference.MODE_INDEXED:
+            return None
+        return [(0, 0, 0, 0)] * 2  # no palette of its own: zeros
+    if doc.mode == reference.MODE_GRAY:
+        return [(i, i, i, 0) for i in range(256)]
+    return [rgb + (0,) for rgb in doc.indexed_palette()]
+
+
+def check_header(tally, rel, doc, bmp):
+    bits = reference.output_bits(doc.mode, doc.depth)
+    got = (bmp.width, bmp.height, bmp.bit_count)
+    if got != (doc.width, doc.height, bits):
+        tally.fault(rel, 'header %dx%d %d-bit, expected %dx%d %d-bit' %
+                    (got + (doc.width, doc.height, bits)))
+        return False
+    res = doc.resolution()
+    want = (3000, 3000) if res is None else \
+        tuple(reference.pixels_per_metre(v) for v in res)
+    if (bmp.x_ppm, bmp.y_ppm) != want:
+        tally.fault(rel, 'pixels per metre %d x %d, expected %d x %d' %
+                    ((bmp.x_ppm, bmp.y_ppm) + want))
+    palette = expected_palette(doc)
+    if palette is not None and bmp.palette_entries() != palette:
+        entries = bmp.palette_entries()
+        first = next((i for i, (a, b) in enumerate(zip(entries, palette))
+                      if a != b), min(len(entries), len(palette)))
+        tally.fault(rel, 'palette of %d entries, expected %d; first '
+                    'difference at entry %d' % (len(entries), len(palette),
+                                                first))
+    return True
+
+
+def main(argv):
+    setup = harness.Setup(argv, ['flatview.so'])
+    plugin = setup.plugins['flatview.so']
+    tally = harness.Tally('merged pictures against the stored channels')
+    work = tempfile.mkdtemp(prefix='corpus-merged-')
+    for rel in setup.documents():
+        out = os.path.join(work, 'picture.bmp')
+        if os.path.exists(out):
+            os.remove(out)
+        status, stdout, stderr = setup.run(['picture', plugin,
+                                            setup.path(rel), '-o', out])
+        code = harness.result_code(status, stdout, stderr)
+        if status is None:
+            tally.fault(rel, 'psdhost ' + stderr)
+            continue
+        if rel.lower().endswith('.psb'):
+            if code == 3:
+                tally.add('refused')
+            else:
+                tally.fault(rel, 'large-document format gave result %s, '
+                            'expected 3 (%s)' % (code, stderr.strip()))
+            continue
+        if code != 0 or not os.path.exists(out):
+            tally.fault(rel, 'result %s, expected 0 (%s)' %
+                        (code, stderr.strip()))
+            continue
+        tally.add('decoded')
+        try:
+            bmp = bmpfile.read(out)
+        except bmpfile.BmpError as e:
+            tally.fault(rel, 'BMP unreadable: %s' % e)
+            continue
+        doc = reference.Document(setup.path(rel))
+        if not check_header(tally, rel, doc, bmp):
+            continue
+        try:
+            exp = reference.expected_merged(doc)
+        except reference.NotCompared as e:
+            tally.skip(str(e))
+            continue
+        except reference.Unreadable as e:
+            tally.skip('reference cannot read: %s' % e)
+            continue
+        fault = exp.compare(bmp.pixels)
+        if fault:
+            tally.fault(rel, '%d-bit mode %d: %s' % (doc.depth, doc.mode,
+                                                     fault))
+            tally.add('mismatched')
+        elif exp.tolerance:
+            tally.add('matched (±%d)' % exp.tolerance)
+        else:
+            tally.add('matched')
+    os.path.exists(os.path.join(work, 'picture.bmp')) and \
+        os.remove(os.path.join(work, 'picture.bmp'))
+    os.rmdir(work)
+    return tally.finish(['decoded', 'matched', 'matched (±1)',
+                         'matched (±2)', 'mismatched', 'refused'])
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))

@@ -1,0 +1,500 @@
+// The merged picture: output header and palette for each colour mode and
+// depth, and the pixel rows decoded from raw and PackBits Image Data.
+#include <math.h>
+
+#include <algorithm>
+#include <array>
+
+#include "engine_test_support.h"
+
+namespace {
+
+using enginetest::Bytes;
+using enginetest::CountPrefix;
+using enginetest::Decode;
+using enginetest::Decoded;
+using enginetest::Dib;
+using enginetest::HasLine;
+using enginetest::Hex;
+using psdw::PsdSpec;
+using psdw::Samples;
+
+// Deterministic samples with runs and noise, one byte each.
+uint8_t Value(uint32_t x, uint32_t y, uint32_t c) {
+  if (y % 2 == 1 && x < 4) return static_cast<uint8_t>(30 * c + y);
+  return static_cast<uint8_t>((x * 29 + y * 71 + c * 101 + x * y) & 0xff);
+}
+
+PsdSpec Doc(uint16_t mode, uint16_t depth, uint32_t channels, uint32_t w,
+            uint32_t h, uint16_t compression = psdw::kRaw) {
+  PsdSpec s;
+  s.mode = mode;
+  s.depth = depth;
+  s.width = w;
+  s.height = h;
+  s.compression = compression;
+  for (uint32_t c = 0; c < channels; ++c) {
+    Samples p;
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        uint32_t b = Value(x, y, c);
+        if (depth == 16) b = b << 8 | ((x * 13 + 5) & 0xff);
+        if (depth == 32) b = psdw::FloatBits(static_cast<float>(b) / 255.0f);
+        p.push_back(b);
+      }
+    }
+    s.planes.push_back(p);
+  }
+  return s;
+}
+
+uint32_t Stride(uint32_t row_bytes) { return (row_bytes + 3) & ~3u; }
+
+TEST(OutputFormatTest, HeaderForEachModeAndDepth) {
+  struct Case {
+    uint16_t mode, depth;
+    uint32_t channels;
+    uint16_t bits;
+    uint32_t palette_bytes;
+  };
+  const Case cases[] = {
+      {0, 1, 1, 1, 8},     {1, 8, 1, 8, 1024}, {1, 16, 1, 8, 1024},
+      {1, 32, 1, 8, 1024}, {2, 8, 1, 8, 1024}, {3, 8, 3, 24, 0},
+      {3, 16, 3, 24, 0},   {3, 32, 3, 24, 0},  {3, 1, 3, 1, 8},
+      {4, 8, 4, 32, 0},    {4, 16, 4, 32, 0},  {4, 1, 4, 32, 0},
+      {7, 8, 3, 24, 0},    {8, 8, 1, 24, 0},   {9, 8, 3, 24, 0},
+      {9, 16, 3, 24, 0},   {0, 8, 1, 24, 0},   {5, 8, 3, 24, 0},
+  };
+  for (uint32_t w : {1u, 3u, 5u, 10u}) {
+    for (const Case& c : cases) {
+      const uint32_t h = 2;
+      PsdSpec s = Doc(c.mode, c.depth, c.channels, w, h);
+      Decoded d = Decode(psdw::WritePsd(s), enginetest::HeaderOnly());
+      SCOPED_TRACE("mode " + std::to_string(c.mode) + " depth " +
+                   std::to_string(c.depth) + " width " + std::to_string(w));
+      ASSERT_EQ(d.result, 8);
+      BITMAPINFOHEADER bi = d.Info();
+      uint32_t row_bytes = c.bits == 1 ? (w + 7) / 8 : w * (c.bits / 8);
+      EXPECT_EQ(bi.biSize, 40u);
+      EXPECT_EQ(bi.biWidth, static_cast<LONG>(w));
+      EXPECT_EQ(bi.biHeight, static_cast<LONG>(h));
+      EXPECT_EQ(bi.biPlanes, 1);
+      EXPECT_EQ(bi.biBitCount, c.bits);
+      EXPECT_EQ(bi.biCompression, 0u);
+      EXPECT_EQ(bi.biSizeImage, Stride(row_bytes) * h);
+      EXPECT_EQ(bi.biXPelsPerMeter, 3000);
+      EXPECT_EQ(bi.biYPelsPerMeter, 3000);
+      EXPECT_EQ(bi.biClrUsed, 0u);
+      EXPECT_EQ(bi.biClrImportant, 0u);
+      EXPECT_EQ(d.header.size(), 40u + c.palette_bytes);
+      EXPECT_EQ(d.request.image_size, Stride(row_bytes) * h);
+      EXPECT_TRUE(HasLine(
+          d.log, "Image Mode: " + std::to_string(c.mode) +
+                     "   Depth: " + std::to_string(c.depth) +
+                     "   Pallete : " + std::to_string(c.palette_bytes)));
+    }
+  }
+}
+
+TEST(OutputFormatTest, Palettes) {
+  // Bitmap: white, black.
+  Decoded bitmap = Decode(psdw::WritePsd(Doc(0, 1, 1, 10, 2)));
+  EXPECT_BYTES(bitmap.Palette(), (Bytes{255, 255, 255, 0, 0, 0, 0, 0}));
+  EXPECT_TRUE(HasLine(bitmap.log, "SetPalette - Bitmap"));
+
+  // Grayscale: a ramp, at every depth.
+  Bytes ramp;
+  for (int i = 0; i < 256; ++i) {
+    ramp.insert(ramp.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
+  }
+  for (uint16_t depth : {8, 16, 32}) {
+    Decoded gray = Decode(psdw::WritePsd(Doc(1, depth, 1, 5, 2)));
+    EXPECT_BYTES(gray.Palette(), ramp);
+    EXPECT_TRUE(HasLine(gray.log, "SetPalette - Gray"));
+  }
+
+  // Indexed: reds, greens, blues from the Color Mode Data.
+  PsdSpec indexed = Doc(2, 8, 1, 4, 2);
+  std::vector<uint32_t> rgb;
+  for (uint32_t i = 0; i < 256; ++i) {
+    rgb.push_back((i ^ 0x33) << 16 | ((i * 5) & 0xff) << 8 | (255 - i));
+  }
+  rgb[0] = 0xFF0000;
+  indexed.color_mode_data = psdw::IndexedPalette(rgb);
+  Decoded d = Decode(psdw::WritePsd(indexed));
+  Bytes want;
+  for (uint32_t c : rgb) {
+    want.insert(want.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), 0});
+  }
+  EXPECT_BYTES(d.Palette(), want);
+  EXPECT_TRUE(HasLine(d.log, "SetPalette - Index"));
+  EXPECT_EQ(d.Palette()[2], 255);  // entry 0 red
+  EXPECT_EQ(d.Palette()[1], 0);
+
+  // A short Color Mode Data section: table bytes inside the section are
+  // used, those past the end of the document are 0, and the picture after
+  // the section is still found.
+  for (size_t length : {300u, 0u}) {
+    PsdSpec short_map = indexed;
+    short_map.width = short_map.height = 1;
+    short_map.planes = {{7}};
+    short_map.color_mode_data.resize(length);
+    Bytes doc = psdw::WritePsd(short_map);
+    Decoded s = Decode(doc);
+    ASSERT_EQ(s.result, 0);
+    EXPECT_EQ(s.pixels[0], 7);
+    for (uint32_t j = 0; j < 768; ++j) {
+      uint32_t i = j % 256;
+      uint32_t shift = j < 256 ? 16 : j < 512 ? 8 : 0;
+      uint32_t byte_in_entry = j < 256 ? 2 : j < 512 ? 1 : 0;
+      uint8_t got = s.Palette()[4 * i + byte_in_entry];
+      if (j < length) {
+        EXPECT_EQ(got, static_cast<uint8_t>(rgb[i] >> shift)) << j;
+      } else if (30 + j >= doc.size()) {
+        EXPECT_EQ(got, 0) << "table byte " << j << " lies past the end";
+      }
+    }
+    for (uint32_t i = 0; i < 256; ++i) EXPECT_EQ(s.Palette()[4 * i + 3], 0);
+  }
+
+  // RGB at depth 1: a 1-bit header whose palette stays zero.
+  Decoded unknown = Decode(psdw::WritePsd(Doc(3, 1, 3, 9, 2)));
+  EXPECT_TRUE(HasLine(unknown.log, "SetPalette - Unknown 3"));
+  EXPECT_BYTES(unknown.Palette(), Bytes(8, 0));
+}
+
+// The expected output of an 8-bit document with P colour planes: plane p
+// in byte P - 1 - p.
+Bytes Interleaved(const PsdSpec& s, uint32_t planes) {
+  return Dib(
+      s.width, s.height, planes, [&](uint32_t x, uint32_t y, uint32_t i) {
+        return static_cast<uint8_t>(s.planes[planes - 1 - i][y * s.width + x]);
+      });
+}
+
+TEST(MergedImageTest, RowsAreBottomUpInBlueGreenRedOrder) {
+  PsdSpec gray = Doc(1, 8, 1, 3, 2);
+  gray.planes = {{10, 20, 30, 40, 50, 60}};
+  Decoded g = Decode(psdw::WritePsd(gray));
+  ASSERT_EQ(g.result, 0);
+  EXPECT_BYTES(g.pixels, (Bytes{40, 50, 60, 0, 10, 20, 30, 0}));
+  EXPECT_EQ(CountPrefix(g.log, "last plane ptr: "), 1);
+
+  PsdSpec rgb = Doc(3, 8, 3, 1, 1);
+  rgb.planes = {{200}, {100}, {50}};
+  EXPECT_BYTES(Decode(psdw::WritePsd(rgb)).pixels, (Bytes{50, 100, 200, 0}));
+
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    for (uint32_t w : {1u, 2u, 7u, 33u}) {
+      PsdSpec s = Doc(3, 8, 3, w, 5, compression);
+      Decoded d = Decode(psdw::WritePsd(s));
+      ASSERT_EQ(d.result, 0);
+      EXPECT_BYTES(d.pixels, Interleaved(s, 3));
+      EXPECT_EQ(CountPrefix(d.log, "last plane ptr: "), 3);
+      EXPECT_EQ(CountPrefix(d.log, "nowp unmatch"), 0);
+
+      PsdSpec gs = Doc(1, 8, 1, w, 4, compression);
+      EXPECT_BYTES(Decode(psdw::WritePsd(gs)).pixels, Interleaved(gs, 1));
+      PsdSpec ix = Doc(2, 8, 1, w, 4, compression);
+      EXPECT_BYTES(Decode(psdw::WritePsd(ix)).pixels, Interleaved(ix, 1));
+    }
+  }
+}
+
+TEST(MergedImageTest, ExtraChannelsAreNotDecoded) {
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    for (uint32_t channels : {4u, 5u}) {
+      PsdSpec s = Doc(3, 8, channels, 6, 3, compression);
+      Decoded d = Decode(psdw::WritePsd(s));
+      ASSERT_EQ(d.result, 0);
+      // With PackBits the data starts after a table of 4 or 5 channels.
+      EXPECT_BYTES(d.pixels, Interleaved(s, 3));
+    }
+  }
+}
+
+TEST(MergedImageTest, BitmapRowsAreStoredAsTheyStand) {
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    PsdSpec s = Doc(0, 1, 1, 10, 3, compression);
+    s.planes = {{0xA5, 0xC0, 0xFF, 0x40, 0x00, 0x80}};
+    Decoded d = Decode(psdw::WritePsd(s));
+    ASSERT_EQ(d.result, 0);
+    EXPECT_BYTES(d.pixels,
+                 (Bytes{0x00, 0x80, 0, 0, 0xFF, 0x40, 0, 0, 0xA5, 0xC0, 0, 0}));
+  }
+}
+
+TEST(MergedImageTest, DeepSamplesKeepTheirMostSignificantByte) {
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    for (uint16_t mode : {1, 3}) {
+      uint32_t planes = mode == 3 ? 3 : 1;
+      PsdSpec deep = Doc(mode, 16, planes, 7, 4, compression);
+      PsdSpec flat = Doc(mode, 8, planes, 7, 4, compression);
+      Decoded d = Decode(psdw::WritePsd(deep));
+      ASSERT_EQ(d.result, 0);
+      EXPECT_BYTES(d.pixels, Interleaved(flat, planes));
+    }
+  }
+  PsdSpec one = Doc(1, 16, 1, 1, 1);
+  one.planes = {{0x1234}};
+  EXPECT_EQ(Decode(psdw::WritePsd(one)).pixels[0], 0x12);
+}
+
+// sRGB encoding of a linear value, as a byte, rounded to nearest.
+double SrgbScaled(double v) {
+  if (std::isnan(v)) v = 0;
+  v = std::min(1.0, std::max(0.0, v));
+  double e = v <= 0.0031308 ? 12.92 * v : 1.055 * pow(v, 1 / 2.4) - 0.055;
+  return e * 255.0;
+}
+
+TEST(MergedImageTest, FloatSamplesGoThroughTheSrgbCurve) {
+  std::vector<float> values = {0.0f,    1.0f,   -0.5f, 2.0f,  0.001f,
+                               0.0031f, 0.003f, 0.01f, 0.1f,  0.2f,
+                               0.214f,  0.33f,  0.6f,  0.77f, 0.9f,
+                               0.98f,   1e-6f,  NAN,   -NAN,  INFINITY};
+  Samples plane;
+  Bytes want;
+  for (float v : values) {
+    double scaled = SrgbScaled(static_cast<double>(v));
+    // Values within a hair of a rounding boundary say nothing: skip them.
+    if (fabs(scaled - floor(scaled) - 0.5) < 0.01) continue;
+    plane.push_back(psdw::FloatBits(v));
+    want.push_back(static_cast<uint8_t>(lround(scaled)));
+  }
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    PsdSpec s =
+        Doc(1, 32, 1, static_cast<uint32_t>(plane.size()), 1, compression);
+    s.planes = {plane};
+    Decoded d = Decode(psdw::WritePsd(s));
+    ASSERT_EQ(d.result, 0);
+    Bytes row(d.pixels.begin(), d.pixels.begin() + want.size());
+    EXPECT_BYTES(row, want);
+  }
+  // Three planes: each sample reduced the same way.
+  PsdSpec rgb = Doc(3, 32, 3, 1, 1);
+  rgb.planes = {{psdw::FloatBits(1.0f)},
+                {psdw::FloatBits(0.1f)},
+                {psdw::FloatBits(0.0f)}};
+  EXPECT_BYTES(
+      Decode(psdw::WritePsd(rgb)).pixels,
+      (Bytes{0, static_cast<uint8_t>(lround(SrgbScaled(0.1))), 255, 0}));
+}
+
+TEST(MergedImageTest, DeepPackBitsEqualsItsRawTwin) {
+  for (uint16_t depth : {16, 32}) {
+    for (uint16_t mode : {1, 3, 4}) {
+      uint32_t planes = mode == 1 ? 1 : mode == 3 ? 3 : 4;
+      Decoded raw = Decode(psdw::WritePsd(Doc(mode, depth, planes, 9, 5)));
+      Decoded packed = Decode(
+          psdw::WritePsd(Doc(mode, depth, planes, 9, 5, psdw::kPackBits)));
+      ASSERT_EQ(raw.result, 0);
+      ASSERT_EQ(packed.result, 0);
+      EXPECT_BYTES(packed.pixels, raw.pixels)
+          << "depth " << depth << " mode " << mode;
+      EXPECT_EQ(CountPrefix(packed.log, "nowp unmatch"), 0);
+    }
+  }
+}
+
+TEST(MergedImageTest, PackBitsRuns) {
+  // FE AA 02 01 02 03: AA three times, then 01 02 03.
+  PsdSpec s = Doc(1, 8, 1, 6, 2, psdw::kPackBits);
+  s.image_payload =
+      Bytes{0xFE, 0xAA, 0x02, 0x01, 0x02, 0x03, 0x05, 9, 8, 7, 6, 5, 4};
+  s.row_counts = std::vector<uint16_t>{6, 7};
+  Decoded d = Decode(psdw::WritePsd(s));
+  ASSERT_EQ(d.result, 0);
+  EXPECT_BYTES(d.pixels, (Bytes{9, 8, 7, 6, 5, 4, 0, 0, 0xAA, 0xAA, 0xAA, 1, 2,
+                                3, 0, 0}));
+  EXPECT_EQ(CountPrefix(d.log, "nowp unmatch"), 0);
+
+  // 0x80 repeats 129 times when the row has room; a run longer than what
+  // is left ends the row.
+  PsdSpec long_row = Doc(1, 8, 1, 130, 3, psdw::kPackBits);
+  long_row.image_payload = Bytes{0x80, 0x55, 0x00, 0x66,         // row 0
+                                 0x80, 0x77, 0x80, 0x99,         // row 1
+                                 0x01, 0x11, 0x12, 0x80, 0x22};  // row 2
+  long_row.row_counts = std::vector<uint16_t>{4, 4, 5};
+  Decoded l = Decode(psdw::WritePsd(long_row));
+  ASSERT_EQ(l.result, 0);
+  uint32_t stride = 132;
+  Bytes want(stride * 3, 0);
+  for (int i = 0; i < 129; ++i) want[2 * stride + i] = 0x55;  // top row
+  want[2 * stride + 129] = 0x66;
+  for (int i = 0; i < 129; ++i) want[stride + i] = 0x77;
+  want[0] = 0x11;
+  want[1] = 0x12;
+  EXPECT_BYTES(l.pixels, want);
+}
+
+TEST(MergedImageTest, RowsRealignToTheByteCountTable) {
+  PsdSpec s = Doc(1, 8, 1, 6, 3, psdw::kPackBits);
+  // Row 0 consumes 6 bytes but its count says 7; row 1 starts at byte 7.
+  // Row 1's count says 2 while its literal needs more: realigned too.
+  s.image_payload = Bytes{0xFE, 0xAA, 0x02, 0x01, 0x02, 0x03, 0xEE,
+                          0x01, 0x10, 0x20, 0x30, 0xFB, 0x44};
+  s.row_counts = std::vector<uint16_t>{7, 2, 2};
+  psdw::PsdLayout at;
+  Decoded d = Decode(psdw::WritePsd(s, &at));
+  ASSERT_EQ(d.result, 0);
+  // Row 1 at byte 7: 01 10 20 stores 10 20, then the literal header 30
+  // asks for more than is left and ends the row 2 bytes past its count.
+  // Row 2 at byte 9: header 20 asks for 33 bytes; only 3 are left.
+  Bytes want = {0,    0,    0,    0, 0, 0, 0, 0,  //
+                0x10, 0x20, 0,    0, 0, 0, 0, 0,  //
+                0xAA, 0xAA, 0xAA, 1, 2, 3, 0, 0};
+  EXPECT_BYTES(d.pixels, want);
+  EXPECT_EQ(CountPrefix(d.log, "nowp unmatch Y:0  Delta:-1 ScanSize:"), 1);
+  EXPECT_EQ(CountPrefix(d.log, "nowp unmatch Y:1  Delta:2 ScanSize:"), 1);
+  EXPECT_EQ(CountPrefix(d.log, "nowp unmatch Y:2  Delta:-1 ScanSize:"), 1);
+  EXPECT_TRUE(HasLine(d.log, "last plane ptr: " + Hex(at.pixel_data + 11)));
+}
+
+TEST(MergedImageTest, TruncatedDataLeavesZeros) {
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    PsdSpec s = Doc(3, 8, 3, 5, 4, compression);
+    psdw::PsdLayout at;
+    Bytes doc = psdw::WritePsd(s, &at);
+    Decoded whole = Decode(doc);
+    // Cut inside the second plane: the first plane stands, the rest of
+    // the second plane from the cut on is zero, the third plane is zero.
+    size_t cut = compression == psdw::kRaw
+                     ? at.pixel_data + 20 + 7
+                     : at.pixel_data;  // PackBits: only the table is left
+    Bytes part = doc;
+    psdw::Truncate(part, cut);
+    Decoded d = Decode(part);
+    ASSERT_EQ(d.result, 0);
+    EXPECT_EQ(CountPrefix(d.log, "last plane ptr: "), 3);
+    Bytes want = Dib(5, 4, 3, [&](uint32_t x, uint32_t y, uint32_t i) {
+      if (compression != psdw::kRaw) return uint8_t{0};
+      uint32_t plane = 2 - i;
+      if (plane == 0) return static_cast<uint8_t>(s.planes[0][y * 5 + x]);
+      if (plane == 1 && y == 0)
+        return static_cast<uint8_t>(
+            s.planes[1][x]);  // only whole rows: row 0 of plane 1 fits
+      return uint8_t{0};
+    });
+    EXPECT_BYTES(d.pixels, want) << "compression " << compression;
+    EXPECT_NE(whole.pixels, d.pixels);
+  }
+}
+
+TEST(MergedImageTest, CmykIsConvertedWithAnOpaqueFourthByte) {
+  struct Pixel {
+    uint8_t c, m, y, k;
+  };
+  std::vector<Pixel> px = {{0, 255, 255, 255},   {100, 255, 255, 200},
+                           {255, 255, 255, 255}, {17, 99, 200, 0},
+                           {0, 0, 0, 0},         {240, 13, 77, 128},
+                           {1, 2, 3, 254}};
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    PsdSpec s = Doc(4, 8, 4, static_cast<uint32_t>(px.size()), 1, compression);
+    s.planes.assign(4, Samples());
+    for (const Pixel& p : px) {
+      s.planes[0].push_back(p.c);
+      s.planes[1].push_back(p.m);
+      s.planes[2].push_back(p.y);
+      s.planes[3].push_back(p.k);
+    }
+    Decoded d = Decode(psdw::WritePsd(s));
+    ASSERT_EQ(d.result, 0);
+    EXPECT_TRUE(HasLine(d.log, "CMYK fix"));
+    Bytes want;
+    for (const Pixel& p : px) {
+      int k = p.k + 1;
+      want.push_back(static_cast<uint8_t>(p.k - ((255 - p.y) * k) / 256));
+      want.push_back(static_cast<uint8_t>(p.k - ((255 - p.m) * k) / 256));
+      want.push_back(static_cast<uint8_t>(p.k - ((255 - p.c) * k) / 256));
+      want.push_back(255);
+    }
+    EXPECT_BYTES(d.pixels, want);
+    EXPECT_EQ(d.pixels[4 * 1 + 2], 79);  // 200 - (155 * 201) / 256
+  }
+}
+
+TEST(MergedImageTest, MissingPlanesRepeatTheLastOne) {
+  // Duotone with one channel shows its grey; Multichannel with one or two
+  // channels and RGB with two repeat the last plane into the rest.
+  struct Case {
+    uint16_t mode;
+    uint32_t channels;
+  };
+  for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+    for (Case c :
+         {Case{8, 1}, Case{7, 1}, Case{7, 2}, Case{3, 2}, Case{3, 1}}) {
+      PsdSpec s = Doc(c.mode, 8, c.channels, 5, 3, compression);
+      Decoded d = Decode(psdw::WritePsd(s));
+      ASSERT_EQ(d.result, 0);
+      Bytes want = Dib(5, 3, 3, [&](uint32_t x, uint32_t y, uint32_t i) {
+        uint32_t plane = std::min(2 - i, c.channels - 1);
+        return static_cast<uint8_t>(s.planes[plane][y * 5 + x]);
+      });
+      EXPECT_BYTES(d.pixels, want)
+          << "mode " << c.mode << " channels " << c.channels;
+    }
+  }
+}
+
+// CIE L*a*b* (D50) to sRGB bytes, Bradford-adapted to D65.
+void LabToSrgb(double L, double a, double b, double out[3]) {
+  auto finv = [](double t) {
+    return t > 6.0 / 29 ? t * t * t
+                        : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29);
+  };
+  double fy = (L + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
+  double X = 0.96422 * finv(fx), Y = finv(fy), Z = 0.82521 * finv(fz);
+  // Bradford D50 -> D65.
+  double X65 = 0.9555766 * X - 0.0230393 * Y + 0.0631636 * Z;
+  double Y65 = -0.0282895 * X + 1.0099416 * Y + 0.0210077 * Z;
+  double Z65 = 0.0122982 * X - 0.0204830 * Y + 1.3299098 * Z;
+  double rgb[3] = {3.2404542 * X65 - 1.5371385 * Y65 - 0.4985314 * Z65,
+                   -0.9692660 * X65 + 1.8760108 * Y65 + 0.0415560 * Z65,
+                   0.0556434 * X65 - 0.2040259 * Y65 + 1.0572252 * Z65};
+  for (int i = 0; i < 3; ++i) out[i] = SrgbScaled(rgb[i]);
+}
+
+TEST(MergedImageTest, LabIsConvertedToSrgb) {
+  std::vector<std::array<uint8_t, 3>> px = {
+      {0, 128, 128}, {255, 128, 128}, {128, 128, 128}, {140, 200, 190},
+      {90, 60, 200}, {200, 100, 40},  {60, 140, 90},   {230, 120, 170}};
+  for (uint16_t depth : {8, 16}) {
+    PsdSpec s = Doc(9, depth, 3, static_cast<uint32_t>(px.size()), 1);
+    s.planes.assign(3, Samples());
+    for (const auto& p : px) {
+      for (int i = 0; i < 3; ++i) {
+        s.planes[i].push_back(depth == 16 ? p[i] << 8 | 0x7F : p[i]);
+      }
+    }
+    Decoded d = Decode(psdw::WritePsd(s));
+    ASSERT_EQ(d.result, 0);
+    for (size_t i = 0; i < px.size(); ++i) {
+      double rgb[3];
+      LabToSrgb(px[i][0] * 100.0 / 255.0, px[i][1] - 128.0, px[i][2] - 128.0,
+                rgb);
+      for (int c = 0; c < 3; ++c) {
+        // Published Bradford and sRGB matrices differ in their last
+        // digits; a byte may round either way.
+        EXPECT_NEAR(d.pixels[3 * i + 2 - c], rgb[c], 1.0)
+            << "pixel " << i << " channel " << c << " depth " << depth;
+      }
+    }
+    EXPECT_EQ(d.pixels[0], 0);    // black
+    EXPECT_EQ(d.pixels[3], 255);  // white
+    EXPECT_EQ(d.pixels[4], 255);
+    EXPECT_EQ(d.pixels[5], 255);
+  }
+}
+
+TEST(MergedImageTest, DeflatedImageDataGivesZeros) {
+  for (uint16_t compression : {psdw::kZip, psdw::kZipPredict}) {
+    PsdSpec s = Doc(3, 8, 3, 5, 3, compression);
+    s.image_payload = Bytes{0x78, 0x9c, 0x63, 0x60, 0, 0, 0, 1, 0, 1};
+    Decoded d = Decode(psdw::WritePsd(s));
+    EXPECT_EQ(d.result, 0);
+    EXPECT_BYTES(d.pixels, Bytes(16 * 3, 0));
+  }
+}
+
+}  // namespace

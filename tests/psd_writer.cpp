@@ -1,0 +1,366 @@
+#include "psd_writer.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace psdw {
+namespace {
+
+void Be16(Bytes& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+void Be32(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v >> 24));
+  out.push_back(static_cast<uint8_t>(v >> 16));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+void Text4(Bytes& out, const std::string& s) {
+  for (size_t i = 0; i < 4; ++i) {
+    out.push_back(i < s.size() ? static_cast<uint8_t>(s[i]) : ' ');
+  }
+}
+
+void Append(Bytes& out, const Bytes& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
+
+// Pascal string: length byte and characters, padded with zeros to a
+// multiple of `pad` bytes.
+void PascalString(Bytes& out, const std::string& s, size_t pad) {
+  size_t n = s.size() > 255 ? 255 : s.size();
+  out.push_back(static_cast<uint8_t>(n));
+  out.insert(out.end(), s.begin(), s.begin() + n);
+  while ((n + 1) % pad != 0) {
+    out.push_back(0);
+    ++n;
+  }
+}
+
+size_t SampleBytes(uint16_t depth) {
+  return depth == 32 ? 4 : depth == 16 ? 2 : 1;
+}
+
+// Samples in one row of a plane: depth 1 rows are packed bytes.
+uint32_t RowSamples(uint32_t width, uint16_t depth) {
+  return depth == 1 ? (width + 7) / 8 : width;
+}
+
+// Data of one channel after its compression word.
+Bytes ChannelBody(const Samples& samples, uint16_t compression,
+                  uint32_t row_samples, uint32_t rows, uint16_t depth,
+                  const std::optional<std::vector<uint16_t>>& row_counts,
+                  const std::optional<Bytes>& payload) {
+  if (payload) return *payload;
+  Bytes out;
+  if (compression == kPackBits) {
+    PackedPlane plane = PackPlane(samples, row_samples, rows, depth);
+    const std::vector<uint16_t>& counts =
+        row_counts ? *row_counts : plane.row_counts;
+    for (uint16_t c : counts) Be16(out, c);
+    Append(out, plane.data);
+  } else {
+    out = EncodeSamples(samples, depth);
+  }
+  return out;
+}
+
+}  // namespace
+
+Bytes PackBits(const uint8_t* data, size_t size) {
+  Bytes out;
+  size_t i = 0;
+  while (i < size) {
+    // Length of the repeat starting at i.
+    size_t run = 1;
+    while (i + run < size && run < 128 && data[i + run] == data[i]) ++run;
+    if (run >= 2) {
+      out.push_back(static_cast<uint8_t>(257 - run));
+      out.push_back(data[i]);
+      i += run;
+      continue;
+    }
+    // Literal run: up to the next pair of equal bytes, at most 128 bytes.
+    size_t start = i;
+    size_t n = 0;
+    while (i < size && n < 128) {
+      if (i + 1 < size && data[i] == data[i + 1]) break;
+      ++i;
+      ++n;
+    }
+    out.push_back(static_cast<uint8_t>(n - 1));
+    out.insert(out.end(), data + start, data + start + n);
+  }
+  return out;
+}
+
+Bytes PackBits(const Bytes& row) { return PackBits(row.data(), row.size()); }
+
+Bytes EncodeSamples(const Samples& samples, uint16_t depth) {
+  Bytes out;
+  size_t step = SampleBytes(depth);
+  out.reserve(samples.size() * step);
+  for (uint32_t s : samples) {
+    if (step == 4) {
+      Be32(out, s);
+    } else if (step == 2) {
+      Be16(out, static_cast<uint16_t>(s));
+    } else {
+      out.push_back(static_cast<uint8_t>(s));
+    }
+  }
+  return out;
+}
+
+PackedPlane PackPlane(const Samples& samples, uint32_t row_samples,
+                      uint32_t rows, uint16_t depth) {
+  PackedPlane plane;
+  for (uint32_t y = 0; y < rows; ++y) {
+    Samples row;
+    for (uint32_t x = 0; x < row_samples; ++x) {
+      size_t i = static_cast<size_t>(y) * row_samples + x;
+      row.push_back(i < samples.size() ? samples[i] : 0);
+    }
+    Bytes packed = PackBits(EncodeSamples(row, depth));
+    plane.row_counts.push_back(static_cast<uint16_t>(packed.size()));
+    Append(plane.data, packed);
+  }
+  return plane;
+}
+
+Resource ResolutionResource(double horizontal_dpi, double vertical_dpi) {
+  Resource r;
+  r.id = 1005;
+  Bytes& d = r.data;
+  Be32(d, static_cast<uint32_t>(lround(horizontal_dpi * 65536.0)));
+  Be16(d, 1);  // pixels per inch
+  Be16(d, 1);  // width shown in inches
+  Be32(d, static_cast<uint32_t>(lround(vertical_dpi * 65536.0)));
+  Be16(d, 1);
+  Be16(d, 1);
+  return r;
+}
+
+Bytes IndexedPalette(const std::vector<uint32_t>& rgb) {
+  Bytes out(768, 0);
+  for (size_t i = 0; i < rgb.size() && i < 256; ++i) {
+    out[i] = static_cast<uint8_t>(rgb[i] >> 16);
+    out[256 + i] = static_cast<uint8_t>(rgb[i] >> 8);
+    out[512 + i] = static_cast<uint8_t>(rgb[i]);
+  }
+  return out;
+}
+
+uint32_t FloatBits(float value) {
+  uint32_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+Samples Fill(size_t count, uint32_t value) { return Samples(count, value); }
+
+void PutBe16(Bytes& bytes, size_t offset, uint16_t value) {
+  bytes.at(offset) = static_cast<uint8_t>(value >> 8);
+  bytes.at(offset + 1) = static_cast<uint8_t>(value);
+}
+
+void PutBe32(Bytes& bytes, size_t offset, uint32_t value) {
+  PutBe16(bytes, offset, static_cast<uint16_t>(value >> 16));
+  PutBe16(bytes, offset + 2, static_cast<uint16_t>(value));
+}
+
+void Truncate(Bytes& bytes, size_t size) {
+  if (size < bytes.size()) bytes.resize(size);
+}
+
+bool WriteFile(const std::string& path, const Bytes& bytes) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
+  PsdLayout local;
+  PsdLayout& at = layout ? *layout : local;
+  at = PsdLayout();
+  Bytes out;
+
+  // File header.
+  Text4(out, spec.signature);
+  Be16(out, spec.version);
+  for (size_t i = 0; i < 6; ++i) {
+    out.push_back(i < spec.reserved.size() ? spec.reserved[i] : 0);
+  }
+  uint16_t channels = spec.channels ? *spec.channels
+                                    : static_cast<uint16_t>(spec.planes.size());
+  Be16(out, channels);
+  Be32(out, spec.height);
+  Be32(out, spec.width);
+  Be16(out, spec.depth);
+  Be16(out, spec.mode);
+
+  // Color Mode Data.
+  at.color_mode = out.size();
+  Be32(out, spec.color_mode_length
+                ? *spec.color_mode_length
+                : static_cast<uint32_t>(spec.color_mode_data.size()));
+  Append(out, spec.color_mode_data);
+
+  // Image Resources.
+  Bytes resources;
+  for (const Resource& r : spec.resources) {
+    Text4(resources, r.signature);
+    Be16(resources, r.id);
+    PascalString(resources, r.name, 2);
+    Be32(resources, static_cast<uint32_t>(r.data.size()));
+    Append(resources, r.data);
+    if (r.data.size() % 2) resources.push_back(0);
+  }
+  at.resources = out.size();
+  Be32(out, spec.resources_length ? *spec.resources_length
+                                  : static_cast<uint32_t>(resources.size()));
+  Append(out, resources);
+
+  // Layer and Mask Information.
+  at.layer_mask = out.size();
+  Bytes section;
+  if (!spec.layers.empty() || spec.layer_info_when_empty) {
+    Bytes info;  // from the layer count on
+    int16_t count = static_cast<int16_t>(spec.layers.size());
+    if (spec.negative_layer_count) count = static_cast<int16_t>(-count);
+    if (spec.layer_count) count = *spec.layer_count;
+    Be16(info, static_cast<uint16_t>(count));
+
+    // Channel data first, so that the records know their lengths.
+    std::vector<std::vector<Bytes>> bodies;
+    for (const Layer& layer : spec.layers) {
+      std::vector<Bytes> per_layer;
+      for (const LayerChannel& ch : layer.channels) {
+        int32_t w = ch.width >= 0 ? ch.width : layer.right - layer.left;
+        int32_t h = ch.height >= 0 ? ch.height : layer.bottom - layer.top;
+        if (w < 0) w = 0;
+        if (h < 0) h = 0;
+        Bytes body;
+        Be16(body, ch.compression);
+        Append(body,
+               ChannelBody(ch.samples, ch.compression,
+                           RowSamples(static_cast<uint32_t>(w), spec.depth),
+                           static_cast<uint32_t>(h), spec.depth, ch.row_counts,
+                           ch.payload));
+        per_layer.push_back(body);
+      }
+      bodies.push_back(per_layer);
+    }
+
+    size_t records_at = info.size();
+    for (size_t li = 0; li < spec.layers.size(); ++li) {
+      const Layer& layer = spec.layers[li];
+      Be32(info, static_cast<uint32_t>(layer.top));
+      Be32(info, static_cast<uint32_t>(layer.left));
+      Be32(info, static_cast<uint32_t>(layer.bottom));
+      Be32(info, static_cast<uint32_t>(layer.right));
+      int16_t nch = layer.channel_count
+                        ? *layer.channel_count
+                        : static_cast<int16_t>(layer.channels.size());
+      Be16(info, static_cast<uint16_t>(nch));
+      for (size_t c = 0; c < layer.channels.size(); ++c) {
+        const LayerChannel& ch = layer.channels[c];
+        Be16(info, static_cast<uint16_t>(ch.id));
+        Be32(info, ch.length ? *ch.length
+                             : static_cast<uint32_t>(bodies[li][c].size()));
+      }
+      Text4(info, layer.blend_signature);
+      Text4(info, layer.blend_key);
+      info.push_back(layer.opacity);
+      info.push_back(0);  // clipping
+      info.push_back(0);  // flags
+      info.push_back(0);  // filler
+
+      Bytes extra;
+      if (layer.has_mask) {
+        Be32(extra, 20);
+        Be32(extra, static_cast<uint32_t>(layer.mask_top));
+        Be32(extra, static_cast<uint32_t>(layer.mask_left));
+        Be32(extra, static_cast<uint32_t>(layer.mask_bottom));
+        Be32(extra, static_cast<uint32_t>(layer.mask_right));
+        extra.push_back(0);  // default colour
+        extra.push_back(0);  // flags
+        extra.push_back(0);  // padding
+        extra.push_back(0);
+      } else {
+        Be32(extra, 0);
+      }
+      Be32(extra, 0);  // blending ranges
+      PascalString(extra, layer.name, 4);
+      Append(extra, layer.additional_info);
+      Be32(info, layer.extra_length ? *layer.extra_length
+                                    : static_cast<uint32_t>(extra.size()));
+      Append(info, extra);
+    }
+
+    size_t channels_at = info.size();
+    at.channel_offsets.clear();
+    for (const std::vector<Bytes>& per_layer : bodies) {
+      std::vector<size_t> offsets;
+      for (const Bytes& body : per_layer) {
+        offsets.push_back(info.size());
+        Append(info, body);
+      }
+      at.channel_offsets.push_back(offsets);
+    }
+    if (info.size() % 2) info.push_back(0);
+
+    // Section: layer info length, layer info, global mask info length.
+    Be32(section, spec.layer_info_length ? *spec.layer_info_length
+                                         : static_cast<uint32_t>(info.size()));
+    size_t info_at = at.layer_mask + 4 + section.size();
+    Append(section, info);
+    Be32(section, 0);
+
+    at.layer_records = info_at + records_at;
+    at.channel_data = info_at + channels_at;
+    for (std::vector<size_t>& offsets : at.channel_offsets) {
+      for (size_t& o : offsets) o += info_at;
+    }
+  }
+  Be32(out, spec.layer_mask_length ? *spec.layer_mask_length
+                                   : static_cast<uint32_t>(section.size()));
+  Append(out, section);
+
+  // Image Data.
+  at.image_data = out.size();
+  Be16(out, spec.compression);
+  uint32_t row_samples = RowSamples(spec.width, spec.depth);
+  if (spec.image_payload) {
+    if (spec.row_counts) {
+      for (uint16_t c : *spec.row_counts) Be16(out, c);
+    }
+    at.pixel_data = out.size();
+    Append(out, *spec.image_payload);
+  } else if (spec.compression == kPackBits) {
+    std::vector<uint16_t> counts;
+    Bytes data;
+    for (const Samples& plane : spec.planes) {
+      PackedPlane p = PackPlane(plane, row_samples, spec.height, spec.depth);
+      counts.insert(counts.end(), p.row_counts.begin(), p.row_counts.end());
+      Append(data, p.data);
+    }
+    if (spec.row_counts) counts = *spec.row_counts;
+    for (uint16_t c : counts) Be16(out, c);
+    at.pixel_data = out.size();
+    Append(out, data);
+  } else {
+    at.pixel_data = out.size();
+    for (const Samples& plane : spec.planes) {
+      Append(out, EncodeSamples(plane, spec.depth));
+    }
+  }
+  return out;
+}
+
+}  // namespace psdw

@@ -1,0 +1,149 @@
+// A small builder of PSD documents for tests and sample files.
+//
+// Fill a PsdSpec (header fields, colour mode data, image resources, layers,
+// merged planes) and call WritePsd. Samples are given as unsigned values of
+// the document's depth: bytes for depth 8, 16-bit values for depth 16, the
+// bit patterns of IEEE floats (FloatBits) for depth 32, and for depth 1 the
+// packed bytes of each row ((width + 7) / 8 a row) as the file stores them.
+//
+// Malformed documents: every length field can be overridden, PackBits row
+// tables can be replaced, raw bytes can stand in for any channel's data, and
+// the finished byte vector can be cut (Truncate) or extended.
+#pragma once
+
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace psdw {
+
+using Bytes = std::vector<uint8_t>;
+using Samples = std::vector<uint32_t>;
+
+enum : uint16_t { kRaw = 0, kPackBits = 1, kZip = 2, kZipPredict = 3 };
+
+struct Resource {
+  uint16_t id = 0;
+  std::string name;  // Pascal string; odd lengths are padded to even
+  Bytes data;        // padded to even in the file
+  std::string signature = "8BIM";
+};
+
+struct LayerChannel {
+  int16_t id = 0;   // -1 transparency, -2/-3 masks, 0.. colour
+  Samples samples;  // width x height samples of the document's depth
+  uint16_t compression = kRaw;
+  // Size of this channel's picture; -1 takes the layer's (a mask channel
+  // uses the mask rectangle's size).
+  int32_t width = -1;
+  int32_t height = -1;
+  // When set, written verbatim after the compression word instead of the
+  // encoded samples (hand-made PackBits rows, deflate data...).
+  std::optional<Bytes> payload;
+  // PackBits only: replaces the row byte-count table.
+  std::optional<std::vector<uint16_t>> row_counts;
+  // Replaces the channel data length stored in the layer record.
+  std::optional<uint32_t> length;
+};
+
+struct Layer {
+  int32_t top = 0, left = 0, bottom = 0, right = 0;
+  std::vector<LayerChannel> channels;
+  std::string blend_signature = "8BIM";
+  std::string blend_key = "norm";
+  uint8_t opacity = 255;
+  bool has_mask = false;
+  int32_t mask_top = 0, mask_left = 0, mask_bottom = 0, mask_right = 0;
+  std::string name;
+  Bytes additional_info;                 // appended to the extra data as is
+  std::optional<uint32_t> extra_length;  // replaces the stored length
+  std::optional<int16_t> channel_count;  // replaces the stored count
+};
+
+struct PsdSpec {
+  uint16_t mode = 3;  // 0 Bitmap, 1 Gray, 2 Indexed, 3 RGB, 4 CMYK, ...
+  uint16_t depth = 8;
+  uint32_t width = 1;
+  uint32_t height = 1;
+  // Channels in the header; by default the number of merged planes.
+  std::optional<uint16_t> channels;
+  std::string signature = "8BPS";
+  uint16_t version = 1;
+  Bytes reserved = Bytes(6, 0);
+
+  Bytes color_mode_data;
+  std::vector<Resource> resources;
+
+  std::vector<Layer> layers;
+  bool negative_layer_count = false;   // store -count (first alpha is merged)
+  std::optional<int16_t> layer_count;  // replaces the stored count
+  // Without layers the section is empty (length 0) unless this is set.
+  bool layer_info_when_empty = false;
+
+  // Merged image data: one sample vector a channel, width x height each.
+  std::vector<Samples> planes;
+  uint16_t compression = kRaw;
+  std::optional<std::vector<uint16_t>> row_counts;  // PackBits table
+  // Verbatim data after the word (after `row_counts`, when given).
+  std::optional<Bytes> image_payload;
+
+  // Length fields as stored (overrides).
+  std::optional<uint32_t> color_mode_length;
+  std::optional<uint32_t> resources_length;
+  std::optional<uint32_t> layer_mask_length;
+  std::optional<uint32_t> layer_info_length;
+};
+
+// Where the writer put things (byte offsets from the document's start).
+struct PsdLayout {
+  size_t color_mode = 0;     // Color Mode Data length field
+  size_t resources = 0;      // Image Resources length field
+  size_t layer_mask = 0;     // Layer and Mask Information length field
+  size_t layer_records = 0;  // first layer record
+  size_t channel_data = 0;   // first layer channel's compression word
+  // Compression word of every layer channel, per layer in record order.
+  std::vector<std::vector<size_t>> channel_offsets;
+  size_t image_data = 0;  // Image Data compression word
+  size_t pixel_data = 0;  // first byte after the row table (or word)
+};
+
+Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout = nullptr);
+
+// PackBits of one row: literal runs of up to 128 bytes, repeat runs of 2 to
+// 128 copies (headers 0..127 and 255..129; 128 is never written).
+Bytes PackBits(const uint8_t* data, size_t size);
+Bytes PackBits(const Bytes& row);
+
+// The samples of one channel as stored in the file, big-endian, for depth
+// 1, 8, 16 or 32. Depth 1: each sample is one stored byte.
+Bytes EncodeSamples(const Samples& samples, uint16_t depth);
+
+// A channel of `height` rows, each row packed separately, as the PSD format
+// stores it: the table of packed row sizes (16-bit), then the rows.
+// Deep samples are packed byte by byte over the row's stored bytes.
+struct PackedPlane {
+  std::vector<uint16_t> row_counts;
+  Bytes data;
+};
+PackedPlane PackPlane(const Samples& samples, uint32_t row_samples,
+                      uint32_t rows, uint16_t depth);
+
+// Resolution information (resource 1005): 16.16 pixels per inch, big-endian.
+Resource ResolutionResource(double horizontal_dpi, double vertical_dpi);
+
+// An indexed palette: 256 reds, 256 greens, 256 blues.
+Bytes IndexedPalette(const std::vector<uint32_t>& rgb);  // 0xRRGGBB each
+
+uint32_t FloatBits(float value);
+Samples Fill(size_t count, uint32_t value);
+
+// Byte edits of finished documents.
+void PutBe16(Bytes& bytes, size_t offset, uint16_t value);
+void PutBe32(Bytes& bytes, size_t offset, uint32_t value);
+void Truncate(Bytes& bytes, size_t size);
+
+bool WriteFile(const std::string& path, const Bytes& bytes);
+
+}  // namespace psdw

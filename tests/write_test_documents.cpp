@@ -1,0 +1,394 @@
+// Writes a fixed set of PSD documents that exercise the reader: every colour
+// mode and depth, raw and PackBits data, resources, alpha and spot
+// channels, many kinds of layers and a handful of malformed files. The
+// file names say what each document is.
+//
+//   write_test_documents DIR
+#include <stdio.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "psd_writer.h"
+
+namespace {
+
+using psdw::Bytes;
+using psdw::Layer;
+using psdw::LayerChannel;
+using psdw::PsdSpec;
+using psdw::Samples;
+
+// A picture with smooth parts (repeat runs) and noisy parts (literal runs).
+uint32_t Pattern8(uint32_t x, uint32_t y, uint32_t c) {
+  if (y % 3 == 1) return (40 * c + 7 * y) & 0xff;  // flat rows
+  return (x * 37 + y * 59 + c * 83 + (x * y) % 7 * 11) & 0xff;
+}
+
+uint32_t Sample(uint16_t depth, uint32_t x, uint32_t y, uint32_t c) {
+  uint32_t b = Pattern8(x, y, c);
+  if (depth == 16) return b << 8 | ((x + 3 * c) & 0xff);
+  if (depth == 32) return psdw::FloatBits(static_cast<float>(b) / 255.0f);
+  return b;
+}
+
+Samples Plane(uint16_t depth, uint32_t w, uint32_t h, uint32_t c) {
+  Samples s;
+  if (depth == 1) {
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < (w + 7) / 8; ++x) {
+        uint32_t v = Pattern8(x, y, c) ^ (y % 2 ? 0xF0u : 0x0Fu);
+        // Bits past the width are zero, as writers store them.
+        uint32_t used = w - 8 * x >= 8 ? 8 : w - 8 * x;
+        s.push_back(v & (0xFFu << (8 - used)) & 0xFFu);
+      }
+    }
+    return s;
+  }
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) s.push_back(Sample(depth, x, y, c));
+  }
+  return s;
+}
+
+PsdSpec Document(uint16_t mode, uint16_t depth, uint32_t channels,
+                 uint16_t compression, uint32_t w = 13, uint32_t h = 7) {
+  PsdSpec spec;
+  spec.mode = mode;
+  spec.depth = depth;
+  spec.width = w;
+  spec.height = h;
+  spec.compression = compression;
+  for (uint32_t c = 0; c < channels; ++c) {
+    spec.planes.push_back(Plane(depth, w, h, c));
+  }
+  if (mode == 2) {
+    std::vector<uint32_t> rgb;
+    for (uint32_t i = 0; i < 256; ++i) {
+      rgb.push_back((255 - i) << 16 | ((i * 3) & 0xff) << 8 | (i ^ 0x5a));
+    }
+    spec.color_mode_data = psdw::IndexedPalette(rgb);
+  }
+  if (mode == 8) spec.color_mode_data = Bytes(40, 0x11);  // duotone spec
+  return spec;
+}
+
+// A layer of the given rectangle with the given channel ids; samples follow
+// the pattern, transparency has clear, half and opaque parts.
+Layer MakeLayer(uint16_t depth, int32_t top, int32_t left, int32_t bottom,
+                int32_t right, const std::vector<int16_t>& ids,
+                uint16_t compression) {
+  Layer layer;
+  layer.top = top;
+  layer.left = left;
+  layer.bottom = bottom;
+  layer.right = right;
+  int32_t w = right - left > 0 ? right - left : 0;
+  int32_t h = bottom - top > 0 ? bottom - top : 0;
+  for (int16_t id : ids) {
+    LayerChannel ch;
+    ch.id = id;
+    ch.compression = compression;
+    for (int32_t y = 0; y < h; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        uint32_t v;
+        if (id == -1) {
+          uint32_t a = (x + y) % 3 == 0 ? 0 : (x + y) % 3 == 1 ? 128 : 255;
+          v = depth == 16   ? a << 8 | a
+              : depth == 32 ? psdw::FloatBits(a == 255 ? 1.0f
+                                              : a == 0 ? 0.0f
+                                                       : 0.5f)
+                            : a;
+        } else {
+          v = Sample(depth, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
+                     static_cast<uint32_t>(id + 3));
+        }
+        ch.samples.push_back(v);
+      }
+    }
+    layer.channels.push_back(ch);
+  }
+  layer.name = "layer";
+  return layer;
+}
+
+// Adds a layer mask (channel -2) over the given rectangle at `position`
+// in the channel list.
+void AddMask(Layer& layer, int32_t top, int32_t left, int32_t bottom,
+             int32_t right, size_t position, uint16_t compression) {
+  layer.has_mask = true;
+  layer.mask_top = top;
+  layer.mask_left = left;
+  layer.mask_bottom = bottom;
+  layer.mask_right = right;
+  LayerChannel mask;
+  mask.id = -2;
+  mask.compression = compression;
+  mask.width = right - left;
+  mask.height = bottom - top;
+  for (int32_t y = 0; y < mask.height; ++y) {
+    for (int32_t x = 0; x < mask.width; ++x) {
+      mask.samples.push_back(x < mask.width / 2 ? 255 : 0);
+    }
+  }
+  layer.channels.insert(layer.channels.begin() + position, mask);
+}
+
+struct Writer {
+  std::string dir;
+  int failures = 0;
+  int written = 0;
+  void Put(const std::string& name, const Bytes& bytes) {
+    if (!psdw::WriteFile(dir + "/" + name, bytes)) {
+      fprintf(stderr, "write_test_documents: cannot write %s\n", name.c_str());
+      ++failures;
+    } else {
+      ++written;
+    }
+  }
+  void Put(const std::string& name, const PsdSpec& spec) {
+    Put(name, psdw::WritePsd(spec));
+  }
+};
+
+const char* CompressionName(uint16_t c) { return c ? "packbits" : "raw"; }
+
+void ColourModes(Writer& out) {
+  struct ModeCase {
+    uint16_t mode;
+    const char* name;
+    uint32_t channels;
+    std::vector<uint16_t> depths;
+  };
+  const std::vector<ModeCase> cases = {
+      {0, "bitmap", 1, {1}},       {1, "gray", 1, {8, 16, 32}},
+      {2, "indexed", 1, {8}},      {3, "rgb", 3, {1, 8, 16, 32}},
+      {4, "cmyk", 4, {8, 16, 32}}, {7, "multichannel", 3, {8, 16}},
+      {8, "duotone", 1, {8, 16}},  {9, "lab", 3, {8, 16}},
+  };
+  for (const ModeCase& m : cases) {
+    for (uint16_t depth : m.depths) {
+      for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+        char name[96];
+        snprintf(name, sizeof name, "mode%u_%s_depth%u_%s.psd", m.mode, m.name,
+                 depth, CompressionName(compression));
+        out.Put(name, Document(m.mode, depth, m.channels, compression));
+      }
+    }
+  }
+  // Fewer or more planes than the colour mode shows.
+  out.Put("mode7_multichannel_1channel.psd", Document(7, 8, 1, 1));
+  out.Put("mode7_multichannel_2channels_packbits.psd", Document(7, 8, 2, 1));
+  out.Put("mode3_rgb_2channels_packbits.psd", Document(3, 8, 2, 1));
+  out.Put("mode3_rgb_alpha_raw.psd", Document(3, 8, 4, 0));
+  out.Put("mode3_rgb_alpha_packbits.psd", Document(3, 8, 4, 1));
+  out.Put("mode3_rgb_alpha_spot_packbits.psd", Document(3, 8, 5, 1));
+  out.Put("mode1_gray_alpha_packbits.psd", Document(1, 8, 2, 1));
+  out.Put("mode4_cmyk_alpha_packbits.psd", Document(4, 8, 5, 1));
+  out.Put("mode3_rgb_depth16_alpha_packbits.psd", Document(3, 16, 4, 1));
+  out.Put("mode3_rgb_depth8_width1_raw.psd", Document(3, 8, 3, 0, 1, 1));
+  out.Put("mode0_bitmap_depth1_width10_packbits.psd",
+          Document(0, 1, 1, 1, 10, 2));
+  out.Put("mode3_rgb_depth8_zip.psd", [] {
+    PsdSpec s = Document(3, 8, 3, psdw::kZip);
+    s.image_payload = Bytes{0x78, 0x9c, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+    return s;
+  }());
+  PsdSpec short_palette = Document(2, 8, 1, 0);
+  short_palette.color_mode_data.resize(100);
+  out.Put("mode2_indexed_short_palette.psd", short_palette);
+}
+
+void Resources(Writer& out) {
+  PsdSpec s = Document(3, 8, 3, 1);
+  s.resources.push_back(psdw::ResolutionResource(72, 72));
+  out.Put("resources_resolution_72dpi.psd", s);
+  s.resources = {psdw::ResolutionResource(300, 150)};
+  out.Put("resources_resolution_300x150dpi.psd", s);
+  s.resources = {psdw::ResolutionResource(72.5, 96.25)};
+  out.Put("resources_resolution_fraction.psd", s);
+  psdw::Resource odd;
+  odd.id = 1000;
+  odd.name = "x";
+  odd.data = Bytes{1, 2, 3};
+  psdw::Resource other;
+  other.id = 7003;
+  other.name = "thumb";
+  other.data = Bytes(17, 0xab);
+  s.resources = {odd, other, psdw::ResolutionResource(200, 200)};
+  out.Put("resources_odd_names_then_resolution.psd", s);
+  s.resources = {psdw::ResolutionResource(72, 72),
+                 psdw::ResolutionResource(144, 144)};
+  out.Put("resources_two_resolutions.psd", s);
+  s.resources.clear();
+  out.Put("resources_none.psd", s);
+}
+
+PsdSpec RgbWithLayers(uint16_t depth = 8) {
+  PsdSpec s = Document(3, depth, 3, 1, 24, 16);
+  s.resources.push_back(psdw::ResolutionResource(72, 72));
+  return s;
+}
+
+void Layers(Writer& out) {
+  const std::vector<int16_t> rgba = {-1, 0, 1, 2};
+  const std::vector<int16_t> rgb = {0, 1, 2};
+  for (uint16_t c : {psdw::kRaw, psdw::kPackBits}) {
+    std::string suffix = std::string("_") + CompressionName(c) + ".psd";
+    PsdSpec s = RgbWithLayers();
+    s.layers.push_back(MakeLayer(8, 2, 3, 12, 20, rgba, c));
+    s.layers.push_back(MakeLayer(8, 0, 0, 16, 24, rgb, c));
+    out.Put("layers_inside_canvas" + suffix, s);
+
+    s.layers = {MakeLayer(8, -4, -5, 6, 9, rgba, c),
+                MakeLayer(8, 10, 20, 30, 40, rgba, c)};
+    out.Put("layers_outside_canvas" + suffix, s);
+
+    s.layers = {
+        MakeLayer(8, 0, 0, 0, 0, rgba, c), MakeLayer(8, 3, 3, 3, 10, rgba, c),
+        MakeLayer(8, 3, 3, 9, 3, rgba, c), MakeLayer(8, 1, 1, 5, 5, rgba, c)};
+    out.Put("layers_empty_zero_width_zero_height" + suffix, s);
+
+    Layer masked = MakeLayer(8, 2, 2, 10, 14, rgba, c);
+    AddMask(masked, 0, 0, 12, 16, 4, c);
+    Layer masked_first = MakeLayer(8, 2, 2, 10, 14, rgba, c);
+    AddMask(masked_first, 4, 4, 8, 8, 0, c);
+    s.layers = {masked, masked_first};
+    out.Put("layers_mask_after_and_before_colour" + suffix, s);
+
+    Layer masked_raw = MakeLayer(8, 2, 2, 10, 14, rgba, c);
+    AddMask(masked_raw, 0, 0, 12, 16, 4, psdw::kRaw);
+    s.layers = {masked_raw};
+    out.Put("layers_mask_raw" + suffix, s);
+
+    s.layers = {MakeLayer(8, 0, 0, 16, 24, rgba, c),
+                MakeLayer(8, 4, 4, 8, 8, rgb, c)};
+    s.negative_layer_count = true;
+    out.Put("layers_negative_count" + suffix, s);
+    s.negative_layer_count = false;
+
+    PsdSpec g = Document(1, 8, 1, 1, 24, 16);
+    g.layers = {MakeLayer(8, 1, 2, 9, 11, {-1, 0}, c),
+                MakeLayer(8, 0, 0, 16, 24, {0}, c),
+                MakeLayer(8, 3, 3, 8, 9, {0, 1, 2}, c)};
+    out.Put("layers_gray_document" + suffix, g);
+
+    PsdSpec k = Document(4, 8, 4, 1, 24, 16);
+    k.layers = {MakeLayer(8, 1, 2, 9, 11, {-1, 0, 1, 2, 3}, c),
+                MakeLayer(8, 0, 0, 16, 24, {0, 1, 2, 3}, c)};
+    out.Put("layers_cmyk_document" + suffix, k);
+
+    for (uint16_t depth : {16, 32}) {
+      PsdSpec d = RgbWithLayers(depth);
+      d.layers = {MakeLayer(depth, 1, 2, 9, 11, rgba, c),
+                  MakeLayer(depth, 0, 0, 16, 24, rgb, c)};
+      out.Put("layers_depth" + std::to_string(depth) + suffix, d);
+    }
+
+    // A layer with spot channels: ten channels, more than a record keeps.
+    s.layers = {MakeLayer(8, 0, 0, 6, 6, {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8}, c),
+                MakeLayer(8, 2, 2, 10, 14, rgba, c)};
+    out.Put("layers_ten_channels" + suffix, s);
+  }
+
+  PsdSpec s = RgbWithLayers();
+  Layer deflated = MakeLayer(8, 2, 3, 12, 20, rgba, psdw::kRaw);
+  deflated.channels[2].compression = psdw::kZipPredict;
+  deflated.channels[2].payload = Bytes{0x78, 0x9c, 0x01, 0x02};
+  s.layers = {deflated, MakeLayer(8, 0, 0, 4, 4, rgba, psdw::kPackBits)};
+  out.Put("layers_channel_compression3.psd", s);
+
+  s.layers = {};
+  s.layer_info_when_empty = true;
+  out.Put("layers_section_with_zero_layers.psd", s);
+}
+
+void Malformed(Writer& out) {
+  PsdSpec s = RgbWithLayers();
+  s.layers = {MakeLayer(8, 2, 3, 12, 20, {-1, 0, 1, 2}, psdw::kPackBits)};
+  Bytes whole = psdw::WritePsd(s);
+
+  Bytes cut = whole;
+  psdw::Truncate(cut, 20);
+  out.Put("malformed_truncated_header.psd", cut);
+  cut = whole;
+  psdw::Truncate(cut, whole.size() - 200);
+  out.Put("malformed_truncated_image_data.psd", cut);
+
+  psdw::PsdLayout at;
+  psdw::WritePsd(s, &at);
+  cut = whole;
+  psdw::Truncate(cut, at.channel_data + 40);
+  out.Put("malformed_truncated_layer_data.psd", cut);
+
+  PsdSpec bad = s;
+  bad.signature = "8BPB";
+  out.Put("malformed_bad_signature.psd", bad);
+  bad = s;
+  bad.version = 2;
+  out.Put("malformed_version2.psd", bad);
+  bad = s;
+  bad.reserved[3] = 1;
+  out.Put("malformed_reserved_not_zero.psd", bad);
+  bad = Document(3, 8, 3, 0);
+  bad.width = 0;
+  bad.planes.clear();
+  out.Put("malformed_width_zero.psd", bad);
+  bad = s;
+  bad.resources_length = 0x7fffff00u;
+  out.Put("malformed_resources_length_past_end.psd", bad);
+  bad = s;
+  bad.layer_mask_length = 0x40000000u;
+  out.Put("malformed_layer_section_length_past_end.psd", bad);
+  bad = Document(3, 8, 3, 0);
+  bad.layer_mask_length = 4;
+  out.Put("malformed_layer_section_too_short.psd", psdw::WritePsd(bad));
+  bad = s;
+  bad.layers.push_back(bad.layers[0]);
+  bad.layers[0].blend_signature = "XBIM";
+  out.Put("malformed_bad_blend_signature.psd", bad);
+  bad = s;
+  bad.layers[0].channels[1].length = 0x10000000u;
+  out.Put("malformed_channel_length_past_end.psd", bad);
+  bad = s;
+  bad.layers[0].extra_length = 0x7fff0000u;
+  out.Put("malformed_extra_length_past_end.psd", bad);
+  bad = Document(3, 8, 3, 1);
+  {
+    psdw::PsdLayout l;
+    psdw::WritePsd(bad, &l);
+    std::vector<uint16_t> counts(3 * bad.height, 3);
+    counts[4] = 0;
+    counts[5] = 900;
+    bad.row_counts = counts;
+  }
+  out.Put("malformed_packbits_row_counts.psd", bad);
+  bad = Document(3, 8, 3, 1, 4, 2);
+  bad.row_counts = std::vector<uint16_t>(6, 2);
+  bad.image_payload = Bytes{0x80, 0x55, 0x80, 0x66, 0x81, 0x01, 0x81,
+                            0x02, 0x00, 0x09, 0x7f, 0x01, 0xfd, 0x22};
+  out.Put("malformed_packbits_long_runs.psd", bad);
+  bad = Document(3, 8, 3, 0);
+  bad.width = 0x10000;
+  bad.height = 0x10000;
+  bad.planes.clear();
+  out.Put("malformed_huge_dimensions.psd", bad);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: write_test_documents DIR\n");
+    return 2;
+  }
+  Writer out;
+  out.dir = argv[1];
+  ColourModes(out);
+  Resources(out);
+  Layers(out);
+  Malformed(out);
+  printf("%d documents written to %s\n", out.written, argv[1]);
+  return out.failures ? 1 : 0;
+}
