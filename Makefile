@@ -51,13 +51,13 @@ asan:
 
 bench: deps
 	cmake --preset native >/dev/null
-	@if cmake --build build/native --target help | grep -q ' bench'; then \
+	@if cmake --build build/native --target help | grep -qx '\.\.\. bench'; then \
 	  cmake --build build/native -j$(JOBS) --target bench; \
 	else echo "bench: not built yet (bench/CMakeLists.txt defines target 'bench')"; fi
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
-	@if cmake --build build/fuzz --target help | grep -q ' fuzz'; then \
+	@if cmake --build build/fuzz --target help | grep -qx '\.\.\. fuzz'; then \
 	  cmake --build build/fuzz -j$(JOBS) --target fuzz; \
 	else echo "fuzz: not built yet (fuzz/CMakeLists.txt defines target 'fuzz')"; fi
 

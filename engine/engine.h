@@ -44,6 +44,7 @@ struct LayerPlan {
   uint32_t image_size;       // stride x height
   bool gray;                 // channel 0 is the only colour channel
   bool cmyk;                 // channels 0..3 are cyan, magenta, yellow, black
+  bool lab;                  // channels 0..2 are L*, a*, b*
   bool has_alpha;
 };
 // `offset` is where the layer's channel data begins in the document (see

@@ -99,6 +99,8 @@ void ComposeLayerRow(const LayerPlan& plan, uint32_t width,
       uint8_t* px = dst + e * x;
       if (plan.cmyk) {
         CmykToBgr(r[x], g[x], b[x], k[x], px);
+      } else if (plan.lab) {
+        LabToBgr(r[x], g[x], b[x], px);
       } else {
         px[0] = b[x];
         px[1] = g[x];
@@ -177,6 +179,7 @@ void PlanLayer(const DecodeState* state, const LayerList* list,
   plan->image_size = static_cast<uint32_t>(image_size);
   plan->cmyk = state->color_mode == kModeCmyk;
   plan->gray = !plan->cmyk && colours == 1;
+  plan->lab = state->color_mode == kModeLab && (colours & 7) == 7;
   plan->has_alpha = alpha;
 }
 

@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "engine/bytes.h"
 #include "engine/engine.h"
+#include "engine/pixel_ops.h"
 #include "engine/rows.h"
 
 namespace {
@@ -40,7 +41,8 @@ uint32_t TableCount(const MergedLayout& m, uint64_t row_index) {
 }
 
 // Decodes the PackBits row starting at `offset` into `out` (span bytes; the
-// rest of it zero). Returns the offset where the runs stopped.
+// rest of it zero; kUnpackSlack more bytes may be overwritten). Returns the
+// offset where the runs stopped.
 uint64_t UnpackRowAt(const MergedLayout& m, uint64_t offset, uint8_t* out,
                      uint32_t span) {
   if (offset >= m.size) {
@@ -49,7 +51,7 @@ uint64_t UnpackRowAt(const MergedLayout& m, uint64_t offset, uint8_t* out,
   }
   const uint8_t* next = nullptr;
   const uint32_t filled =
-      UnpackBitsRow(m.base + offset, m.end, out, span, &next);
+      UnpackBitsRowWide(m.base + offset, m.end, out, span, &next);
   memset(out + filled, 0, span - filled);
   return static_cast<uint64_t>(next - m.base);
 }
@@ -75,24 +77,13 @@ void ComposeRow(const DecodeState* state, const MergedLayout& m,
   if (m.planes == 1) {
     memcpy(dst, plane[0], n);
   } else if (m.planes == 4) {
-    for (uint32_t x = 0; x < n; ++x) {
-      CmykToBgr(plane[0][x], plane[1][x], plane[2][x], plane[3][x],
-                dst + 4 * x);
-      dst[4 * x + 3] = 255;
-    }
+    CmykToBgrxRow(plane[0], plane[1], plane[2], plane[3], n, dst);
   } else if (state->color_mode == kModeLab && m.present == 3) {
     for (uint32_t x = 0; x < n; ++x) {
       LabToBgr(plane[0][x], plane[1][x], plane[2][x], dst + 3 * x);
     }
   } else {
-    const uint8_t* r = plane[0];
-    const uint8_t* g = plane[1];
-    const uint8_t* b = plane[2];
-    for (uint32_t x = 0; x < n; ++x) {
-      dst[3 * x] = b[x];
-      dst[3 * x + 1] = g[x];
-      dst[3 * x + 2] = r[x];
-    }
+    InterleaveBgr(plane[0], plane[1], plane[2], n, dst);
   }
   memset(pad, 0, state->stride - state->row_bytes);
 }
@@ -172,11 +163,13 @@ int32_t DecodeMergedImage(DecodeRequest* request, DecodeState* state,
       m.present > 0 && (state->compression == 0 || m.packbits);
 
   // Scratch: one 8-bit row per plane, an unpacking row for deep samples,
-  // and a row of zeros for planes that were not reached. It is taken first
-  // so that a failure leaves no pixel block behind.
+  // and a row of zeros for planes that were not reached, each with room for
+  // the unpacker's slack. It is taken first so that a failure leaves no
+  // pixel block behind.
   const uint64_t span = RowSpan(m);
+  const uint64_t row_room = static_cast<uint64_t>(m.samples) + kUnpackSlack;
   const uint64_t scratch_size =
-      (static_cast<uint64_t>(m.present) + 1) * m.samples + span;
+      (static_cast<uint64_t>(m.present) + 1) * row_room + span + kUnpackSlack;
   uint8_t* scratch = nullptr;
   if (decodable && scratch_size <= 0x7FFFFFFFu) {
     scratch = static_cast<uint8_t*>(
@@ -198,8 +191,8 @@ int32_t DecodeMergedImage(DecodeRequest* request, DecodeState* state,
     LocalUnlock(block);
     return kResultOk;
   }
-  uint8_t* zeros = scratch + static_cast<uint64_t>(m.present) * m.samples;
-  uint8_t* unpacked = zeros + m.samples;
+  uint8_t* zeros = scratch + static_cast<uint64_t>(m.present) * row_room;
+  uint8_t* unpacked = zeros + row_room;
   memset(zeros, 0, m.samples);
 
   uint64_t row_start[kMaxPlanes];
@@ -212,7 +205,7 @@ int32_t DecodeMergedImage(DecodeRequest* request, DecodeState* state,
   for (uint32_t y = 0; y < m.height; ++y) {
     const uint8_t* rows[kMaxPlanes] = {nullptr, nullptr, nullptr, nullptr};
     for (uint32_t p = 0; p < m.present; ++p) {
-      uint8_t* row8 = scratch + static_cast<uint64_t>(p) * m.samples;
+      uint8_t* row8 = scratch + static_cast<uint64_t>(p) * row_room;
       if (m.packbits) {
         const uint32_t count =
             TableCount(m, static_cast<uint64_t>(p) * m.height + y);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "engine/pixel_ops.h"
+
 namespace {
 
 const uint32_t kSrgbThresholds[255] = {
@@ -70,7 +72,7 @@ void ReduceSamples(const uint8_t* in, uint32_t count, uint32_t sample_size,
   if (sample_size == 1) {
     memmove(out, in, count);
   } else if (sample_size == 2) {
-    for (uint32_t i = 0; i < count; ++i) out[i] = in[2 * i];
+    TakeHighBytes(in, count, out);
   } else {
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* s = in + 4 * i;

@@ -38,7 +38,8 @@ void PutLe32(uint32_t value, uint8_t* p) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+std::string Format(const char* format, ...)
+    __attribute__((format(gnu_printf, 1, 2)));
 std::string Format(const char* format, ...) {
   char buffer[512];
   va_list args;
@@ -105,7 +106,8 @@ std::u16string Utf16FromUtf8(const std::string& text) {
         if ((p[i + k] & 0xC0) != 0x80) ok = false;
       }
       if (ok) {
-        for (size_t k = 1; k <= extra; ++k) code = (code << 6) | (p[i + k] & 0x3F);
+        for (size_t k = 1; k <= extra; ++k)
+          code = (code << 6) | (p[i + k] & 0x3F);
         if (code < minimum || code > 0x10FFFF ||
             (code >= 0xD800 && code < 0xE000)) {
           code = 0xFFFD;
@@ -156,17 +158,19 @@ std::string DescribeBitmapHeader(const uint8_t* block, size_t size) {
     return Format("  header block too short: %zu bytes\n", size);
   }
   std::string out;
-  out += Format("  biSize %u  biWidth %d  biHeight %d  biPlanes %u  "
-                "biBitCount %u\n",
-                Le32(block), static_cast<int32_t>(Le32(block + 4)),
-                static_cast<int32_t>(Le32(block + 8)), Le16(block + 12),
-                Le16(block + 14));
-  out += Format("  biCompression %u  biSizeImage %u  biXPelsPerMeter %d  "
-                "biYPelsPerMeter %d  biClrUsed %u  biClrImportant %u\n",
-                Le32(block + 16), Le32(block + 20),
-                static_cast<int32_t>(Le32(block + 24)),
-                static_cast<int32_t>(Le32(block + 28)), Le32(block + 32),
-                Le32(block + 36));
+  out += Format(
+      "  biSize %u  biWidth %d  biHeight %d  biPlanes %u  "
+      "biBitCount %u\n",
+      Le32(block), static_cast<int32_t>(Le32(block + 4)),
+      static_cast<int32_t>(Le32(block + 8)), Le16(block + 12),
+      Le16(block + 14));
+  out += Format(
+      "  biCompression %u  biSizeImage %u  biXPelsPerMeter %d  "
+      "biYPelsPerMeter %d  biClrUsed %u  biClrImportant %u\n",
+      Le32(block + 16), Le32(block + 20),
+      static_cast<int32_t>(Le32(block + 24)),
+      static_cast<int32_t>(Le32(block + 28)), Le32(block + 32),
+      Le32(block + 36));
   size_t palette = size - 40;
   out += Format("  palette %zu entries", palette / 4);
   if (palette % 4 != 0) out += Format(" and %zu stray bytes", palette % 4);
@@ -183,8 +187,8 @@ std::string DescribeBitmapHeader(const uint8_t* block, size_t size) {
 
 std::string DescribePictureInfo(const PictureInfo& info) {
   std::string out;
-  out += Format("  left %d  top %d  width %d  height %d\n", info.left,
-                info.top, info.width, info.height);
+  out += Format("  left %d  top %d  width %d  height %d\n", info.left, info.top,
+                info.width, info.height);
   out += Format("  x_density %u  y_density %u  color_depth %u  text_info %s\n",
                 info.x_density, info.y_density, info.color_depth,
                 info.text_info == nullptr ? "null" : "set");
@@ -213,8 +217,7 @@ bool ReadListing(const uint8_t* block, size_t size,
     return false;
   }
   const size_t record_size = sizeof(ArchiveFileInfo);
-  for (size_t offset = 0; offset + record_size <= size;
-       offset += record_size) {
+  for (size_t offset = 0; offset + record_size <= size; offset += record_size) {
     ArchiveFileInfo record;
     memcpy(&record, block + offset, record_size);
     if (record.kind[0] == 0) return true;
@@ -232,16 +235,17 @@ std::string FormatListing(const std::string& archive,
   out += "-------  -------  ----------  ----------  ----\n";
   uint64_t total = 0;
   for (const ListingEntry& e : entries) {
-    out += Format("%7llu  %-7s  %10llu  %10llu  ",
-                  static_cast<unsigned long long>(e.entry_number),
-                  e.kind.c_str(),
-                  static_cast<unsigned long long>(e.unpacked_size),
-                  static_cast<unsigned long long>(e.packed_size));
+    out +=
+        Format("%7llu  %-7s  %10llu  %10llu  ",
+               static_cast<unsigned long long>(e.entry_number), e.kind.c_str(),
+               static_cast<unsigned long long>(e.unpacked_size),
+               static_cast<unsigned long long>(e.packed_size));
     out += EscapeBytes(e.name.data(), e.name.size());
     if (!e.name_terminated) out += " (name not terminated)";
     if (!e.folder.empty()) out += " folder \"" + e.folder + "\"";
     if (e.time_stamp != 0) {
-      out += Format(" time %llu", static_cast<unsigned long long>(e.time_stamp));
+      out +=
+          Format(" time %llu", static_cast<unsigned long long>(e.time_stamp));
     }
     if (e.checksum != 0) out += Format(" checksum %u", e.checksum);
     out += "\n";
@@ -256,16 +260,17 @@ std::string FormatListing(const std::string& archive,
 
 std::string DescribeFileInfo(const ListingEntry& e) {
   std::string out;
-  out += Format("  kind \"%s\"  entry_number %llu  packed_size %llu  "
-                "unpacked_size %llu\n",
-                e.kind.c_str(), static_cast<unsigned long long>(e.entry_number),
-                static_cast<unsigned long long>(e.packed_size),
-                static_cast<unsigned long long>(e.unpacked_size));
-  out += Format("  time_stamp %llu  folder \"%s\"  name \"%s\"%s  checksum %u\n",
-                static_cast<unsigned long long>(e.time_stamp),
-                e.folder.c_str(),
-                EscapeBytes(e.name.data(), e.name.size()).c_str(),
-                e.name_terminated ? "" : " (not terminated)", e.checksum);
+  out += Format(
+      "  kind \"%s\"  entry_number %llu  packed_size %llu  "
+      "unpacked_size %llu\n",
+      e.kind.c_str(), static_cast<unsigned long long>(e.entry_number),
+      static_cast<unsigned long long>(e.packed_size),
+      static_cast<unsigned long long>(e.unpacked_size));
+  out +=
+      Format("  time_stamp %llu  folder \"%s\"  name \"%s\"%s  checksum %u\n",
+             static_cast<unsigned long long>(e.time_stamp), e.folder.c_str(),
+             EscapeBytes(e.name.data(), e.name.size()).c_str(),
+             e.name_terminated ? "" : " (not terminated)", e.checksum);
   return out;
 }
 
@@ -301,6 +306,19 @@ bool SelectEntries(const std::vector<ListingEntry>& entries,
     selected->push_back(found);
   }
   return true;
+}
+
+std::vector<size_t> SpreadSelection(size_t count, size_t limit) {
+  std::vector<size_t> picked;
+  if (limit == 0 || count <= limit) {
+    for (size_t i = 0; i < count; ++i) picked.push_back(i);
+    return picked;
+  }
+  if (limit == 1) return {0};
+  for (size_t i = 0; i < limit; ++i) {
+    picked.push_back(i * (count - 1) / (limit - 1));
+  }
+  return picked;
 }
 
 std::string BatchName(size_t index, const std::string& path) {
@@ -344,6 +362,20 @@ bool ParseArguments(const std::vector<std::string>& args, Arguments* parsed,
         return false;
       }
       parsed->files = args[++i];
+    } else if (options && a == "--limit") {
+      const std::string value = i + 1 < args.size() ? args[i + 1] : "";
+      size_t limit = 0;
+      bool ok = !value.empty() && value.size() <= 9;
+      for (char c : value) {
+        if (c < '0' || c > '9') ok = false;
+        limit = limit * 10 + static_cast<size_t>(c - '0');
+      }
+      if (!ok || limit < 2) {
+        *error = "--limit needs a number of at least 2";
+        return false;
+      }
+      parsed->limit = limit;
+      ++i;
     } else if (options && a == "--memory") {
       parsed->memory = true;
     } else if (options && a == "--memory-output") {

@@ -73,6 +73,10 @@ bool SelectEntries(const std::vector<ListingEntry>& entries,
                    const std::vector<std::string>& selectors,
                    std::vector<size_t>* selected, std::string* error);
 
+// At most `limit` of `count` entries, spread evenly from the first to the
+// last (all of them when limit is 0 or not below count).
+std::vector<size_t> SpreadSelection(size_t count, size_t limit);
+
 // A name for the output of the `index`-th document of a batch:
 // "0007-picture.psd" from index 7 and ".../picture.psd".
 std::string BatchName(size_t index, const std::string& path);
@@ -89,6 +93,7 @@ struct Arguments {
   bool memory = false;
   bool memory_output = false;
   bool batch = false;
+  size_t limit = 0;  // --limit N: at most N entries a document (0: all)
 };
 
 // Splits arguments into positionals and options. "--" ends the options.

@@ -15,8 +15,7 @@ std::string Utf8(const std::u16string& text, size_t length) {
 
 TEST(TextConversion, Utf16ToUtf8CoversEveryEncodingLength) {
   std::u16string text = u"A\u00e9\u20ac\U0001F600";
-  EXPECT_EQ(Utf8(text, text.size()),
-            "A\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+  EXPECT_EQ(Utf8(text, text.size()), "A\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
   // Stops at the length given, and at a NUL unit.
   EXPECT_EQ(Utf8(text, 2), "A\xc3\xa9");
   std::u16string with_nul(u"ab\0cd", 5);
@@ -56,8 +55,8 @@ TEST(BmpFileHeader, PutsSizesLittleEndianBehindTheSignature) {
   uint8_t out[14];
   memset(out, 0xEE, sizeof(out));
   MakeBmpFileHeader(40 + 1024, 0x00012345, out);
-  const uint8_t expected[14] = {'B',  'M', 0x7B, 0x27, 0x01, 0x00, 0,
-                                0,    0,   0,    0x36, 0x04, 0x00, 0x00};
+  const uint8_t expected[14] = {'B', 'M', 0x7B, 0x27, 0x01, 0x00, 0,
+                                0,   0,   0,    0x36, 0x04, 0x00, 0x00};
   // bfSize = 14 + 1064 + 0x12345 = 0x1277B, bfOffBits = 14 + 1064 = 0x436.
   EXPECT_EQ(0, memcmp(out, expected, sizeof(out)));
 }
@@ -65,13 +64,13 @@ TEST(BmpFileHeader, PutsSizesLittleEndianBehindTheSignature) {
 TEST(BitmapHeader, ReadsFieldsLittleEndianAndCountsPalette) {
   std::vector<uint8_t> block(40 + 8 + 2, 0);
   block[0] = 40;
-  block[4] = 0x40, block[5] = 0x01;               // width 320
+  block[4] = 0x40, block[5] = 0x01;  // width 320
   block[8] = 0xFF, block[9] = 0xFF, block[10] = 0xFF,
-  block[11] = 0xFF;                               // height -1
+  block[11] = 0xFF;  // height -1
   block[12] = 1;
-  block[14] = 1;                                  // 1 bit
-  block[20] = 0x10, block[21] = 0x27;             // size 10000
-  block[24] = 0x13, block[25] = 0x0B;             // 2835
+  block[14] = 1;                       // 1 bit
+  block[20] = 0x10, block[21] = 0x27;  // size 10000
+  block[24] = 0x13, block[25] = 0x0B;  // 2835
   block[40] = 0x00, block[41] = 0x01, block[42] = 0x02, block[43] = 0x03;
   block[44] = 0xFF, block[45] = 0xFE, block[46] = 0xFD, block[47] = 0x00;
   std::string text = DescribeBitmapHeader(block.data(), block.size());
@@ -182,14 +181,26 @@ TEST(Listing, SelectsByNumberOrNameInTheOrderAsked) {
   ASSERT_TRUE(SelectEntries(entries, {}, &selected, &error));
   EXPECT_EQ(selected, (std::vector<size_t>{0, 1, 2}));
   // Numbers are entry numbers, not positions in the listing.
-  ASSERT_TRUE(SelectEntries(entries, {"2", "compound.bmp", "5"}, &selected,
-                            &error));
+  ASSERT_TRUE(
+      SelectEntries(entries, {"2", "compound.bmp", "5"}, &selected, &error));
   EXPECT_EQ(selected, (std::vector<size_t>{2, 0, 1}));
   EXPECT_FALSE(SelectEntries(entries, {"1"}, &selected, &error));
   EXPECT_FALSE(SelectEntries(entries, {"layer0002.bmp"}, &selected, &error));
   EXPECT_NE(error.find("layer0002.bmp"), std::string::npos);
-  EXPECT_FALSE(SelectEntries(entries, {"99999999999999999999999"}, &selected,
-                             &error));
+  EXPECT_FALSE(
+      SelectEntries(entries, {"99999999999999999999999"}, &selected, &error));
+}
+
+TEST(Listing, SpreadSelectionKeepsFirstAndLastAndNeverRepeats) {
+  EXPECT_EQ(SpreadSelection(4, 0), (std::vector<size_t>{0, 1, 2, 3}));
+  EXPECT_EQ(SpreadSelection(4, 4), (std::vector<size_t>{0, 1, 2, 3}));
+  EXPECT_EQ(SpreadSelection(221, 5),
+            (std::vector<size_t>{0, 55, 110, 165, 220}));
+  std::vector<size_t> picked = SpreadSelection(17, 16);
+  ASSERT_EQ(picked.size(), 16u);
+  for (size_t i = 1; i < picked.size(); ++i)
+    EXPECT_LT(picked[i - 1], picked[i]);
+  EXPECT_EQ(picked.back(), 16u);
 }
 
 TEST(OutputNames, BatchNamesAreNumberedBaseNames) {
@@ -208,9 +219,9 @@ TEST(OutputNames, OnlyPlainNamesAreWrittenIntoTheDirectory) {
 TEST(Arguments, OptionsMayStandAnywhere) {
   Arguments a;
   std::string error;
-  ASSERT_TRUE(ParseArguments({"p.so", "--memory", "x.psd", "-o", "out",
-                              "--batch", "--", "-odd.psd"},
-                             &a, &error));
+  ASSERT_TRUE(ParseArguments(
+      {"p.so", "--memory", "x.psd", "-o", "out", "--batch", "--", "-odd.psd"},
+      &a, &error));
   EXPECT_EQ(a.positional,
             (std::vector<std::string>{"p.so", "x.psd", "-odd.psd"}));
   EXPECT_EQ(a.output, "out");
@@ -226,6 +237,12 @@ TEST(Arguments, RejectsBadOptions) {
   EXPECT_FALSE(ParseArguments({"p.so", "--memroy"}, &a, &error));
   EXPECT_NE(error.find("--memroy"), std::string::npos);
   EXPECT_FALSE(ParseArguments({"-o", "a", "-o", "b"}, &a, &error));
+  EXPECT_FALSE(ParseArguments({"--limit", "1"}, &a, &error));
+  EXPECT_FALSE(ParseArguments({"--limit", "x3"}, &a, &error));
+  EXPECT_FALSE(ParseArguments({"--limit"}, &a, &error));
+  ASSERT_TRUE(ParseArguments({"--limit", "16", "f"}, &a, &error));
+  EXPECT_EQ(a.limit, 16u);
+  EXPECT_EQ(a.positional, std::vector<std::string>{"f"});
 }
 
 TEST(Progress, RecordsCallsAndNoticesForeignUserData) {

@@ -26,13 +26,11 @@ typedef int32_t(WINAPI* IsSupportedFn)(LPCSTR name, uintptr_t head);
 typedef int32_t(WINAPI* IsSupportedWFn)(LPCWSTR name, uintptr_t head);
 typedef int32_t(WINAPI* GetPictureInfoFn)(LPCSTR source, intptr_t source_size,
                                           uint32_t mode, PictureInfo* info);
-typedef int32_t(WINAPI* GetPictureInfoWFn)(LPCWSTR source,
-                                           intptr_t source_size, uint32_t mode,
-                                           PictureInfo* info);
+typedef int32_t(WINAPI* GetPictureInfoWFn)(LPCWSTR source, intptr_t source_size,
+                                           uint32_t mode, PictureInfo* info);
 typedef int32_t(WINAPI* GetPictureFn)(LPCSTR source, intptr_t source_size,
                                       uint32_t mode, HLOCAL* header,
-                                      HLOCAL* pixels,
-                                      ProgressCallback progress,
+                                      HLOCAL* pixels, ProgressCallback progress,
                                       intptr_t user_data);
 typedef int32_t(WINAPI* GetArchiveInfoFn)(LPCSTR source, intptr_t source_size,
                                           uint32_t mode, HLOCAL* listing);

@@ -36,13 +36,15 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  about PLUGIN\n"
-    "      identity strings 0 to 3 from GetPluginInfo and GetPluginInfoW, with\n"
+    "      identity strings 0 to 3 from GetPluginInfo and GetPluginInfoW, "
+    "with\n"
     "      the length each call returned\n"
     "  probe PLUGIN FILE...\n"
     "      IsSupported and IsSupportedW for each FILE, with the first 2048\n"
     "      bytes in memory and with an open file handle\n"
     "  info PLUGIN FILE... [--memory]\n"
-    "      GetPictureInfo (and GetPictureInfoW) for each FILE; --memory passes\n"
+    "      GetPictureInfo (and GetPictureInfoW) for each FILE; --memory "
+    "passes\n"
     "      the whole file in memory (input mode 1)\n"
     "  picture PLUGIN FILE -o OUT.bmp [--memory]\n"
     "  picture PLUGIN FILE... --batch -o DIR [--memory]\n"
@@ -59,11 +61,14 @@ const char kUsage[] =
     "      files into DIR (output mode 0), or with --memory-output returns\n"
     "      each as a memory block that psdhost writes to DIR/NAME (output\n"
     "      mode 0x100). With --batch every FILE goes to DIR/NNNN-NAME/.\n"
+    "      --limit N extracts at most N entries of each document, spread\n"
+    "      evenly from the first to the last.\n"
     "\n"
     "Every command that takes FILE... also reads file names, one a line,\n"
     "from the file named by --files LIST (they follow the other FILEs).\n"
     "\n"
-    "\"info\" and \"picture\" need a picture plug-in (interface code \"00IN\"),\n"
+    "\"info\" and \"picture\" need a picture plug-in (interface code "
+    "\"00IN\"),\n"
     "\"list\", \"fileinfo\" and \"extract\" an archive plug-in (\"00AM\").\n"
     "Exit status: 0 success, 1 a file could not be read or a call returned\n"
     "a failing result code, 2 a usage error or a plug-in that cannot be\n"
@@ -160,7 +165,9 @@ class Block {
   HLOCAL* slot() { return &handle_; }
   bool empty() const { return handle_ == nullptr; }
   size_t size() const {
-    return handle_ == nullptr ? 0 : static_cast<size_t>(plugin_.local_size(handle_));
+    return handle_ == nullptr
+               ? 0
+               : static_cast<size_t>(plugin_.local_size(handle_));
   }
   // The block's bytes between LocalLock and Unlock().
   const uint8_t* Lock() {
@@ -194,8 +201,9 @@ bool CheckInterface(const Plugin& plugin, const char* wanted,
   if (!Export(plugin, "GetPluginInfo", &get_info)) return false;
   std::string code = IdentityString(plugin, 0);
   if (code != wanted) {
-    Error(plugin.path + ": interface code \"" + EscapeBytes(code.data(), code.size()) +
-          "\", but \"" + command + "\" needs a \"" + wanted + "\" plug-in");
+    Error(plugin.path + ": interface code \"" +
+          EscapeBytes(code.data(), code.size()) + "\", but \"" + command +
+          "\" needs a \"" + wanted + "\" plug-in");
     return false;
   }
   return true;
@@ -204,8 +212,8 @@ bool CheckInterface(const Plugin& plugin, const char* wanted,
 std::basic_string<WCHAR> WideName(const std::string& name) {
 #if defined(_WIN32)
   // The name as the plug-in itself would convert it.
-  int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name.c_str(), -1,
-                              nullptr, 0);
+  int n =
+      MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name.c_str(), -1, nullptr, 0);
   std::basic_string<WCHAR> out(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
   if (n > 0) {
     MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name.c_str(), -1, &out[0], n);
@@ -235,8 +243,9 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data) {
   return ok;
 }
 
-bool WriteWholeFile(const std::string& path,
-                    const std::vector<std::pair<const uint8_t*, size_t>>& parts) {
+bool WriteWholeFile(
+    const std::string& path,
+    const std::vector<std::pair<const uint8_t*, size_t>>& parts) {
   FILE* file = fopen(path.c_str(), "wb");
   if (file == nullptr) {
     Error(path + ": cannot create (" + strerror(errno) + ")");
@@ -244,7 +253,8 @@ bool WriteWholeFile(const std::string& path,
   }
   bool ok = true;
   for (const auto& part : parts) {
-    if (part.second > 0 && fwrite(part.first, 1, part.second, file) != part.second) {
+    if (part.second > 0 &&
+        fwrite(part.first, 1, part.second, file) != part.second) {
       ok = false;
     }
   }
@@ -381,9 +391,9 @@ int CommandProbe(const Plugin& plugin, const Arguments& args) {
     int32_t handle_a = -1;
     int32_t handle_w = -1;
 #if defined(_WIN32)
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool opened = handle != INVALID_HANDLE_VALUE;
     uintptr_t value = reinterpret_cast<uintptr_t>(handle);
 #else
@@ -413,9 +423,10 @@ int CommandProbe(const Plugin& plugin, const Arguments& args) {
 #else
     close(fd);
 #endif
-    printf("%s: IsSupported memory %d handle %d, IsSupportedW memory %d "
-           "handle %d\n",
-           path.c_str(), memory_a, handle_a, memory_w, handle_w);
+    printf(
+        "%s: IsSupported memory %d handle %d, IsSupportedW memory %d "
+        "handle %d\n",
+        path.c_str(), memory_a, handle_a, memory_w, handle_w);
   }
   return status;
 }
@@ -447,15 +458,17 @@ int CommandInfo(const Plugin& plugin, const Arguments& args) {
     PictureInfo info_w;
     memset(&info, 0xA5, sizeof(info));
     memset(&info_w, 0xA5, sizeof(info_w));
-    int32_t result = get_info(source.source(), source.size(), source.mode(), &info);
+    int32_t result =
+        get_info(source.source(), source.size(), source.mode(), &info);
     printf("%s: GetPictureInfo%s result %d\n", path.c_str(), source.label(),
            result);
     if (result == 0) printf("%s", DescribePictureInfo(info).c_str());
     std::basic_string<WCHAR> wide = WideName(path);
-    const WCHAR* wide_source = source.memory
-                                   ? reinterpret_cast<const WCHAR*>(source.bytes.data())
-                                   : wide.c_str();
-    int32_t result_w = get_info_w(wide_source, source.size(), source.mode(), &info_w);
+    const WCHAR* wide_source =
+        source.memory ? reinterpret_cast<const WCHAR*>(source.bytes.data())
+                      : wide.c_str();
+    int32_t result_w =
+        get_info_w(wide_source, source.size(), source.mode(), &info_w);
     bool same = result_w == result &&
                 (result != 0 ||
                  (info.left == info_w.left && info.top == info_w.top &&
@@ -483,9 +496,9 @@ int DecodeOne(const Plugin& plugin, GetPictureFn get_picture,
   Block pixels(plugin);
   ProgressLog progress;
   intptr_t token = StartProgress(&progress);
-  int32_t result = get_picture(source.source(), source.size(), source.mode(),
-                               header.slot(), pixels.slot(), &RecordProgress,
-                               token);
+  int32_t result =
+      get_picture(source.source(), source.size(), source.mode(), header.slot(),
+                  pixels.slot(), &RecordProgress, token);
   printf("%s: GetPicture%s result %d\n", source.path.c_str(), source.label(),
          result);
   printf("  progress %s\n", DescribeProgress(progress).c_str());
@@ -493,8 +506,10 @@ int DecodeOne(const Plugin& plugin, GetPictureFn get_picture,
   size_t pixel_size = pixels.size();
   if (!header.empty() || !pixels.empty()) {
     printf("  header block %s, pixel block %s\n",
-           header.empty() ? "none" : (std::to_string(header_size) + " bytes").c_str(),
-           pixels.empty() ? "none" : (std::to_string(pixel_size) + " bytes").c_str());
+           header.empty() ? "none"
+                          : (std::to_string(header_size) + " bytes").c_str(),
+           pixels.empty() ? "none"
+                          : (std::to_string(pixel_size) + " bytes").c_str());
   }
   if (!header.empty()) {
     const uint8_t* bytes = header.Lock();
@@ -516,15 +531,14 @@ int DecodeOne(const Plugin& plugin, GetPictureFn get_picture,
                     static_cast<uint32_t>(pixel_size), file_header);
   const uint8_t* header_bytes = header.Lock();
   const uint8_t* pixel_bytes = pixels.Lock();
-  bool written = WriteWholeFile(
-      out, {{file_header, sizeof(file_header)},
-            {header_bytes, header_size},
-            {pixel_bytes, pixel_size}});
+  bool written = WriteWholeFile(out, {{file_header, sizeof(file_header)},
+                                      {header_bytes, header_size},
+                                      {pixel_bytes, pixel_size}});
   pixels.Unlock();
   header.Unlock();
   if (!written) return 1;
-  printf("  BMP bfSize %zu bfOffBits %zu -> %s\n", 14 + header_size + pixel_size,
-         14 + header_size, out.c_str());
+  printf("  BMP bfSize %zu bfOffBits %zu -> %s\n",
+         14 + header_size + pixel_size, 14 + header_size, out.c_str());
   return 0;
 }
 
@@ -641,7 +655,8 @@ int CommandFileInfo(const Plugin& plugin, const Arguments& args) {
 int ExtractDocument(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
                     GetFileFn get_file, const std::string& path,
                     const std::vector<std::string>& selectors,
-                    const std::string& directory, bool memory_output) {
+                    const std::string& directory, bool memory_output,
+                    size_t limit) {
   Source source;
   std::vector<ListingEntry> entries;
   if (!source.Load(path, false) ||
@@ -653,6 +668,13 @@ int ExtractDocument(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
   if (!SelectEntries(entries, selectors, &selected, &error)) {
     Error(path + ": " + error);
     return 1;
+  }
+  if (limit > 0 && selected.size() > limit) {
+    std::vector<size_t> spread;
+    for (size_t k : SpreadSelection(selected.size(), limit)) {
+      spread.push_back(selected[k]);
+    }
+    selected.swap(spread);
   }
   if (!MakeDirectory(directory)) return 1;
   printf("%s: extracting %zu of %zu entries into %s (%s)\n", path.c_str(),
@@ -671,12 +693,12 @@ int ExtractDocument(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
     intptr_t token = StartProgress(&progress);
     Block block(plugin);
     std::string destination = directory;
-    LPSTR target = memory_output ? reinterpret_cast<LPSTR>(block.slot())
-                                 : &destination[0];
-    int32_t result = get_file(path.c_str(),
-                              static_cast<intptr_t>(entry.entry_number), target,
-                              memory_output ? kOutputMemory : kOutputDirectory,
-                              &RecordProgress, token);
+    LPSTR target =
+        memory_output ? reinterpret_cast<LPSTR>(block.slot()) : &destination[0];
+    int32_t result =
+        get_file(path.c_str(), static_cast<intptr_t>(entry.entry_number),
+                 target, memory_output ? kOutputMemory : kOutputDirectory,
+                 &RecordProgress, token);
     printf("  %llu %s: result %d, progress %s",
            static_cast<unsigned long long>(entry.entry_number), shown.c_str(),
            result, DescribeProgress(progress).c_str());
@@ -692,7 +714,8 @@ int ExtractDocument(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
         continue;
       }
       if (!IsPlainFileName(entry.name)) {
-        printf(", block of %zu bytes not written: unusable name\n", block.size());
+        printf(", block of %zu bytes not written: unusable name\n",
+               block.size());
         status = 1;
         continue;
       }
@@ -756,7 +779,7 @@ int CommandExtract(const Plugin& plugin, const Arguments& args) {
                                        args.positional.end());
     return ExtractDocument(plugin, get_archive_info, get_file,
                            args.positional[0], selectors, args.output,
-                           args.memory_output);
+                           args.memory_output, args.limit);
   }
   if (!MakeDirectory(args.output)) return 2;
   int status = 0;
@@ -764,7 +787,7 @@ int CommandExtract(const Plugin& plugin, const Arguments& args) {
     std::string directory =
         args.output + "/" + BatchName(i, args.positional[i]);
     if (ExtractDocument(plugin, get_archive_info, get_file, args.positional[i],
-                        {}, directory, args.memory_output) != 0) {
+                        {}, directory, args.memory_output, args.limit) != 0) {
       status = 1;
     }
   }
@@ -807,9 +830,9 @@ int main(int argc, char** argv) {
     const char* name;
     CommandFn run;
   } const commands[] = {
-      {"about", CommandAbout},       {"probe", CommandProbe},
-      {"info", CommandInfo},         {"picture", CommandPicture},
-      {"list", CommandList},         {"fileinfo", CommandFileInfo},
+      {"about", CommandAbout},     {"probe", CommandProbe},
+      {"info", CommandInfo},       {"picture", CommandPicture},
+      {"list", CommandList},       {"fileinfo", CommandFileInfo},
       {"extract", CommandExtract},
   };
   CommandFn run = nullptr;

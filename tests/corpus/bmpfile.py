@@ -15,7 +15,7 @@ class BmpError(Exception):
 class Bmp(object):
     def __init__(self, data):
         if len(data) < 54:
-            raise BmpError('%d bytes, shorter than the two headers' % len(data))
+            raise BmpError('%d bytes, shorter than the headers' % len(data))
         (magic, self.bf_size, r1, r2, self.off_bits) = struct.unpack(
             '<2sIHHI', data[:14])
         if magic != b'BM':

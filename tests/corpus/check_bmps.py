@@ -97,9 +97,10 @@ def run(setup, tally, rel, work):
         dirs[mode] = d
         status, out, err = setup.run(['extract', layerpack, src, '-o', d] +
                                      extra)
-        if status is None or harness.result_code(status, out, err) != 0:
-            tally.fault(rel, 'extract (%s output) failed: %s' %
-                        (mode, err.strip()))
+        results = harness.all_results(status, out, err)
+        if status is None or any(r != 0 for r in results):
+            tally.fault(rel, 'extract (%s output) failed: results %s %s' %
+                        (mode, results, err.strip()))
 
     if os.path.exists(picture):
         compound = os.path.join(dirs['file'], 'compound.bmp')

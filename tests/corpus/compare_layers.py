@@ -145,8 +145,10 @@ def run(setup, plugin, tally, rel, out):
     os.mkdir(out)
     status, stdout, stderr = setup.run(['extract', plugin, setup.path(rel),
                                         '-o', out])
-    if status is None or harness.result_code(status, stdout, stderr) != 0:
-        tally.fault(rel, 'extract failed: %s' % stderr.strip())
+    results = harness.all_results(status, stdout, stderr)
+    if status is None or any(r != 0 for r in results):
+        tally.fault(rel, 'extract failed: results %s %s' %
+                    (results, stderr.strip()))
     compound_path = os.path.join(out, 'compound.bmp')
     compound = open(compound_path, 'rb').read() \
         if os.path.exists(compound_path) else None

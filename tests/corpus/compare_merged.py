@@ -11,6 +11,7 @@ usage: compare_merged.py BUILD_DIR CORPUS_DIR [FILTER...]
 """
 
 import os
+import shutil
 import sys
 import tempfile
 
@@ -67,58 +68,60 @@ def main(argv):
     plugin = setup.plugins['flatview.so']
     tally = harness.Tally('merged pictures against the stored channels')
     work = tempfile.mkdtemp(prefix='corpus-merged-')
-    for rel in setup.documents():
-        out = os.path.join(work, 'picture.bmp')
-        if os.path.exists(out):
-            os.remove(out)
-        status, stdout, stderr = setup.run(['picture', plugin,
-                                            setup.path(rel), '-o', out])
-        code = harness.result_code(status, stdout, stderr)
-        if status is None:
-            tally.fault(rel, 'psdhost ' + stderr)
-            continue
-        if rel.lower().endswith('.psb'):
-            if code == 3:
-                tally.add('refused')
-            else:
-                tally.fault(rel, 'large-document format gave result %s, '
-                            'expected 3 (%s)' % (code, stderr.strip()))
-            continue
-        if code != 0 or not os.path.exists(out):
-            tally.fault(rel, 'result %s, expected 0 (%s)' %
-                        (code, stderr.strip()))
-            continue
-        tally.add('decoded')
-        try:
-            bmp = bmpfile.read(out)
-        except bmpfile.BmpError as e:
-            tally.fault(rel, 'BMP unreadable: %s' % e)
-            continue
-        doc = reference.Document(setup.path(rel))
-        if not check_header(tally, rel, doc, bmp):
-            continue
-        try:
-            exp = reference.expected_merged(doc)
-        except reference.NotCompared as e:
-            tally.skip(str(e))
-            continue
-        except reference.Unreadable as e:
-            tally.skip('reference cannot read: %s' % e)
-            continue
-        fault = exp.compare(bmp.pixels)
-        if fault:
-            tally.fault(rel, '%d-bit mode %d: %s' % (doc.depth, doc.mode,
-                                                     fault))
-            tally.add('mismatched')
-        elif exp.tolerance:
-            tally.add('matched (±%d)' % exp.tolerance)
+    try:
+        for rel in setup.documents():
+            compare(setup, plugin, tally, rel, os.path.join(work, 'p.bmp'))
+    finally:
+        shutil.rmtree(work)
+    return tally.finish(['decoded', 'matched', 'matched (±1)', 'mismatched',
+                         'refused'])
+
+
+def compare(setup, plugin, tally, rel, out):
+    if os.path.exists(out):
+        os.remove(out)
+    status, stdout, stderr = setup.run(['picture', plugin, setup.path(rel),
+                                        '-o', out])
+    code = harness.result_code(status, stdout, stderr)
+    if status is None:
+        tally.fault(rel, 'psdhost ' + stderr)
+        return
+    if rel.lower().endswith('.psb'):
+        if code == 3:
+            tally.add('refused')
         else:
-            tally.add('matched')
-    os.path.exists(os.path.join(work, 'picture.bmp')) and \
-        os.remove(os.path.join(work, 'picture.bmp'))
-    os.rmdir(work)
-    return tally.finish(['decoded', 'matched', 'matched (±1)',
-                         'matched (±2)', 'mismatched', 'refused'])
+            tally.fault(rel, 'large-document format gave result %s, '
+                        'expected 3 (%s)' % (code, stderr.strip()))
+        return
+    if code != 0 or not os.path.exists(out):
+        tally.fault(rel, 'result %s, expected 0 (%s)' %
+                    (code, stderr.strip()))
+        return
+    tally.add('decoded')
+    try:
+        bmp = bmpfile.read(out)
+    except bmpfile.BmpError as e:
+        tally.fault(rel, 'BMP unreadable: %s' % e)
+        return
+    doc = reference.Document(setup.path(rel))
+    if not check_header(tally, rel, doc, bmp):
+        return
+    try:
+        exp = reference.expected_merged(doc)
+    except reference.NotCompared as e:
+        tally.skip(str(e))
+        return
+    except reference.Unreadable as e:
+        tally.skip('reference cannot read: %s' % e)
+        return
+    fault = exp.compare(bmp.pixels)
+    if fault:
+        tally.fault(rel, '%d-bit mode %d: %s' % (doc.depth, doc.mode, fault))
+        tally.add('mismatched')
+    elif exp.tolerance:
+        tally.add('matched (±%d)' % exp.tolerance)
+    else:
+        tally.add('matched')
 
 
 if __name__ == '__main__':

@@ -82,6 +82,14 @@ def result_code(status, out, err):
     return 0 if status == 0 else None
 
 
+def all_results(status, out, err):
+    """Every result code psdhost printed (one per extracted entry)."""
+    found = [int(x) for x in _RESULT.findall(out)]
+    if not found and status != 0:
+        found = [None]
+    return found
+
+
 # One listing line: "%7llu  %-7s  %10llu  %10llu  name".
 _ENTRY = re.compile(r'^\s*(\d+)  (.{7})  \s*(\d+)  \s*(\d+)  (.*)$')
 

@@ -38,7 +38,7 @@ class ExactImage {
   explicit ExactImage(const uint8_t* data, size_t size) : size_(size) {
 #ifdef HOSTILE_ASAN
     heap_ = new uint8_t[size ? size : 1];
-    memcpy(heap_, data, size);
+    if (size != 0) memcpy(heap_, data, size);
     bytes_ = heap_;
 #else
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -49,7 +49,7 @@ class ExactImage {
     uint8_t* guard = base_ + mapped_ - page;
     mprotect(guard, page, PROT_NONE);
     bytes_ = guard - size;
-    memcpy(bytes_, data, size);
+    if (size != 0) memcpy(bytes_, data, size);
 #endif
   }
   explicit ExactImage(const Bytes& b) : ExactImage(b.data(), b.size()) {}

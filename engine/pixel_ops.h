@@ -1,0 +1,32 @@
+// Fast row primitives of the pixel decoders: PackBits unpacking with
+// whole-vector copies, interleaving of colour planes into DIB pixels, the
+// CMYK conversion of a row, and the reduction of 16-bit samples. Each gives
+// exactly the bytes of the plain per-byte loop it replaces; SSE2 is used
+// where the compiler targets it (the x86 builds), plain loops elsewhere.
+#pragma once
+
+#include <stdint.h>
+
+// Bytes that UnpackBitsRowWide may write behind `room`.
+const uint32_t kUnpackSlack = 16;
+
+// UnpackBitsRow (rows.h) with the same result, read position and bytes
+// 0..filled-1 of `out`, for an `out` that has room + kUnpackSlack writable
+// bytes: runs are copied and filled 16 bytes at a time, so bytes from
+// `filled` up to room + kUnpackSlack may be overwritten. Nothing at or past
+// `end` is read.
+uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end,
+                           uint8_t* out, uint32_t room, const uint8_t** next);
+
+// n pixels of blue, green, red (3 bytes each) from three planes.
+void InterleaveBgr(const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                   uint32_t n, uint8_t* dst);
+
+// n CMYK pixels (as stored: 255 is no ink) to blue, green, red and a fourth
+// byte of 255, 4 bytes each: each colour is K - ((255 - ink) x (K + 1)) / 256.
+void CmykToBgrxRow(const uint8_t* c, const uint8_t* m, const uint8_t* y,
+                   const uint8_t* k, uint32_t n, uint8_t* dst);
+
+// The first (most significant) byte of each of `count` big-endian 16-bit
+// samples.
+void TakeHighBytes(const uint8_t* in, uint32_t count, uint8_t* out);
