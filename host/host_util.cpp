@@ -38,8 +38,12 @@ void PutLe32(uint32_t value, uint8_t* p) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::string Format(const char* format, ...)
-    __attribute__((format(gnu_printf, 1, 2)));
+#if defined(__clang__)
+#define HOST_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define HOST_PRINTF_FORMAT __attribute__((format(gnu_printf, 1, 2)))
+#endif
+std::string Format(const char* format, ...) HOST_PRINTF_FORMAT;
 std::string Format(const char* format, ...) {
   char buffer[512];
   va_list args;

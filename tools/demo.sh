@@ -37,6 +37,10 @@ step "The Windows plug-ins under wine: identity and probe"
 # ends non-zero (a server already running) does not end the demo.
 # shellcheck source=/dev/null
 . tools/wine-env.sh || { echo "demo: wine is not ready" >&2; exit 1; }
+# The first wine program on a fresh server also starts wine's services,
+# which inherit its output handles: start them with /dev/null, so that no
+# pipe this script writes into stays open after it ends.
+wine build/win64/psdhost.exe --help </dev/null >/dev/null 2>&1 || true
 for build in win32 win64; do
   suffix=.spi
   [ "$build" = win64 ] && suffix=.sph

@@ -93,31 +93,40 @@ class Finished:
         self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
 
 
-def start(command, cwd, wine):
+def start(command, cwd, wine, capture):
+    """Starts a program with its output going to files CAPTURE.out and
+    CAPTURE.err. Files, not pipes: the first wine program started on a
+    server also starts wine's own services, which inherit the standard
+    handles and keep a pipe open long after the program has ended."""
     env = dict(os.environ)
     if wine:
         env["WINEDEBUG"] = "-all"
         command = ["wine"] + command
-    process = subprocess.Popen(command, cwd=cwd, env=env,
-                               stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    return process, time.monotonic()
+    with open(capture + ".out", "wb") as out, open(capture + ".err",
+                                                    "wb") as err:
+        process = subprocess.Popen(command, cwd=cwd, env=env,
+                                   stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=err)
+    return process, time.monotonic(), capture
 
 
 def finish(started):
-    process, began = started
+    process, began, capture = started
     try:
-        stdout, stderr = process.communicate(timeout=RUN_TIMEOUT)
+        process.wait(timeout=RUN_TIMEOUT)
     except subprocess.TimeoutExpired:
         process.kill()
-        process.communicate()
+        process.wait()
         raise Failure("%s ran longer than %d s" % (process.args, RUN_TIMEOUT))
-    return (Finished(process.returncode, stdout, stderr),
-            time.monotonic() - began)
+    with open(capture + ".out", "rb") as out, open(capture + ".err",
+                                                    "rb") as err:
+        done = Finished(process.returncode, out.read(), err.read())
+    return done, time.monotonic() - began
 
 
 def run(command, cwd, wine):
-    return finish(start(command, cwd, wine))
+    # The capture files lie beside the folder, outside what is compared.
+    return finish(start(command, cwd, wine, cwd.rstrip("/") + ".capture"))
 
 
 def tree(root):
@@ -166,7 +175,7 @@ class Comparison:
             os.makedirs(d)
         # Both at once: the machine has two cores.
         windows_run = start([self.windows_host] + windows_args, windows_dir,
-                            wine=True)
+                            wine=True, capture=windows_dir + ".capture")
         native, native_time = run([self.native_host] + native_args,
                                   native_dir, wine=False)
         windows, windows_time = finish(windows_run)
