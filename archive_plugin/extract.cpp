@@ -45,13 +45,20 @@ bool ComposePath(const WCHAR* directory, const WCHAR* name, WCHAR* path) {
 // The 14-byte BITMAPFILEHEADER, little-endian, no padding.
 void FillFileHeader(uint32_t total, uint32_t header_size, uint8_t* out) {
   const uint32_t offset = kFileHeaderSize + header_size;
-  const uint8_t bytes[kFileHeaderSize] = {
-      'B', 'M',
-      static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8),
-      static_cast<uint8_t>(total >> 16), static_cast<uint8_t>(total >> 24),
-      0, 0, 0, 0,
-      static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8),
-      static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 24)};
+  const uint8_t bytes[kFileHeaderSize] = {'B',
+                                          'M',
+                                          static_cast<uint8_t>(total),
+                                          static_cast<uint8_t>(total >> 8),
+                                          static_cast<uint8_t>(total >> 16),
+                                          static_cast<uint8_t>(total >> 24),
+                                          0,
+                                          0,
+                                          0,
+                                          0,
+                                          static_cast<uint8_t>(offset),
+                                          static_cast<uint8_t>(offset >> 8),
+                                          static_cast<uint8_t>(offset >> 16),
+                                          static_cast<uint8_t>(offset >> 24)};
   memcpy(out, bytes, kFileHeaderSize);
 }
 
@@ -140,8 +147,8 @@ PLUGIN_API int32_t WINAPI GetFile(LPCSTR source, intptr_t entry,
     directory[0] = 0;
     WCHAR longest[32];
     EntryName(entry_index, true, longest);
-    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, destination, -1,
-                            directory, kNameUnits) == 0 ||
+    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, destination, -1, directory,
+                            kNameUnits) == 0 ||
         !ComposePath(directory, longest, path)) {
       return kResultReadError;
     }

@@ -31,8 +31,8 @@ bool SetSource(DecodeRequest* request, LPCSTR source, intptr_t source_size,
   }
 }
 
-void PrepareRequest(DecodeRequest* request, uint32_t flags,
-                    HLOCAL* header_slot, HLOCAL* pixels_slot) {
+void PrepareRequest(DecodeRequest* request, uint32_t flags, HLOCAL* header_slot,
+                    HLOCAL* pixels_slot) {
   memset(request, 0, sizeof(*request));
   request->size = sizeof(DecodeRequest);
   request->flags = flags;
@@ -65,8 +65,8 @@ bool EntryFromName(LPCSTR name, uint32_t* entry) {
   uint32_t value = 0;
   for (const char* p = name + 5; *p >= '0' && *p <= '9'; ++p) {
     const uint32_t digit = static_cast<uint32_t>(*p - '0');
-    value = value > (0x7FFFFFFFu - digit) / 10 ? 0x7FFFFFFFu
-                                                : value * 10 + digit;
+    value =
+        value > (0x7FFFFFFFu - digit) / 10 ? 0x7FFFFFFFu : value * 10 + digit;
   }
   *entry = value;
   return true;

@@ -26,4 +26,6 @@ inline bool RangeFits(uint64_t offset, uint64_t n, uint64_t size) {
 }
 
 // Rounds up to a multiple of 4.
-inline uint64_t PadTo4(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
+inline uint64_t PadTo4(uint64_t n) {
+  return (n + 3) & ~static_cast<uint64_t>(3);
+}

@@ -9,11 +9,11 @@
 // Result codes of DecodePictureW and of every export.
 enum : int32_t {
   kResultOk = 0,
-  kResultNotPsd = 3,       // signature, version or reserved bytes wrong; empty
-  kResultNoMemory = 4,     // a block cannot be allocated (or is too large)
-  kResultReadError = 6,    // the file cannot be opened, read or written
-  kResultNoPixels = 8,     // header only, or a directory was built
-  kResultBadMode = -1,     // input or output mode not supported
+  kResultNotPsd = 3,     // signature, version or reserved bytes wrong; empty
+  kResultNoMemory = 4,   // a block cannot be allocated (or is too large)
+  kResultReadError = 6,  // the file cannot be opened, read or written
+  kResultNoPixels = 8,   // header only, or a directory was built
+  kResultBadMode = -1,   // input or output mode not supported
 };
 
 // Request flag: build the layer directory instead of decoding pixels.
@@ -68,10 +68,10 @@ struct DecodeState {
   uint16_t compression;  // Image Data compression (0 raw, 1 PackBits)
   uint16_t color_mode;
   uint16_t depth;
-  uint32_t stride;        // bytes in one output row, padded to 4
-  uint32_t row_bytes;     // bytes in one output row before padding
-  uint32_t sample_step;   // bytes from one output pixel to the next
-  uint32_t palette_bytes; // 0, 8 or 1024
+  uint32_t stride;         // bytes in one output row, padded to 4
+  uint32_t row_bytes;      // bytes in one output row before padding
+  uint32_t sample_step;    // bytes from one output pixel to the next
+  uint32_t palette_bytes;  // 0, 8 or 1024
   const uint8_t* file_base;
   const uint8_t* file_end;
   const uint8_t* data_cursor;

@@ -41,16 +41,16 @@ struct LayerPlan {
   const uint8_t* data;       // the layer's first channel
   uint32_t bytes_per_pixel;  // 0, 1, 3 or 4
   uint32_t stride;
-  uint32_t image_size;       // stride x height
-  bool gray;                 // channel 0 is the only colour channel
-  bool cmyk;                 // channels 0..3 are cyan, magenta, yellow, black
-  bool lab;                  // channels 0..2 are L*, a*, b*
+  uint32_t image_size;  // stride x height
+  bool gray;            // channel 0 is the only colour channel
+  bool cmyk;            // channels 0..3 are cyan, magenta, yellow, black
+  bool lab;             // channels 0..2 are L*, a*, b*
   bool has_alpha;
 };
 // `offset` is where the layer's channel data begins in the document (see
 // LayerDataOffset); a layer whose data cannot be found gets no picture.
-void PlanLayer(const DecodeState* state, const LayerList* list,
-               uint32_t index, uint64_t offset, LayerPlan* plan);
+void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
+               uint64_t offset, LayerPlan* plan);
 
 // Offset of layer `index`'s channel data: behind the channel data of every
 // layer before it. Past the document's end when their lengths say so.
@@ -63,8 +63,7 @@ uint64_t LayerDataOffset(const DecodeState* state, const LayerList* list,
 bool PictureFitsDocument(uint64_t image_size, uint64_t document_size);
 
 int32_t DecodeLayerImage(DecodeRequest* request, DecodeState* state,
-                         const LayerList* list,
-                         const BITMAPINFOHEADER* header);
+                         const LayerList* list, const BITMAPINFOHEADER* header);
 
 int32_t BuildLayerDirectory(DecodeRequest* request, const DecodeState* state,
                             const LayerList* list,

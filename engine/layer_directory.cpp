@@ -31,8 +31,7 @@ int32_t BuildLayerDirectory(DecodeRequest* request, const DecodeState* state,
                             const LayerList* list,
                             const BITMAPINFOHEADER* header) {
   const uint32_t count = request->entry_count;
-  const SIZE_T bytes =
-      static_cast<SIZE_T>(count + 2) * sizeof(ArchiveFileInfo);
+  const SIZE_T bytes = static_cast<SIZE_T>(count + 2) * sizeof(ArchiveFileInfo);
   HLOCAL block = LocalAlloc(LMEM_FIXED, bytes);
   *request->pixels_slot = block;
   if (block == nullptr) return kResultNoMemory;

@@ -134,12 +134,13 @@ bool PictureFitsDocument(uint64_t image_size, uint64_t document_size) {
   return image_size <= kAlwaysAccepted || image_size / 130 <= document_size;
 }
 
-void PlanLayer(const DecodeState* state, const LayerList* list,
-               uint32_t index, uint64_t offset, LayerPlan* plan) {
+void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
+               uint64_t offset, LayerPlan* plan) {
   memset(plan, 0, sizeof(*plan));
   // Behind a malformed record no channel data can be found.
   if (index >= list->count || list->filled < list->count) return;
-  const uint64_t size = static_cast<uint64_t>(state->file_end - state->file_base);
+  const uint64_t size =
+      static_cast<uint64_t>(state->file_end - state->file_base);
   if (offset > size) return;
   const LayerRecord& layer = list->records[index];
   bool alpha = false;
@@ -164,8 +165,10 @@ void PlanLayer(const DecodeState* state, const LayerList* list,
   } else {
     e = (colours == 1 && state->palette_bytes == 1024) ? 1 : 3;
   }
-  const uint64_t width = layer.width > 0 ? static_cast<uint32_t>(layer.width) : 0;
-  const uint64_t height = layer.height > 0 ? static_cast<uint32_t>(layer.height) : 0;
+  const uint64_t width =
+      layer.width > 0 ? static_cast<uint32_t>(layer.width) : 0;
+  const uint64_t height =
+      layer.height > 0 ? static_cast<uint32_t>(layer.height) : 0;
   const uint64_t stride = PadTo4(e * width);
   const uint64_t image_size = stride * height;
   if (image_size > 0xFFFFFFFFu || !PictureFitsDocument(image_size, size)) {
@@ -193,8 +196,10 @@ int32_t DecodeLayerImage(DecodeRequest* request, DecodeState* state,
   PlanLayer(state, list, index, LayerDataOffset(state, list, index), &plan);
   if (!plan.has_picture) return kResultNoPixels;
   const LayerRecord& layer = list->records[index];
-  const uint32_t width = plan.image_size != 0 ? static_cast<uint32_t>(layer.width) : 0;
-  const uint32_t height = plan.image_size != 0 ? static_cast<uint32_t>(layer.height) : 0;
+  const uint32_t width =
+      plan.image_size != 0 ? static_cast<uint32_t>(layer.width) : 0;
+  const uint32_t height =
+      plan.image_size != 0 ? static_cast<uint32_t>(layer.height) : 0;
   const uint32_t sample_size = SampleSizeForDepth(state->depth);
 
   // Channel readers, in record order; the log shows every channel.
@@ -235,7 +240,8 @@ int32_t DecodeLayerImage(DecodeRequest* request, DecodeState* state,
       r->position = r->table + (table_bytes < left ? table_bytes : left);
     }
   }
-  if (plan.bytes_per_pixel == 4 && !plan.has_alpha) readers[kSlotAlpha].fill = 255;
+  if (plan.bytes_per_pixel == 4 && !plan.has_alpha)
+    readers[kSlotAlpha].fill = 255;
 
   if (request->pixels_slot == nullptr) return kResultNoPixels;
   HLOCAL block = LocalAlloc(LMEM_FIXED, plan.image_size);
@@ -256,7 +262,8 @@ int32_t DecodeLayerImage(DecodeRequest* request, DecodeState* state,
   uint8_t* pixels = static_cast<uint8_t*>(LocalLock(block));
   if (scratch != nullptr) {
     uint8_t* rows[kSlots];
-    for (int s = 0; s < kSlots; ++s) rows[s] = scratch + static_cast<uint64_t>(s) * width;
+    for (int s = 0; s < kSlots; ++s)
+      rows[s] = scratch + static_cast<uint64_t>(s) * width;
     uint8_t* unpacked = scratch + static_cast<uint64_t>(kSlots) * width;
     for (int s = 0; s < kSlots; ++s) {
       if (!readers[s].active) memset(rows[s], readers[s].fill, width);
@@ -267,7 +274,8 @@ int32_t DecodeLayerImage(DecodeRequest* request, DecodeState* state,
           ReadChannelRow(&readers[s], width, sample_size, unpacked, rows[s]);
         }
       }
-      uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * plan.stride;
+      uint8_t* dst =
+          pixels + static_cast<uint64_t>(height - 1 - y) * plan.stride;
       ComposeLayerRow(plan, width, rows, dst, plan.stride);
     }
     HeapFree(GetProcessHeap(), 0, scratch);

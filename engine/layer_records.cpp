@@ -40,8 +40,8 @@ void LogRecord(uint32_t index, const uint8_t* r, const uint8_t* end,
 
 // Parses one record at r. Returns the next record's first byte, or null
 // when the record is malformed or does not lie wholly inside the document.
-const uint8_t* ParseRecord(uint32_t index, const uint8_t* r,
-                           const uint8_t* end, LayerRecord* layer) {
+const uint8_t* ParseRecord(uint32_t index, const uint8_t* r, const uint8_t* end,
+                           LayerRecord* layer) {
   if (BytesLeft(r, end) < 18) {
     LogMessage("mask error: %x", AddressBits(r));
     return nullptr;

@@ -18,14 +18,14 @@ const uint32_t kMaxPlanes = 4;
 struct MergedLayout {
   const uint8_t* base;
   const uint8_t* end;
-  uint64_t size;           // document bytes
-  uint32_t planes;         // output colour planes P
-  uint32_t present;        // planes the document stores (at most P)
-  uint32_t sample_size;    // file bytes per sample
-  uint32_t samples;        // samples in one plane row
+  uint64_t size;         // document bytes
+  uint32_t planes;       // output colour planes P
+  uint32_t present;      // planes the document stores (at most P)
+  uint32_t sample_size;  // file bytes per sample
+  uint32_t samples;      // samples in one plane row
   uint32_t height;
-  uint64_t data_offset;    // first byte of pixel data
-  uint64_t table_offset;   // PackBits row byte-count table
+  uint64_t data_offset;   // first byte of pixel data
+  uint64_t table_offset;  // PackBits row byte-count table
   bool packbits;
 };
 
@@ -107,7 +107,8 @@ void LogPlanes(const MergedLayout& m, bool scan_rows, uint8_t* scratch) {
     if (m.packbits) {
       position = PackedPlaneStart(m, p);
       for (uint32_t y = 0; y < m.height; ++y) {
-        const uint32_t count = TableCount(m, static_cast<uint64_t>(p) * m.height + y);
+        const uint32_t count =
+            TableCount(m, static_cast<uint64_t>(p) * m.height + y);
         if (scan_rows) {
           const uint64_t stop =
               UnpackRowAt(m, position, scratch, static_cast<uint32_t>(span));

@@ -16,12 +16,12 @@ const uint32_t kMaxSide = 30000;
 
 // Where the sections of a document lie, as offsets from its first byte.
 struct Sections {
-  uint32_t color_mode_length;   // L1, its data at 30
-  uint64_t resources_field;     // Image Resources length field
-  uint32_t resources_length;    // L2
-  uint64_t layers_field;        // Layer and Mask Information length field
-  uint32_t layers_length;       // L3
-  uint64_t image_data;          // Image Data: the compression word
+  uint32_t color_mode_length;  // L1, its data at 30
+  uint64_t resources_field;    // Image Resources length field
+  uint32_t resources_length;   // L2
+  uint64_t layers_field;       // Layer and Mask Information length field
+  uint32_t layers_length;      // L3
+  uint64_t image_data;         // Image Data: the compression word
 };
 
 struct LoadedDocument {
@@ -220,8 +220,8 @@ int32_t ServeRequest(DecodeRequest* request, DecodeState* state,
   if (state->palette_bytes != 0) BuildPalette(state, header_block);
 
   LogMessage("Color Mode Data +%x(%x)", 26, s.color_mode_length);
-  LogMessage("Image Resources +%x(%x)", static_cast<uint32_t>(s.resources_field),
-             s.resources_length);
+  LogMessage("Image Resources +%x(%x)",
+             static_cast<uint32_t>(s.resources_field), s.resources_length);
   ReadResources(state, s, header);
   LogMessage("Layer and Mask Information +%x(%x)",
              static_cast<uint32_t>(s.layers_field), s.layers_length);

@@ -61,9 +61,8 @@ PLUGIN_API int32_t WINAPI GetPicture(LPCSTR source, intptr_t source_size,
                      header_slot, pixels_slot, progress, user_data);
 }
 
-PLUGIN_API int32_t WINAPI GetPictureInfoW(LPCWSTR source,
-                                          intptr_t source_size, uint32_t mode,
-                                          PictureInfo* info) {
+PLUGIN_API int32_t WINAPI GetPictureInfoW(LPCWSTR source, intptr_t source_size,
+                                          uint32_t mode, PictureInfo* info) {
   HLOCAL header_block = nullptr;
   const int32_t result = GetPictureW(source, source_size, mode, &header_block,
                                      nullptr, nullptr, 0);

@@ -49,9 +49,8 @@ PLUGIN_API int32_t WINAPI GetPicture(LPCSTR source, intptr_t source_size,
                                      HLOCAL* pixels_slot,
                                      ProgressCallback progress,
                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPictureInfoW(LPCWSTR source,
-                                          intptr_t source_size, uint32_t mode,
-                                          PictureInfo* info);
+PLUGIN_API int32_t WINAPI GetPictureInfoW(LPCWSTR source, intptr_t source_size,
+                                          uint32_t mode, PictureInfo* info);
 PLUGIN_API int32_t WINAPI GetPictureInfo(LPCSTR source, intptr_t source_size,
                                          uint32_t mode, PictureInfo* info);
 PLUGIN_API int32_t WINAPI GetPreviewW(LPCWSTR source, intptr_t source_size,
