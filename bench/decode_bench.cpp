@@ -56,8 +56,8 @@ enum Doc {
 };
 
 const char* const kDocNames[kDocCount] = {
-    "rgb8_packbits_photo", "rgb8_packbits_flat", "rgb8_raw_photo",
-    "gray8_packbits_photo", "gray8_raw_photo",   "cmyk8_packbits_photo",
+    "rgb8_packbits_photo",  "rgb8_packbits_flat",   "rgb8_raw_photo",
+    "gray8_packbits_photo", "gray8_raw_photo",      "cmyk8_packbits_photo",
     "rgb16_raw_photo",      "rgb16_packbits_photo", "layered_200"};
 
 const psdw::Bytes& Document(Doc doc) {
@@ -74,16 +74,16 @@ const psdw::Bytes& Document(Doc doc) {
                                       kWidth, kHeight);
         break;
       case kRgbRawPhoto:
-        bytes = bench::MergedDocument(3, 8, psdw::kRaw, Content::kPhoto,
-                                      kWidth, kHeight);
+        bytes = bench::MergedDocument(3, 8, psdw::kRaw, Content::kPhoto, kWidth,
+                                      kHeight);
         break;
       case kGrayPackPhoto:
         bytes = bench::MergedDocument(1, 8, psdw::kPackBits, Content::kPhoto,
                                       kWidth, kHeight);
         break;
       case kGrayRawPhoto:
-        bytes = bench::MergedDocument(1, 8, psdw::kRaw, Content::kPhoto,
-                                      kWidth, kHeight);
+        bytes = bench::MergedDocument(1, 8, psdw::kRaw, Content::kPhoto, kWidth,
+                                      kHeight);
         break;
       case kCmykPackPhoto:
         bytes = bench::MergedDocument(4, 8, psdw::kPackBits, Content::kPhoto,
@@ -152,7 +152,8 @@ int32_t DecodeFromMemory(const psdw::Bytes& doc, uint32_t entry, bool list) {
 
 void CheckResult(benchmark::State& state, int32_t result, int32_t expected) {
   if (result != expected) {
-    state.SkipWithError(("unexpected result " + std::to_string(result)).c_str());
+    state.SkipWithError(
+        ("unexpected result " + std::to_string(result)).c_str());
   }
 }
 
@@ -164,10 +165,10 @@ void BM_Merged(benchmark::State& state, Doc doc) {
   for (auto _ : state) {
     HLOCAL header = nullptr;
     HLOCAL pixels = nullptr;
-    const int32_t result = GetPictureW(
-        reinterpret_cast<LPCWSTR>(bytes.data()),
-        static_cast<intptr_t>(bytes.size()), kInputMemory, &header, &pixels,
-        nullptr, 0);
+    const int32_t result =
+        GetPictureW(reinterpret_cast<LPCWSTR>(bytes.data()),
+                    static_cast<intptr_t>(bytes.size()), kInputMemory, &header,
+                    &pixels, nullptr, 0);
     benchmark::DoNotOptimize(pixels);
     LocalFree(pixels);
     LocalFree(header);
@@ -183,9 +184,9 @@ void BM_StbImage(benchmark::State& state, Doc doc) {
   for (auto _ : state) {
     int width = 0, height = 0, components = 0;
     // No component conversion: stb_image's fastest path for PSD documents.
-    stbi_uc* pixels = stbi_load_from_memory(
-        bytes.data(), static_cast<int>(bytes.size()), &width, &height,
-        &components, 0);
+    stbi_uc* pixels =
+        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()),
+                              &width, &height, &components, 0);
     if (pixels == nullptr) {
       state.SkipWithError("stb_image does not read this document");
       break;
@@ -215,8 +216,8 @@ void BM_GetPictureFile(benchmark::State& state) {
   for (auto _ : state) {
     HLOCAL header = nullptr;
     HLOCAL pixels = nullptr;
-    const int32_t result = GetPicture(path.c_str(), 0, kInputFile, &header,
-                                      &pixels, nullptr, 0);
+    const int32_t result =
+        GetPicture(path.c_str(), 0, kInputFile, &header, &pixels, nullptr, 0);
     benchmark::DoNotOptimize(pixels);
     LocalFree(pixels);
     LocalFree(header);
@@ -350,22 +351,31 @@ class MedianCollector : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        medians_[run.run_name.function_name] =
-            run.GetAdjustedRealTime() /
-            benchmark::GetTimeUnitMultiplier(run.time_unit);
+        const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+        medians_[run.run_name.function_name] = run.GetAdjustedRealTime() / unit;
+        cpu_medians_[run.run_name.function_name] =
+            run.GetAdjustedCPUTime() / unit;
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
 
-  // Median seconds, or a negative value when the benchmark did not run.
+  // Median seconds of real time, or a negative value when the benchmark
+  // did not run.
   double Get(const std::string& name) const {
     auto it = medians_.find(name);
     return it == medians_.end() ? -1.0 : it->second;
   }
 
+  // Median seconds of this process's processor time (kernel included).
+  double GetCpu(const std::string& name) const {
+    auto it = cpu_medians_.find(name);
+    return it == cpu_medians_.end() ? -1.0 : it->second;
+  }
+
  private:
   std::map<std::string, double> medians_;
+  std::map<std::string, double> cpu_medians_;
 };
 
 void PrintFigure(const MedianCollector& c, const std::string& name) {
@@ -373,7 +383,8 @@ void PrintFigure(const MedianCollector& c, const std::string& name) {
   if (t < 0) {
     printf("  %-44s %12s\n", name.c_str(), "n/a");
   } else {
-    printf("  %-44s %10.3f ms\n", name.c_str(), t * 1e3);
+    printf("  %-44s %10.3f ms  (cpu %8.3f ms)\n", name.c_str(), t * 1e3,
+           c.GetCpu(name) * 1e3);
   }
 }
 
@@ -393,20 +404,34 @@ void PrintRatio(const char* what, double numerator, double denominator,
 }
 
 void PrintSummary(const MedianCollector& c) {
-  printf("\nFigures (medians of %d repetitions, real time):\n", kRepetitions);
-  const char* const names[] = {
-      "merged/rgb8_packbits_photo",    "stb_image/rgb8_packbits_photo",
-      "merged/rgb8_packbits_flat",     "stb_image/rgb8_packbits_flat",
-      "merged/rgb8_raw_photo",         "stb_image/rgb8_raw_photo",
-      "merged/gray8_packbits_photo",   "merged/gray8_raw_photo",
-      "merged/cmyk8_packbits_photo",   "merged/rgb16_raw_photo",
-      "stb_image/rgb16_raw_photo",     "merged/rgb16_packbits_photo",
-      "stb_image/rgb16_packbits_photo", "layer/1",
-      "layer/200",                     "layer/listing",
-      "file/GetPicture",               "file/read",
-      "file/cp_to_dev_null",           "floor/fresh_write_72MB",
-      "floor/warm_memcpy_72MB",        "floor/input_pass/rgb8_packbits_photo",
-      "floor/input_pass/rgb8_raw_photo", "floor/log_line"};
+  printf(
+      "\nFigures (medians of %d repetitions, real time; processor time of "
+      "this process beside it):\n",
+      kRepetitions);
+  const char* const names[] = {"merged/rgb8_packbits_photo",
+                               "stb_image/rgb8_packbits_photo",
+                               "merged/rgb8_packbits_flat",
+                               "stb_image/rgb8_packbits_flat",
+                               "merged/rgb8_raw_photo",
+                               "stb_image/rgb8_raw_photo",
+                               "merged/gray8_packbits_photo",
+                               "merged/gray8_raw_photo",
+                               "merged/cmyk8_packbits_photo",
+                               "merged/rgb16_raw_photo",
+                               "stb_image/rgb16_raw_photo",
+                               "merged/rgb16_packbits_photo",
+                               "stb_image/rgb16_packbits_photo",
+                               "layer/1",
+                               "layer/200",
+                               "layer/listing",
+                               "file/GetPicture",
+                               "file/read",
+                               "file/cp_to_dev_null",
+                               "floor/fresh_write_72MB",
+                               "floor/warm_memcpy_72MB",
+                               "floor/input_pass/rgb8_packbits_photo",
+                               "floor/input_pass/rgb8_raw_photo",
+                               "floor/log_line"};
   for (const char* name : names) PrintFigure(c, name);
 
   const double fresh = c.Get("floor/fresh_write_72MB");
@@ -434,8 +459,8 @@ void PrintSummary(const MedianCollector& c) {
   PrintRatio("merged raw / (fresh write + input pass)", raw,
              fresh > 0 && pass_raw > 0 ? fresh + pass_raw : -1, 2.0, false);
   // Layer 1 already parses all 200 records; layer 200 adds the stepping.
-  PrintRatio("layer 200 / layer 1 (records parsed in both)",
-             c.Get("layer/200"), c.Get("layer/1"), 2.0, false);
+  PrintRatio("layer 200 / layer 1 (records parsed in both)", c.Get("layer/200"),
+             c.Get("layer/1"), 2.0, false);
   const double listing = c.Get("layer/listing");
   printf("  %-58s %8.3f   (target < 1 ms: %s)\n", "listing of 200 layers, ms",
          listing * 1e3, listing > 0 && listing < 1e-3 ? "met" : "NOT met");
@@ -492,14 +517,14 @@ void ReportPeakMemory(const std::string& path) {
   LocalFree(pixels);
   LocalFree(header);
   const double file_bytes = static_cast<double>(info.st_size) + 256;
-  const double extra_kib =
-      static_cast<double>(peak - before) -
-      (file_bytes + pixel_bytes + header_bytes) / 1024.0;
+  const double extra_kib = static_cast<double>(peak - before) -
+                           (file_bytes + pixel_bytes + header_bytes) / 1024.0;
   printf("Peak memory of GetPicture from a file (result %d):\n", result);
-  printf("  peak resident growth %ld KiB; file buffer %.0f KiB + blocks "
-         "%.0f KiB; beyond them %.0f KiB (target: a few hundred)\n",
-         peak - before, file_bytes / 1024.0,
-         (pixel_bytes + header_bytes) / 1024.0, extra_kib);
+  printf(
+      "  peak resident growth %ld KiB; file buffer %.0f KiB + blocks "
+      "%.0f KiB; beyond them %.0f KiB (target: a few hundred)\n",
+      peak - before, file_bytes / 1024.0, (pixel_bytes + header_bytes) / 1024.0,
+      extra_kib);
 }
 
 // Runs this program again to measure one decode's peak memory.

@@ -26,9 +26,9 @@ TEST(PixelOpsTest, UnpackMatchesThePlainUnpacker) {
     // do not fit the row and input that ends inside a run. The input is a
     // block of exactly its size, so a read past it is a fault under the
     // address sanitizer.
-    const size_t in_size = rng() % 300;
+    const size_t in_size = rng() % 1000;
     const Bytes input = RandomBytes(rng, in_size);
-    const uint32_t room = rng() % 400;
+    const uint32_t room = rng() % 1200;
     const uint8_t* src = input.data();
     const uint8_t* end = src + in_size;
 
@@ -42,8 +42,8 @@ TEST(PixelOpsTest, UnpackMatchesThePlainUnpacker) {
         UnpackBitsRowWide(src, end, wide.data(), room, &wide_next);
     ASSERT_EQ(plain_filled, wide_filled) << "round " << round;
     ASSERT_EQ(plain_next, wide_next) << "round " << round;
-    ASSERT_TRUE(std::equal(plain.begin(), plain.begin() + plain_filled,
-                           wide.begin()))
+    ASSERT_TRUE(
+        std::equal(plain.begin(), plain.begin() + plain_filled, wide.begin()))
         << "round " << round;
   }
 }
@@ -119,8 +119,8 @@ TEST(PixelOpsTest, CmykCornersOfTheFormula) {
   const uint8_t k[3] = {255, 0, 200};
   uint8_t out[12];
   CmykToBgrxRow(c, m, y, k, 3, out);
-  const uint8_t expected[12] = {255, 255, 255, 255, 0,   0,
-                                0,   255, 200, 200, 79,  255};
+  const uint8_t expected[12] = {255, 255, 255, 255, 0,  0,
+                                0,   255, 200, 200, 79, 255};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(out[i], expected[i]) << i;
 }
 

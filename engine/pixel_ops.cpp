@@ -8,6 +8,23 @@
 
 namespace {
 
+inline void Copy16(uint8_t* to, const uint8_t* from) {
+  uint8_t piece[16];
+  memcpy(piece, from, 16);
+  memcpy(to, piece, 16);
+}
+
+// The longest PackBits run: 129 copies (header 128).
+const uint32_t kLongestRun = 129;
+
+// n (1..129) literal bytes in whole 16-byte pieces, at least two: up to
+// ((n + 31) & ~31) bytes are read and max(32, (n + 15) & ~15) written.
+inline void CopyRun(uint8_t* to, const uint8_t* from, uint32_t n) {
+  Copy16(to, from);
+  Copy16(to + 16, from + 16);
+  for (uint32_t i = 32; i < n; i += 16) Copy16(to + i, from + i);
+}
+
 #if defined(__SSE2__)
 
 inline __m128i Load16(const uint8_t* p) {
@@ -16,6 +33,16 @@ inline __m128i Load16(const uint8_t* p) {
 
 inline void Store16(uint8_t* p, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// n (1..129) copies of `value` in whole 16-byte pieces, at least two: up
+// to max(32, (n + 15) & ~15) bytes are written. Two pieces always: most runs
+// are short, and a fixed count keeps the branch predictable.
+inline void FillRun(uint8_t* to, uint8_t value, uint32_t n) {
+  const __m128i v = _mm_set1_epi8(static_cast<char>(value));
+  Store16(to, v);
+  Store16(to + 16, v);
+  for (uint32_t i = 32; i < n; i += 16) Store16(to + i, v);
 }
 
 // Four pixels of blue, green, red, 0 (4 bytes each) packed into the low 12
@@ -39,42 +66,54 @@ inline __m128i InkToColour(__m128i ink, __m128i k, __m128i k1) {
   return _mm_sub_epi16(k, _mm_srli_epi16(product, 8));
 }
 
+#else
+
+inline void FillRun(uint8_t* to, uint8_t value, uint32_t n) {
+  memset(to, value, n);
+}
+
 #endif
 
 }  // namespace
 
-uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end,
-                           uint8_t* out, uint32_t room, const uint8_t** next) {
+uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end, uint8_t* out,
+                           uint32_t room, const uint8_t** next) {
   uint32_t filled = 0;
+  // Far from the end of the row and of the input every run fits (a run is
+  // at most 129 bytes and reads at most 129 after its header), so the
+  // checks of the loop below are left out.
+  const uint8_t* fast_end =
+      src<end&& static_cast<uint64_t>(end - src)> kLongestRun
+          ? end - kLongestRun
+          : src;
+  while (src < fast_end && room - filled >= kLongestRun) {
+    const uint32_t h = *src++;
+    if (h >= 128) {
+      const uint32_t n = 257 - h;
+      FillRun(out + filled, *src++, n);
+      filled += n;
+    } else {
+      const uint32_t n = h + 1;
+      CopyRun(out + filled, src, n);
+      src += n;
+      filled += n;
+    }
+  }
   while (filled < room && src < end) {
     const uint32_t h = *src++;
     if (h >= 128) {
       const uint32_t n = 257 - h;
       if (n > room - filled || src >= end) break;
-      const uint8_t value = *src++;
-      uint8_t* to = out + filled;
-#if defined(__SSE2__)
-      const __m128i v = _mm_set1_epi8(static_cast<char>(value));
-      for (uint32_t i = 0; i < n; i += 16) Store16(to + i, v);
-#else
-      memset(to, value, n);
-#endif
+      FillRun(out + filled, *src++, n);
       filled += n;
     } else {
       const uint32_t n = h + 1;
       const uint64_t left = static_cast<uint64_t>(end - src);
       if (left < n || n > room - filled) break;
-      uint8_t* to = out + filled;
-      if (left >= ((n + 15) & ~15u)) {
-        // Whole 16-byte pieces: the last may read and write past the run,
-        // inside the input and the slack.
-        for (uint32_t i = 0; i < n; i += 16) {
-          uint8_t piece[16];
-          memcpy(piece, src + i, 16);
-          memcpy(to + i, piece, 16);
-        }
+      if (left >= ((n + 31) & ~31u)) {
+        CopyRun(out + filled, src, n);
       } else {
-        memcpy(to, src, n);
+        memcpy(out + filled, src, n);
       }
       src += n;
       filled += n;

@@ -8,15 +8,15 @@
 #include <stdint.h>
 
 // Bytes that UnpackBitsRowWide may write behind `room`.
-const uint32_t kUnpackSlack = 16;
+const uint32_t kUnpackSlack = 32;
 
 // UnpackBitsRow (rows.h) with the same result, read position and bytes
 // 0..filled-1 of `out`, for an `out` that has room + kUnpackSlack writable
-// bytes: runs are copied and filled 16 bytes at a time, so bytes from
-// `filled` up to room + kUnpackSlack may be overwritten. Nothing at or past
-// `end` is read.
-uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end,
-                           uint8_t* out, uint32_t room, const uint8_t** next);
+// bytes: runs are copied and filled 16 bytes at a time, at least 32 a run,
+// so bytes from `filled` up to room + kUnpackSlack may be overwritten.
+// Nothing at or past `end` is read.
+uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end, uint8_t* out,
+                           uint32_t room, const uint8_t** next);
 
 // n pixels of blue, green, red (3 bytes each) from three planes.
 void InterleaveBgr(const uint8_t* r, const uint8_t* g, const uint8_t* b,
