@@ -41,8 +41,17 @@ demo: deps build
 	@if [ -x tools/demo.sh ] || [ -f tools/demo.sh ]; then bash tools/demo.sh; \
 	else echo "demo: tools/demo.sh not written yet"; fi
 
+# Every test of the native build (the wine runs included), then the hostile
+# document sweeps under the address and undefined-behaviour sanitizers, then
+# a short run of each fuzzer.
 test: deps build
 	cd build/native && ctest --output-on-failure -j$(JOBS)
+	cmake --preset native-asan >/dev/null
+	cmake --build --preset native-asan -j$(JOBS) --target hostile_tests hostile_threads flatview layerpack
+	cd build/asan && ctest --output-on-failure -L hostile -LE wine
+	cmake --preset fuzz >/dev/null
+	cmake --build build/fuzz -j$(JOBS) --target fuzz_picture fuzz_layer fuzz_listing fuzz_probe write_test_documents make_sample
+	cd build/fuzz && ctest --output-on-failure -L fuzz
 
 asan:
 	cmake --preset native-asan >/dev/null

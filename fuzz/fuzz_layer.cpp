@@ -64,13 +64,20 @@ std::vector<uint8_t> ReadBack(const std::string& path, bool* found) {
 }
 
 uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return p[0] | (p[1] << 8) | (p[2] << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void RemoveFiles() {
+  unlink(g_document.c_str());
+  rmdir(g_directory.c_str());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SendLogToNowhere();
+  atexit(RemoveFiles);
   const std::string stem = "/dev/shm/fuzz_layer." + std::to_string(getpid());
   g_document = stem + ".psd";
   g_directory = stem + ".out";
@@ -81,7 +88,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const uint32_t entry = data[0] % 8;
-  const uint8_t* document = data + 1;
+  const std::vector<uint8_t> tamed = Tamed(data + 1, size - 1);
+  const uint8_t* document = tamed.data();
   const size_t length = size - 1;
 
   // The entry from an exactly sized memory image, as GetFile asks for it.
@@ -114,10 +122,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (b > 0) {
       const uint32_t total = static_cast<uint32_t>(14 + h + b);
       const uint32_t offset = static_cast<uint32_t>(14 + h);
-      const uint8_t file_header[14] = {
-          'B', 'M', uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16),
-          uint8_t(total >> 24), 0, 0, 0, 0, uint8_t(offset),
-          uint8_t(offset >> 8), uint8_t(offset >> 16), uint8_t(offset >> 24)};
+      const uint8_t file_header[14] = {'B',
+                                       'M',
+                                       uint8_t(total),
+                                       uint8_t(total >> 8),
+                                       uint8_t(total >> 16),
+                                       uint8_t(total >> 24),
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       uint8_t(offset),
+                                       uint8_t(offset >> 8),
+                                       uint8_t(offset >> 16),
+                                       uint8_t(offset >> 24)};
       expected.assign(file_header, file_header + 14);
       const uint8_t* hp = static_cast<const uint8_t*>(LocalLock(header));
       expected.insert(expected.end(), hp, hp + h);
@@ -139,9 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteInput(document, length);
   HLOCAL bmp = nullptr;
   g_progress_calls = 0;
-  const int32_t got = GetFile(g_document.c_str(), entry,
-                              reinterpret_cast<LPSTR>(&bmp),
-                              kOutputMemory, CountProgress, 0x5eed);
+  const int32_t got =
+      GetFile(g_document.c_str(), entry, reinterpret_cast<LPSTR>(&bmp),
+              kOutputMemory, CountProgress, 0x5eed);
   Require(got == result, "GetFile and the memory request differ", got, result);
   if (got == 0) {
     RequireHeld(1);
@@ -154,7 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(n == expected.size(), "BMP size", static_cast<long long>(n),
             static_cast<long long>(expected.size()));
     if (n > 0) {
-      Require(Le32(p + 2) == n, "bfSize", Le32(p + 2), static_cast<long long>(n));
+      Require(Le32(p + 2) == n, "bfSize", Le32(p + 2),
+              static_cast<long long>(n));
       Require(memcmp(p, expected.data(), n) == 0,
               "file and memory decodes differ");
     }
@@ -168,19 +187,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RequireNothingLive();
 
   // And into a directory.
-  const int32_t to_file = GetFile(g_document.c_str(), entry,
-                                  const_cast<LPSTR>(g_directory.c_str()),
-                                  kOutputFile, nullptr, 0);
-  Require(to_file == result, "GetFile to a directory differs", to_file,
-          result);
+  const int32_t to_file =
+      GetFile(g_document.c_str(), entry, const_cast<LPSTR>(g_directory.c_str()),
+              kOutputFile, nullptr, 0);
+  Require(to_file == result, "GetFile to a directory differs", to_file, result);
   RequireNothingLive();
   if (to_file == 0) {
     char name[32];
     if (entry == 0) {
       snprintf(name, sizeof name, "compound.bmp");
     } else {
-      snprintf(name, sizeof name, expected.empty() ? "layer%04u.dat"
-                                                   : "layer%04u.bmp", entry);
+      snprintf(name, sizeof name,
+               expected.empty() ? "layer%04u.dat" : "layer%04u.bmp", entry);
     }
     bool found = false;
     const std::vector<uint8_t> written =

@@ -53,8 +53,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (size == 0) return 0;
+  const std::vector<uint8_t> tamed = Tamed(input, size);
+  const uint8_t* data = tamed.data();
   const LPCSTR source = reinterpret_cast<LPCSTR>(data);
   const intptr_t length = static_cast<intptr_t>(size);
 
@@ -66,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(listing == nullptr, "listing on failure");
     RequireNothingLive();
     ArchiveFileInfo info;
-    const int32_t r = GetFileInfo(source, length, "compound.bmp",
-                                  kInputMemory, &info);
-    Require(r == result || (result == 4 && r == 0), "GetFileInfo on failure",
-            r, result);
+    const int32_t r =
+        GetFileInfo(source, length, "compound.bmp", kInputMemory, &info);
+    Require(r == result || (result == 4 && r == 0), "GetFileInfo on failure", r,
+            result);
     RequireNothingLive();
     return 0;
   }
@@ -95,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(strcmp(entries[0].entry_name, "compound.bmp") == 0, "first entry");
   for (size_t n = 0; n < count; ++n) {
     const ArchiveFileInfo& e = entries[n];
-    Require(e.entry_number == n, "entry number", static_cast<long long>(e.entry_number),
-            static_cast<long long>(n));
+    Require(e.entry_number == n, "entry number",
+            static_cast<long long>(e.entry_number), static_cast<long long>(n));
     Require(e.packed_size == e.unpacked_size, "packed size");
     TextLength(e.kind, sizeof e.kind);
     TextLength(e.entry_name, sizeof e.entry_name);
@@ -109,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Require(!is_dat || e.packed_size == 0, "empty entry size");
     }
     if (n < kExtracted) {
-      const long long extracted = ExtractedSize(data, size, static_cast<uint32_t>(n));
+      const long long extracted =
+          ExtractedSize(data, size, static_cast<uint32_t>(n));
       if (extracted >= 0) {
         Require(static_cast<long long>(e.packed_size) == extracted,
                 "listed size differs from extraction",
@@ -139,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Require(strcmp(info.entry_name, entries[n].entry_name) == 0 &&
                   info.packed_size == entries[n].packed_size &&
                   strcmp(info.kind, entries[n].kind) == 0,
-              "GetFileInfo differs from the listing", static_cast<long long>(n));
+              "GetFileInfo differs from the listing",
+              static_cast<long long>(n));
     }
   }
   return 0;

@@ -32,8 +32,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (size == 0) return 0;  // a null image would mean "read the file"
+  const std::vector<uint8_t> tamed = Tamed(input, size);
+  const uint8_t* data = tamed.data();
   const LPCSTR source = reinterpret_cast<LPCSTR>(data);
   const intptr_t length = static_cast<intptr_t>(size);
 

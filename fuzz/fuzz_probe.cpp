@@ -39,8 +39,8 @@ bool EndsInPsd(const std::u16string& name) {
 void CheckInfo(int32_t index, int32_t length) {
   // Narrow: exactly `length` bytes of room.
   std::vector<char> narrow(length > 0 ? length : 1, '\x7f');
-  const int32_t n = GetPluginInfo(index, length > 0 ? narrow.data() : nullptr,
-                                  length);
+  const int32_t n =
+      GetPluginInfo(index, length > 0 ? narrow.data() : nullptr, length);
   if (length < 1) {
     Require(n == 0, "GetPluginInfo without room", n);
   } else {
@@ -60,8 +60,8 @@ void CheckInfo(int32_t index, int32_t length) {
   }
   // Wide: `length` characters of room.
   std::vector<WCHAR> wide(length > 0 ? length : 1, 0x7f7f);
-  const int32_t w = GetPluginInfoW(index, length > 0 ? wide.data() : nullptr,
-                                   length);
+  const int32_t w =
+      GetPluginInfoW(index, length > 0 ? wide.data() : nullptr, length);
   if (length < 1) {
     Require(w == 0, "GetPluginInfoW without room", w);
     return;
@@ -79,6 +79,7 @@ void CheckInfo(int32_t index, int32_t length) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SendLogToNowhere();
   g_head_file = "/dev/shm/fuzz_probe." + std::to_string(getpid());
+  atexit([] { unlink(g_head_file.c_str()); });
   return 0;
 }
 
@@ -123,9 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(write(fd, head.data(), stored) == static_cast<ssize_t>(stored),
           "short write");
   close(fd);
-  HANDLE file = CreateFileA(g_head_file.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(g_head_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   Require(file != INVALID_HANDLE_VALUE, "cannot open the head file");
   const uintptr_t handle = reinterpret_cast<uintptr_t>(file);
   Require(handle < 0x10000, "handle looks like an address");

@@ -1,1 +1,270 @@
-// placeholder until the bomb tests are written
+// Decompression bombs: tiny documents that declare enormous pictures, layer
+// pictures far larger than their data, or tens of thousands of layers. Each
+// request must end with a refusal or a bounded piece of work: the limits are
+// generous (they catch a runaway, not a slow machine).
+#include <sys/resource.h>
+#include <time.h>
+
+#include "hostile_support.h"
+#include "image_plugin/picture.h"
+
+extern "C" int32_t WINAPI GetArchiveInfo(LPCSTR source, intptr_t source_size,
+                                         uint32_t mode, HLOCAL* listing_out);
+
+namespace hostile {
+namespace {
+
+void Be32(Bytes& b, uint32_t v) {
+  for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void Be16(Bytes& b, uint16_t v) {
+  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.push_back(static_cast<uint8_t>(v));
+}
+
+// Header, empty colour mode data and resources; `layer_section` as the
+// Layer and Mask Information section's contents; then `image` (compression
+// word and data).
+Bytes Document(uint32_t width, uint32_t height, uint16_t channels,
+               uint16_t mode, const Bytes& layer_section, const Bytes& image) {
+  Bytes b = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
+  Be16(b, channels);
+  Be32(b, height);
+  Be32(b, width);
+  Be16(b, 8);
+  Be16(b, mode);
+  Be32(b, 0);  // colour mode data
+  Be32(b, 0);  // image resources
+  Be32(b, static_cast<uint32_t>(layer_section.size()));
+  b.insert(b.end(), layer_section.begin(), layer_section.end());
+  b.insert(b.end(), image.begin(), image.end());
+  return b;
+}
+
+// A layer record with the given rectangle and channels (id, data length),
+// no extra data beyond an empty mask, blending ranges and name.
+void AddRecord(Bytes& b, int32_t top, int32_t left, int32_t bottom,
+               int32_t right,
+               const std::vector<std::pair<int16_t, uint32_t>>& channels) {
+  Be32(b, static_cast<uint32_t>(top));
+  Be32(b, static_cast<uint32_t>(left));
+  Be32(b, static_cast<uint32_t>(bottom));
+  Be32(b, static_cast<uint32_t>(right));
+  Be16(b, static_cast<uint16_t>(channels.size()));
+  for (const auto& [id, length] : channels) {
+    Be16(b, static_cast<uint16_t>(id));
+    Be32(b, length);
+  }
+  b.insert(b.end(), {'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm', 255, 0, 0, 0});
+  Be32(b, 12);  // extra data: mask 0, blending ranges 0, name "" (4 bytes)
+  Be32(b, 0);
+  Be32(b, 0);
+  Be32(b, 0);
+}
+
+// The layer section around `count` records in `records` and their channel
+// data.
+Bytes LayerSection(int16_t count, const Bytes& records, const Bytes& data) {
+  Bytes info;
+  Be16(info, static_cast<uint16_t>(count));
+  info.insert(info.end(), records.begin(), records.end());
+  info.insert(info.end(), data.begin(), data.end());
+  if (info.size() % 2) info.push_back(0);
+  Bytes section;
+  Be32(section, static_cast<uint32_t>(info.size()));
+  section.insert(section.end(), info.begin(), info.end());
+  Be32(section, 0);  // global mask info
+  return section;
+}
+
+const Bytes kRawNoData = {0, 0};
+
+long PeakKilobytes() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+double Seconds() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+struct Measured {
+  int32_t result;
+  size_t pixel_bytes;
+  long grown_kb;
+  double seconds;
+};
+
+// GetPicture from memory, with the growth of the peak resident size and
+// the time taken.
+Measured Picture(const Bytes& doc) {
+  const ExactImage image(doc);
+  const long before = PeakKilobytes();
+  const double start = Seconds();
+  HLOCAL header = nullptr, pixels = nullptr;
+  Measured m;
+  m.result = GetPicture(reinterpret_cast<LPCSTR>(image.data()),
+                        static_cast<intptr_t>(image.size()), 1, &header,
+                        &pixels, nullptr, 0);
+  m.pixel_bytes = pixels ? LocalSize(pixels) : 0;
+  LocalFree(header);
+  LocalFree(pixels);
+  m.seconds = Seconds() - start;
+  m.grown_kb = PeakKilobytes() - before;
+  const PlatformCounts c = Counts();
+  EXPECT_EQ(c.local_blocks + c.heap_blocks + c.open_files, 0);
+  return m;
+}
+
+class BombTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { SendLogToNowhere(); }
+};
+
+TEST_F(BombTest, SidesAboveTheLimitAreRefusedAtOnce) {
+  const uint32_t sides[][2] = {{30001, 1},
+                               {1, 30001},
+                               {30001, 30001},
+                               {0xFFFFFFFFu, 0xFFFFFFFFu},
+                               {0x80000000u, 2}};
+  for (const auto& s : sides) {
+    const Measured m = Picture(Document(s[0], s[1], 3, 3, {}, kRawNoData));
+    EXPECT_EQ(m.result, 3) << s[0] << " x " << s[1];
+    EXPECT_LT(m.grown_kb, 16 * 1024) << s[0] << " x " << s[1];
+  }
+}
+
+TEST_F(BombTest, PicturesTooLargeForTheirDocumentAreRefused) {
+  // 30000 x 30000 at 32 bits is 3.6 GB; 12000 x 12000 at 24 bits 432 MB:
+  // both far beyond what 40 bytes of PackBits could describe.
+  struct Case {
+    uint32_t width, height;
+    uint16_t channels, mode;
+  } cases[] = {{30000, 30000, 4, 4},
+               {30000, 30000, 3, 3},
+               {12000, 12000, 3, 3},
+               {30000, 30000, 1, 1}};
+  for (const Case& c : cases) {
+    const Measured m =
+        Picture(Document(c.width, c.height, c.channels, c.mode, {}, {0, 1}));
+    EXPECT_EQ(m.result, 4) << c.width << " x " << c.height;
+    EXPECT_EQ(m.pixel_bytes, 0u);
+    EXPECT_LT(m.grown_kb, 64 * 1024) << "memory grew for a refused picture";
+    EXPECT_LT(m.seconds, 30.0);
+  }
+}
+
+TEST_F(BombTest, LargestAcceptedPictureOfATinyDocumentIsBounded) {
+  // 9000 x 9000 RGB: 243 MB, under the size every document may ask for.
+  const Measured m = Picture(Document(9000, 9000, 3, 3, {}, kRawNoData));
+  ASSERT_EQ(m.result, 0);
+  EXPECT_EQ(m.pixel_bytes, 9000u * 27000u);
+  // The pixel block itself plus bounded scratch, not a multiple of it.
+  EXPECT_LT(m.grown_kb, 2 * 1024 * 1024);
+  EXPECT_LT(m.seconds, 120.0);
+}
+
+TEST_F(BombTest, HugeLayersOfATinyDocumentFallBackToTheMergedPicture) {
+  // One layer 30000 x 30000 with four channels of two bytes each, and one
+  // 16000 x 16000: their pictures (3.6 GB, 1 GB) cannot come from the data.
+  Bytes records, data;
+  AddRecord(records, 0, 0, 30000, 30000, {{-1, 2}, {0, 2}, {1, 2}, {2, 2}});
+  AddRecord(records, 0, 0, 16000, 16000, {{0, 2}, {1, 2}, {2, 2}});
+  for (int i = 0; i < 7; ++i) Be16(data, 1);  // PackBits words, no rows
+  const Bytes doc =
+      Document(2, 2, 3, 3, LayerSection(2, records, data),
+               Bytes{0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  const ExactImage image(doc);
+  for (uint32_t entry = 1; entry <= 2; ++entry) {
+    const long before = PeakKilobytes();
+    DecodeRequest r;
+    memset(&r, 0, sizeof r);
+    r.size = sizeof r;
+    r.entry_index = entry;
+    r.memory_image = image.data();
+    r.memory_length = image.size();
+    r.image_size = 0xA5A5A5A5u;
+    HLOCAL header = nullptr, pixels = nullptr;
+    r.header_slot = &header;
+    r.pixels_slot = &pixels;
+    EXPECT_EQ(DecodePictureW(&r), 0);
+    // The merged 2 x 2 picture: 8 bytes a row.
+    EXPECT_EQ(pixels ? LocalSize(pixels) : 0u, 16u) << "entry " << entry;
+    EXPECT_EQ(r.image_size, 0xA5A5A5A5u) << "a layer was served";
+    LocalFree(header);
+    LocalFree(pixels);
+    EXPECT_LT(PeakKilobytes() - before, 64 * 1024);
+  }
+}
+
+// Builds a document of `count` minimal layers of 1 x 1 pixel, one raw
+// channel each.
+Bytes ManyLayers(int16_t stored_count, int records_written) {
+  Bytes records, data;
+  for (int i = 0; i < records_written; ++i) {
+    AddRecord(records, i % 7, i % 5, i % 7 + 1, i % 5 + 1, {{0, 3}});
+    data.insert(data.end(), {0, 0, static_cast<uint8_t>(i)});
+  }
+  return Document(8, 8, 3, 3, LayerSection(stored_count, records, data),
+                  Bytes(2 + 8 * 8 * 3, 0x40));
+}
+
+TEST_F(BombTest, ThousandsOfLayersAreListedAndDecodedInBoundedWork) {
+  struct Case {
+    int16_t stored;
+    int written;
+    uint32_t layers;
+  } cases[] = {
+      {32767, 32767, 32767},  // the most the 16-bit count can hold
+      {-32768, 3, 32768},     // negative: its magnitude, records missing
+      {32767, 0, 32767},      // a count and no records at all
+  };
+  for (const Case& c : cases) {
+    const Bytes doc = ManyLayers(c.stored, c.written);
+    const ExactImage image(doc);
+    const long before = PeakKilobytes();
+    const double start = Seconds();
+    HLOCAL listing = nullptr;
+    ASSERT_EQ(GetArchiveInfo(reinterpret_cast<LPCSTR>(image.data()),
+                             static_cast<intptr_t>(image.size()), 1, &listing),
+              0);
+    ASSERT_NE(listing, nullptr);
+    const size_t records = LocalSize(listing) / sizeof(ArchiveFileInfo);
+    const auto* e = static_cast<const ArchiveFileInfo*>(LocalLock(listing));
+    size_t entries = 0;
+    while (entries < records && e[entries].kind[0] != 0) ++entries;
+    EXPECT_EQ(entries, c.layers + 1u) << c.stored;
+    if (static_cast<uint32_t>(c.written) == c.layers) {
+      // The last layer: 1 x 1 at 3 bytes a pixel, a 4-byte row.
+      EXPECT_EQ(e[c.layers].packed_size, 14u + 40u + 4u);
+    }
+    LocalUnlock(listing);
+    LocalFree(listing);
+
+    // The last layer and one beyond it.
+    for (uint32_t entry : {c.layers, c.layers + 1}) {
+      DecodeRequest r;
+      memset(&r, 0, sizeof r);
+      r.size = sizeof r;
+      r.entry_index = entry;
+      r.memory_image = image.data();
+      r.memory_length = image.size();
+      HLOCAL header = nullptr, pixels = nullptr;
+      r.header_slot = &header;
+      r.pixels_slot = &pixels;
+      EXPECT_EQ(DecodePictureW(&r), 0);
+      LocalFree(header);
+      LocalFree(pixels);
+    }
+    EXPECT_LT(Seconds() - start, 120.0) << c.stored;
+    EXPECT_LT(PeakKilobytes() - before, 512 * 1024) << c.stored;
+    const PlatformCounts counts = Counts();
+    EXPECT_EQ(counts.local_blocks + counts.heap_blocks + counts.open_files, 0);
+  }
+}
+
+}  // namespace
+}  // namespace hostile

@@ -111,7 +111,7 @@ Outcome RunEntryPoints(const ExactImage& doc, uint32_t layers = 3);
 
 // Where a document keeps its length fields (offset and width), as far as
 // they can be found; corrupting them one at a time is the sweep's second
-// half. Defined in hostile_calls.cpp.
+// half. Defined in hostile_documents.cpp.
 struct Field {
   size_t offset;
   uint32_t width;  // 2 or 4
@@ -124,7 +124,8 @@ std::vector<Field> LengthFields(const Bytes& doc);
 size_t StructureEnd(const Bytes& doc);
 
 // The documents to sweep: the shared corpus (documents of at most
-// `max_size` bytes) and the test-document writer's set.
+// `max_size` bytes) and the test-document writer's set
+// (hostile_documents.cpp).
 std::vector<std::pair<std::string, Bytes>> CorpusDocuments(size_t max_size);
 std::vector<std::pair<std::string, Bytes>> WriterDocuments();
 

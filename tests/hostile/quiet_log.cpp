@@ -11,6 +11,9 @@ namespace {
 HINSTANCE g_module;
 }
 
+// Length of the last message formatted.
+int g_quiet_log_length;
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) g_module = instance;
   return TRUE;
@@ -22,8 +25,6 @@ void LogMessage(const char* format, ...) {
   char message[2048];
   va_list args;
   va_start(args, format);
-  wvsprintfA(message, format, args);
+  g_quiet_log_length = wvsprintfA(message, format, args);
   va_end(args);
-  static volatile char sink;
-  sink = message[0];
 }

@@ -1,0 +1,292 @@
+// Several threads decoding different documents through the same loaded
+// plug-ins at once, as a host with worker threads would: every result and
+// every byte handed out equals what a serial run gave, nothing stays
+// allocated, and every line the log gained is whole and one of the
+// engine's messages (lines may be lost by design: each line opens the log
+// exclusively, and a line that meets the file held is dropped).
+#include <ctype.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "hostile_support.h"
+
+namespace hostile {
+namespace {
+
+typedef int32_t(WINAPI* GetPictureFn)(LPCSTR, intptr_t, uint32_t, HLOCAL*,
+                                      HLOCAL*, void*, intptr_t);
+typedef int32_t(WINAPI* GetFileFn)(LPCSTR, intptr_t, LPSTR, uint32_t, void*,
+                                   intptr_t);
+typedef int32_t(WINAPI* GetArchiveInfoFn)(LPCSTR, intptr_t, uint32_t, HLOCAL*);
+typedef SIZE_T (*LocalSizeFn)(HLOCAL);
+typedef LPVOID (*LocalLockFn)(HLOCAL);
+typedef HLOCAL (*LocalFreeFn)(HLOCAL);
+typedef void (*GetCountsFn)(PlatformCounts*);
+
+// One loaded plug-in and the calls a host makes through it.
+struct Plugin {
+  void* handle = nullptr;
+  std::string path;
+  LocalSizeFn size = nullptr;
+  LocalLockFn lock = nullptr;
+  LocalFreeFn free_block = nullptr;
+  GetCountsFn counts = nullptr;
+
+  explicit Plugin(const char* file) : path(file) {
+    handle = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return;
+    size = reinterpret_cast<LocalSizeFn>(dlsym(handle, "LocalSize"));
+    lock = reinterpret_cast<LocalLockFn>(dlsym(handle, "LocalLock"));
+    free_block = reinterpret_cast<LocalFreeFn>(dlsym(handle, "LocalFree"));
+    counts = reinterpret_cast<GetCountsFn>(dlsym(handle, "PlatformGetCounts"));
+  }
+  template <typename Fn>
+  Fn Get(const char* name) const {
+    return reinterpret_cast<Fn>(dlsym(handle, name));
+  }
+  // Adds the block to the digest and frees it.
+  void Take(HLOCAL block, Digest* d) const {
+    if (block == nullptr) {
+      d->Add(int64_t{-1});
+      return;
+    }
+    d->Add(static_cast<int64_t>(size(block)));
+    d->Add(lock(block), size(block));
+    free_block(block);
+  }
+  int64_t Live() const {
+    PlatformCounts c;
+    counts(&c);
+    return c.local_blocks + c.heap_blocks + c.open_files;
+  }
+};
+
+struct Document {
+  std::string name;
+  std::string path;
+  Bytes bytes;
+};
+
+// Everything the plug-ins return for one document, as one digest.
+uint64_t DecodeAll(const Plugin& flatview, const Plugin& layerpack,
+                   const Document& doc) {
+  static const GetPictureFn get_picture =
+      flatview.Get<GetPictureFn>("GetPicture");
+  static const GetFileFn get_file = layerpack.Get<GetFileFn>("GetFile");
+  static const GetArchiveInfoFn get_listing =
+      layerpack.Get<GetArchiveInfoFn>("GetArchiveInfo");
+  Digest d;
+  for (uint32_t mode : {0u, 1u}) {
+    HLOCAL header = nullptr, pixels = nullptr;
+    const bool memory = mode == 1;
+    d.Add(get_picture(
+        memory ? reinterpret_cast<LPCSTR>(doc.bytes.data()) : doc.path.c_str(),
+        memory ? static_cast<intptr_t>(doc.bytes.size()) : 0, mode, &header,
+        &pixels, nullptr, 0));
+    flatview.Take(header, &d);
+    flatview.Take(pixels, &d);
+  }
+  HLOCAL listing = nullptr;
+  d.Add(get_listing(reinterpret_cast<LPCSTR>(doc.bytes.data()),
+                    static_cast<intptr_t>(doc.bytes.size()), 1, &listing));
+  layerpack.Take(listing, &d);
+  for (intptr_t entry = 0; entry < 3; ++entry) {
+    HLOCAL bmp = nullptr;
+    d.Add(get_file(doc.path.c_str(), entry, reinterpret_cast<LPSTR>(&bmp),
+                   0x100, nullptr, 0));
+    layerpack.Take(bmp, &d);
+  }
+  return d.value;
+}
+
+size_t FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<size_t>(in.tellg()) : 0;
+}
+
+// The log's bytes from `from` on.
+std::string LogTail(const std::string& path, size_t from) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  const std::string all = s.str();
+  return all.size() > from ? all.substr(from) : "";
+}
+
+// Every message the engine writes.
+const char* const kFormats[] = {
+    "Image size: %d x %d",
+    "Image Mode: %d   Depth: %d   Pallete : %d",
+    "Color Mode Data +%x(%x)",
+    "Image Resources +%x(%x)",
+    "Layer and Mask Information +%x(%x)",
+    "Layers = %d",
+    "Compression skip Image Data %x",
+    "pHBm = NULL",
+    "SetPalette - Bitmap",
+    "SetPalette - Gray",
+    "SetPalette - Index",
+    "SetPalette - Unknown %d",
+    "Image Data %x   Compression %d",
+    "nowp unmatch Y:%d  Delta:%d ScanSize:%d",
+    "last plane ptr: %x",
+    "CMYK fix",
+    "Layer #%d: %x (%d, %d)[%d, %d] channel: "
+    "%d(%x-%x,%x-%x,%x-%x,%x-%x,%x-%x)",
+    "mask error: %x",
+    "Opacity: %d",
+    "Layer image: %x",
+    "layer image #%d-%d %x (%d)",
+    "Compression error %d (%x)",
+    "Compression error %x",
+};
+
+// True when `text` is what `format` prints for some arguments: %d is an
+// optional minus and decimal digits, %x lower-case hexadecimal digits.
+bool Matches(const char* format, const std::string& text) {
+  size_t i = 0;
+  for (const char* f = format; *f; ++f) {
+    if (f[0] == '%' && (f[1] == 'd' || f[1] == 'x')) {
+      const bool hex = f[1] == 'x';
+      ++f;
+      if (!hex && i < text.size() && text[i] == '-') ++i;
+      const size_t digits = i;
+      while (i < text.size() && (isdigit(static_cast<unsigned char>(text[i])) ||
+                                 (hex && text[i] >= 'a' && text[i] <= 'f'))) {
+        ++i;
+      }
+      if (i == digits) return false;
+    } else if (i < text.size() && text[i] == *f) {
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return i == text.size();
+}
+
+// A whole line: "YYYY-MM-DD HH:MM:SS " and one of the messages.
+bool KnownLine(const std::string& line) {
+  static const char kStamp[] = "dddd-dd-dd dd:dd:dd ";
+  if (line.size() < sizeof kStamp - 1) return false;
+  for (size_t i = 0; i < sizeof kStamp - 1; ++i) {
+    const bool ok = kStamp[i] == 'd'
+                        ? isdigit(static_cast<unsigned char>(line[i])) != 0
+                        : line[i] == kStamp[i];
+    if (!ok) return false;
+  }
+  const std::string message = line.substr(sizeof kStamp - 1);
+  for (const char* f : kFormats) {
+    if (Matches(f, message)) return true;
+  }
+  return false;
+}
+
+// Checks the lines a log gained; returns how many there were.
+size_t CheckLogLines(const std::string& text) {
+  size_t lines = 0, pos = 0;
+  while (pos < text.size()) {
+    const size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "log ends inside a line: " << text.substr(pos, 200);
+      break;
+    }
+    const std::string line = text.substr(pos, end - pos);
+    if (!KnownLine(line)) {
+      ADD_FAILURE() << "broken or unknown log line: " << line;
+      if (++lines > 20) break;
+    }
+    ++lines;
+    pos = end + 2;
+  }
+  return lines;
+}
+
+std::vector<Document> Documents() {
+  std::vector<Document> docs;
+  char dir[] = "/tmp/hostile_threads_XXXXXX";
+  if (mkdtemp(dir) == nullptr) return docs;
+  auto add = [&](const std::string& name, const Bytes& bytes) {
+    Document d;
+    d.name = name;
+    d.path = std::string(dir) + "/" + std::to_string(docs.size()) + ".psd";
+    d.bytes = bytes;
+    std::ofstream(d.path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    docs.push_back(std::move(d));
+  };
+  for (const auto& [name, bytes] : WriterDocuments()) add(name, bytes);
+  size_t taken = 0;
+  for (const auto& [name, bytes] : CorpusDocuments(96 * 1024)) {
+    if (taken++ % 3 == 0) add(name, bytes);  // a third of them
+  }
+  return docs;
+}
+
+TEST(ThreadsTest, ConcurrentDecodesEqualSerialOnesAndLogLinesStayWhole) {
+  const Plugin flatview(HOSTILE_FLATVIEW);
+  const Plugin layerpack(HOSTILE_LAYERPACK);
+  ASSERT_NE(flatview.handle, nullptr) << dlerror();
+  ASSERT_NE(layerpack.handle, nullptr) << dlerror();
+  ASSERT_NE(flatview.counts, nullptr);
+  const std::vector<Document> docs = Documents();
+  ASSERT_GT(docs.size(), 20u);
+
+  const std::string logs[2] = {flatview.path + ".LOG", layerpack.path + ".LOG"};
+  const size_t log_start[2] = {FileSize(logs[0]), FileSize(logs[1])};
+
+  std::vector<uint64_t> serial;
+  for (const Document& d : docs)
+    serial.push_back(DecodeAll(flatview, layerpack, d));
+  ASSERT_EQ(flatview.Live(), 0);
+  ASSERT_EQ(layerpack.Live(), 0);
+
+  const int kThreads = 4;
+  const int kRounds = 2;
+  std::atomic<int> mismatches{0};
+  std::vector<std::string> first_mismatch(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Each thread walks the documents from a different starting point,
+      // so different documents are decoded at the same moment.
+      for (int round = 0; round < kRounds; ++round) {
+        for (size_t i = 0; i < docs.size(); ++i) {
+          const size_t k = (i + t * docs.size() / kThreads) % docs.size();
+          if (DecodeAll(flatview, layerpack, docs[k]) != serial[k]) {
+            if (mismatches++ == 0 || first_mismatch[t].empty()) {
+              first_mismatch[t] = docs[k].name;
+            }
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_TRUE(first_mismatch[t].empty())
+        << "thread " << t << " decoded " << first_mismatch[t]
+        << " differently from the serial run";
+  }
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(flatview.Live(), 0) << "flatview left blocks or files";
+  EXPECT_EQ(layerpack.Live(), 0) << "layerpack left blocks or files";
+
+  size_t lines = 0;
+  for (int i = 0; i < 2; ++i) {
+    lines += CheckLogLines(LogTail(logs[i], log_start[i]));
+  }
+  // Most lines get through; lost ones are allowed, none at all is not.
+  EXPECT_GT(lines, docs.size()) << "the plug-ins wrote (almost) no log lines";
+  printf("%zu documents, %zu log lines checked\n", docs.size(), lines);
+}
+
+}  // namespace
+}  // namespace hostile

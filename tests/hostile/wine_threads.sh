@@ -1,0 +1,32 @@
+#!/bin/bash
+# Builds wine_threads.exe for one Windows build with its cross compiler and
+# runs it under wine on the writer's documents and their malformed variants.
+#
+#   wine_threads.sh REPO NATIVE_BUILD WINDOWS_BUILD win32|win64 WORK
+# Exit 77 (skipped) when the Windows build, its compiler or wine is missing.
+set -u
+repo=$1 native=$2 windows=$3 build=$4 work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+compiler=x86_64-w64-mingw32-g++ suffix=.sph
+[ "$build" = win32 ] && compiler=i686-w64-mingw32-g++ suffix=.spi
+if [ ! -f "$windows/flatview$suffix" ] || ! command -v "$compiler" >/dev/null; then
+  echo "wine_threads: no $build plug-ins or no $compiler: skipped"
+  exit 77
+fi
+# shellcheck source=/dev/null
+. "$repo/tools/wine-env.sh" || { echo "wine is not ready: skipped"; exit 77; }
+rm -rf "$work" && mkdir -p "$work" || exit 1
+"$compiler" -std=c++17 -O2 -Wall -Wextra -Werror -static \
+  -o "$work/wine_threads.exe" "$here/wine_threads.cpp" || exit 1
+"$native/tests/hostile/write_hostile_documents" "$work/docs" 2 >/dev/null || exit 1
+# Private copies of the plug-ins, so that their logs hold only these lines.
+cp "$windows/flatview$suffix" "$windows/layerpack$suffix" "$work/" || exit 1
+(cd "$work" && ls docs | sed 's|^|docs/|' >docs.txt)
+# Output into a file: processes that wine starts on the way keep running
+# and would hold a pipe open.
+cd "$work" || exit 1
+wine ./wine_threads.exe "flatview$suffix" "layerpack$suffix" docs.txt \
+  >output.txt 2>&1 </dev/null
+status=$?
+cat output.txt
+exit $status
