@@ -18,8 +18,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-HINSTANCE ModuleHandle() { return g_module; }
-
 void LogMessage(const char* format, ...) {
   // The formatter writes at most 1024 bytes, so the message always fits.
   char message[2048];

@@ -7,6 +7,3 @@
 // Formats one line with the platform's formatter (%d, %x, %s) and appends
 // it to the log. Never fails from the caller's point of view.
 void LogMessage(const char* format, ...);
-
-// The module handle recorded at attach (null before).
-HINSTANCE ModuleHandle();

@@ -7,19 +7,11 @@
 
 #include "common/log.h"
 
-namespace {
-HINSTANCE g_module;
-}
-
 // Length of the last message formatted.
 int g_quiet_log_length;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) g_module = instance;
-  return TRUE;
-}
-
-HINSTANCE ModuleHandle() { return g_module; }
+// The platform layer reports the attach; there is no file to name here.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
 void LogMessage(const char* format, ...) {
   char message[2048];
