@@ -180,16 +180,9 @@ TEST_F(BombTest, HugeLayersOfATinyDocumentFallBackToTheMergedPicture) {
   const ExactImage image(doc);
   for (uint32_t entry = 1; entry <= 2; ++entry) {
     const long before = PeakKilobytes();
-    DecodeRequest r;
-    memset(&r, 0, sizeof r);
-    r.size = sizeof r;
-    r.entry_index = entry;
-    r.memory_image = image.data();
-    r.memory_length = image.size();
-    r.image_size = 0xA5A5A5A5u;
     HLOCAL header = nullptr, pixels = nullptr;
-    r.header_slot = &header;
-    r.pixels_slot = &pixels;
+    DecodeRequest r = MemoryRequest(image, entry, &header, &pixels);
+    r.image_size = 0xA5A5A5A5u;
     EXPECT_EQ(DecodePictureW(&r), 0);
     // The merged 2 x 2 picture: 8 bytes a row.
     EXPECT_EQ(pixels ? LocalSize(pixels) : 0u, 16u) << "entry " << entry;
@@ -246,15 +239,8 @@ TEST_F(BombTest, ThousandsOfLayersAreListedAndDecodedInBoundedWork) {
 
     // The last layer and one beyond it.
     for (uint32_t entry : {c.layers, c.layers + 1}) {
-      DecodeRequest r;
-      memset(&r, 0, sizeof r);
-      r.size = sizeof r;
-      r.entry_index = entry;
-      r.memory_image = image.data();
-      r.memory_length = image.size();
       HLOCAL header = nullptr, pixels = nullptr;
-      r.header_slot = &header;
-      r.pixels_slot = &pixels;
+      DecodeRequest r = MemoryRequest(image, entry, &header, &pixels);
       EXPECT_EQ(DecodePictureW(&r), 0);
       LocalFree(header);
       LocalFree(pixels);

@@ -161,16 +161,10 @@ void LayerRequest(const ExactImage& doc, uint32_t entry, bool pixels_wanted,
                   Outcome* out) {
   Call call(out, "DecodePictureW entry " + std::to_string(entry) +
                      (pixels_wanted ? "" : " header only"));
-  DecodeRequest request;
-  memset(&request, 0, sizeof request);
-  request.size = sizeof request;
-  request.entry_index = entry;
-  request.memory_image = doc.data();
-  request.memory_length = doc.size();
-  request.image_size = 0xA5A5A5A5u;
   HLOCAL header = nullptr, pixels = nullptr;
-  request.header_slot = &header;
-  request.pixels_slot = pixels_wanted ? &pixels : nullptr;
+  DecodeRequest request =
+      MemoryRequest(doc, entry, &header, pixels_wanted ? &pixels : nullptr);
+  request.image_size = 0xA5A5A5A5u;
   const int32_t r = DecodePictureW(&request);
   call.Result(
       r, pixels_wanted ? Allowed

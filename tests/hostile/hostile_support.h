@@ -76,6 +76,21 @@ class ExactImage {
 #endif
 };
 
+// A request for one entry of a memory image, the way the archive entry
+// points fill it; `pixels` null asks for the header only.
+inline DecodeRequest MemoryRequest(const ExactImage& image, uint32_t entry,
+                                   HLOCAL* header, HLOCAL* pixels) {
+  DecodeRequest r;
+  memset(&r, 0, sizeof r);
+  r.size = sizeof r;
+  r.entry_index = entry;
+  r.memory_image = image.data();
+  r.memory_length = image.size();
+  r.header_slot = header;
+  r.pixels_slot = pixels;
+  return r;
+}
+
 inline PlatformCounts Counts() {
   PlatformCounts c;
   PlatformGetCounts(&c);
