@@ -1,6 +1,9 @@
 // GetFile: one entry of the document as a BMP file in a directory, or as a
 // BMP image in one memory block for the host.
-#include "archive_plugin/archive.h"
+#include <string.h>
+
+#include "engine/entries.h"
+#include "engine/plugin_abi.h"
 
 namespace {
 
@@ -11,24 +14,11 @@ const uint32_t kPathUnits = 264;
 #else
 const uint32_t kPathUnits = 260;
 #endif
-const uint32_t kFileHeaderSize = 14;
 
 uint32_t WideLength(const WCHAR* text) {
   uint32_t n = 0;
   while (text[n] != 0) ++n;
   return n;
-}
-
-// The entry's file name: "compound.bmp" for entry 0, else "layer%04d.bmp",
-// or "layer%04d.dat" for a layer without pixels.
-void EntryName(uint32_t entry, bool has_pixels, WCHAR* name) {
-  if (entry == 0) {
-    wsprintfW(name, WIDE("compound.bmp"));
-  } else if (has_pixels) {
-    wsprintfW(name, WIDE("layer%04d.bmp"), entry);
-  } else {
-    wsprintfW(name, WIDE("layer%04d.dat"), entry);
-  }
 }
 
 // directory + "\" + name, when it fits the path's room.
@@ -44,22 +34,23 @@ bool ComposePath(const WCHAR* directory, const WCHAR* name, WCHAR* path) {
 
 // The 14-byte BITMAPFILEHEADER, little-endian, no padding.
 void FillFileHeader(uint32_t total, uint32_t header_size, uint8_t* out) {
-  const uint32_t offset = kFileHeaderSize + header_size;
-  const uint8_t bytes[kFileHeaderSize] = {'B',
-                                          'M',
-                                          static_cast<uint8_t>(total),
-                                          static_cast<uint8_t>(total >> 8),
-                                          static_cast<uint8_t>(total >> 16),
-                                          static_cast<uint8_t>(total >> 24),
-                                          0,
-                                          0,
-                                          0,
-                                          0,
-                                          static_cast<uint8_t>(offset),
-                                          static_cast<uint8_t>(offset >> 8),
-                                          static_cast<uint8_t>(offset >> 16),
-                                          static_cast<uint8_t>(offset >> 24)};
-  memcpy(out, bytes, kFileHeaderSize);
+  const uint32_t offset = kBmpFileHeaderBytes + header_size;
+  const uint8_t bytes[kBmpFileHeaderBytes] = {
+      'B',
+      'M',
+      static_cast<uint8_t>(total),
+      static_cast<uint8_t>(total >> 8),
+      static_cast<uint8_t>(total >> 16),
+      static_cast<uint8_t>(total >> 24),
+      0,
+      0,
+      0,
+      0,
+      static_cast<uint8_t>(offset),
+      static_cast<uint8_t>(offset >> 8),
+      static_cast<uint8_t>(offset >> 16),
+      static_cast<uint8_t>(offset >> 24)};
+  memcpy(out, bytes, kBmpFileHeaderBytes);
 }
 
 bool WriteAll(HANDLE file, const void* bytes, SIZE_T size) {
@@ -69,7 +60,7 @@ bool WriteAll(HANDLE file, const void* bytes, SIZE_T size) {
 }
 
 struct Bmp {
-  uint8_t file_header[kFileHeaderSize];
+  uint8_t file_header[kBmpFileHeaderBytes];
   HLOCAL header_block;
   HLOCAL pixel_block;
   SIZE_T header_size;  // H
@@ -82,10 +73,10 @@ int32_t WriteToMemory(const Bmp& bmp, HLOCAL* out) {
   if (block == nullptr) return kResultNoMemory;
   if (bmp.total > 0) {
     uint8_t* bytes = static_cast<uint8_t*>(LocalLock(block));
-    memcpy(bytes, bmp.file_header, kFileHeaderSize);
-    memcpy(bytes + kFileHeaderSize, LocalLock(bmp.header_block),
+    memcpy(bytes, bmp.file_header, kBmpFileHeaderBytes);
+    memcpy(bytes + kBmpFileHeaderBytes, LocalLock(bmp.header_block),
            bmp.header_size);
-    memcpy(bytes + kFileHeaderSize + bmp.header_size,
+    memcpy(bytes + kBmpFileHeaderBytes + bmp.header_size,
            LocalLock(bmp.pixel_block), bmp.pixel_size);
     LocalUnlock(bmp.pixel_block);
     LocalUnlock(bmp.header_block);
@@ -109,7 +100,7 @@ int32_t WriteToFile(const Bmp& bmp, const WCHAR* path) {
   }
   bool ok = true;
   if (bmp.total > 0) {
-    ok = WriteAll(file, bmp.file_header, kFileHeaderSize) &&
+    ok = WriteAll(file, bmp.file_header, kBmpFileHeaderBytes) &&
          WriteAll(file, LocalLock(bmp.header_block), bmp.header_size) &&
          WriteAll(file, LocalLock(bmp.pixel_block), bmp.pixel_size);
     LocalUnlock(bmp.header_block);
@@ -145,8 +136,8 @@ PLUGIN_API int32_t WINAPI GetFile(LPCSTR source, intptr_t entry,
   if (to_file) {
     // A directory name or path that does not fit is refused, never cut.
     directory[0] = 0;
-    WCHAR longest[32];
-    EntryName(entry_index, true, longest);
+    WCHAR longest[kEntryNameRoom];
+    EntryNameW(entry_index, true, longest);
     if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, destination, -1, directory,
                             kNameUnits) == 0 ||
         !ComposePath(directory, longest, path)) {
@@ -174,14 +165,14 @@ PLUGIN_API int32_t WINAPI GetFile(LPCSTR source, intptr_t entry,
   bmp.pixel_size = LocalSize(bmp.pixel_block);
   bmp.header_size = LocalSize(bmp.header_block);
   if (bmp.pixel_size > 0) {
-    bmp.total = static_cast<uint32_t>(kFileHeaderSize + bmp.header_size +
+    bmp.total = static_cast<uint32_t>(kBmpFileHeaderBytes + bmp.header_size +
                                       bmp.pixel_size);
   }
   FillFileHeader(bmp.total, static_cast<uint32_t>(bmp.header_size),
                  bmp.file_header);
   if (to_file) {
-    WCHAR name[32];
-    EntryName(entry_index, bmp.total > 0, name);
+    WCHAR name[kEntryNameRoom];
+    EntryNameW(entry_index, bmp.total > 0, name);
     ComposePath(directory, name, path);
     result = WriteToFile(bmp, path);
   } else {

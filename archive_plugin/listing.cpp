@@ -1,5 +1,8 @@
 // GetArchiveInfo and GetFileInfo.
-#include "archive_plugin/archive.h"
+#include <string.h>
+
+#include "engine/entries.h"
+#include "engine/plugin_abi.h"
 
 namespace {
 
@@ -42,34 +45,6 @@ void PrepareRequest(DecodeRequest* request, uint32_t flags, HLOCAL* header_slot,
 
 void FreeIfSet(HLOCAL block) {
   if (block != nullptr) LocalFree(block);
-}
-
-// The entry a name selects: "compound.bmp" is entry 0; "l" followed by four
-// characters and a number is that layer ("layer0003.bmp", "layer0003.dat").
-// Returns false for any other name.
-bool EntryFromName(LPCSTR name, uint32_t* entry) {
-  const char kCompound[] = "compound.bmp";
-  uint32_t i = 0;
-  while (kCompound[i] != 0 && name[i] == kCompound[i]) ++i;
-  if (kCompound[i] == 0 && name[i] == 0) {
-    *entry = 0;
-    return true;
-  }
-  if (name[0] != 'l') return false;
-  for (i = 1; i < 5; ++i) {
-    if (name[i] == 0) return false;
-  }
-  if (name[5] < '0' || name[5] > '9') return false;
-  // Decimal digits up to the first other character, saturating like a
-  // 32-bit strtol.
-  uint32_t value = 0;
-  for (const char* p = name + 5; *p >= '0' && *p <= '9'; ++p) {
-    const uint32_t digit = static_cast<uint32_t>(*p - '0');
-    value =
-        value > (0x7FFFFFFFu - digit) / 10 ? 0x7FFFFFFFu : value * 10 + digit;
-  }
-  *entry = value;
-  return true;
 }
 
 void CopyText(char* field, const char* text) {
@@ -141,7 +116,7 @@ PLUGIN_API int32_t WINAPI GetFileInfo(LPCSTR source, intptr_t source_size,
     CopyEntry(entries[0], info_out);
     CopyText(info_out->kind, "PSD lay");
     info_out->entry_number = entry;
-    wsprintfA(info_out->entry_name, "layer%04d.bmp", entry);
+    EntryNameA(entry, true, info_out->entry_name);
   }
   LocalUnlock(listing);
   LocalFree(listing);

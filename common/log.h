@@ -1,9 +1,30 @@
-// The diagnostic log: one time-stamped line per call, appended to the file
-// named after the plug-in module with ".LOG" added.
+// The diagnostic log: time-stamped lines appended to the file named after
+// the plug-in module with ".LOG" added. A request gathers its lines in a
+// LogBuffer and writes them with as few exclusive opens of the file as
+// possible: when the buffer fills and when the request ends.
 #pragma once
 
 #include "platform/win32_api.h"
 
-// Formats one line with the platform's formatter (%d, %x, %s) and appends
-// it to the log. Never fails from the caller's point of view.
-void LogMessage(const char* format, ...);
+// A stamp (20), the longest message the formatter writes (1023) and CR LF.
+const uint32_t kLogLineRoom = 20 + 1023 + 2;
+const uint32_t kLogBufferBytes = 8192;
+
+struct LogBuffer {
+  char text[kLogBufferBytes];
+  uint32_t used;
+  bool lost;  // the file could not be opened: the request's lines are lost
+};
+
+void LogBegin(LogBuffer* log);
+
+// Formats one line with the platform's formatter (%d, %x, %s) behind the
+// local date and time. Never fails from the caller's point of view.
+void LogLine(LogBuffer* log, const char* format, ...);
+
+// Writes the lines gathered so far.
+void LogFlush(LogBuffer* log);
+
+// Appends whole lines to the log file, holding it exclusively while it
+// writes (log_file.cpp). False when the file cannot be opened.
+bool AppendToLog(const char* bytes, uint32_t length);

@@ -25,6 +25,12 @@ inline bool RangeFits(uint64_t offset, uint64_t n, uint64_t size) {
   return offset <= size && n <= size - offset;
 }
 
+// a + b, or the largest value where the sum does not fit (lengths of the
+// large-document format are 64 bits wide).
+inline uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
+  return a + b < a ? ~static_cast<uint64_t>(0) : a + b;
+}
+
 // Rounds up to a multiple of 4.
 inline uint64_t PadTo4(uint64_t n) {
   return (n + 3) & ~static_cast<uint64_t>(3);

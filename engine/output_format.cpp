@@ -1,8 +1,9 @@
 // The output bitmap's header: bit count by colour mode and depth, row sizes,
 // and the palette.
-#include "common/log.h"
 #include "engine/bytes.h"
 #include "engine/engine.h"
+#include "engine/limits.h"
+#include "engine/log_messages.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void InitDocumentHeader(BITMAPINFOHEADER* header) {
   header->biYPelsPerMeter = 3000;
 }
 
-int32_t ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header) {
+Status ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header) {
   uint32_t bit_count;
   if (!IsCommonDepth(state->depth)) {
     bit_count = 1;
@@ -41,7 +42,10 @@ int32_t ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header) {
     bit_count = 24;
     state->sample_step = 3;
   }
-  if (state->color_mode == kModeCmyk) bit_count = 32;  // whatever the depth
+  if (state->color_mode == kModeCmyk) {  // whatever the depth
+    bit_count = 32;
+    state->sample_step = 4;
+  }
 
   const uint64_t width = static_cast<uint32_t>(header->biWidth);
   const uint64_t height = static_cast<uint32_t>(header->biHeight);
@@ -51,11 +55,16 @@ int32_t ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header) {
   const uint64_t image_size = stride * height;
   state->palette_bytes = bit_count <= 8 ? 4u << bit_count : 0;
   header->biBitCount = static_cast<WORD>(bit_count);
-  if (image_size > 0xFFFFFFFFu) return kResultNoMemory;
+  if (image_size > 0xFFFFFFFFu) return kTooLarge;
   state->row_bytes = static_cast<uint32_t>(row_bytes);
   state->stride = static_cast<uint32_t>(stride);
   header->biSizeImage = static_cast<DWORD>(image_size);
-  return kResultOk;
+  return kDone;
+}
+
+bool PictureFitsDocument(uint64_t image_size, uint64_t document_size) {
+  return image_size <= kLimits.always_accepted_bytes ||
+         image_size / kLimits.max_expansion <= document_size;
 }
 
 void BuildPalette(const DecodeState* state, HLOCAL header_block) {
@@ -64,19 +73,19 @@ void BuildPalette(const DecodeState* state, HLOCAL header_block) {
   const uint32_t entries = state->palette_bytes / 4;
   switch (state->color_mode) {
     case kModeBitmap:
-      LogMessage("SetPalette - Bitmap");
+      LogLine(state->log, logtext::kPaletteBitmap);
       WriteEntry(palette, 255, 255, 255);
       WriteEntry(palette + 4, 0, 0, 0);
       break;
     case kModeGrayscale:
-      LogMessage("SetPalette - Gray");
+      LogLine(state->log, logtext::kPaletteGray);
       for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t v = static_cast<uint8_t>(i);
         WriteEntry(palette + 4 * i, v, v, v);
       }
       break;
     case kModeIndexed: {
-      LogMessage("SetPalette - Index");
+      LogLine(state->log, logtext::kPaletteIndex);
       // Reds, greens and blues of 256 entries each follow the Color Mode
       // Data length; entries the document does not hold stay black.
       const uint8_t* table = state->file_base + 30;
@@ -90,7 +99,7 @@ void BuildPalette(const DecodeState* state, HLOCAL header_block) {
       break;
     }
     default:
-      LogMessage("SetPalette - Unknown %d", state->color_mode);
+      LogLine(state->log, logtext::kPaletteUnknown, state->color_mode);
       break;
   }
   LocalUnlock(header_block);

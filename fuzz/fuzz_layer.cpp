@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "archive_plugin/archive.h"
+#include "engine/plugin_abi.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace fuzzcheck;

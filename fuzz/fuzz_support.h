@@ -12,7 +12,7 @@
 
 #include <vector>
 
-#include "engine/decode.h"
+#include "engine/plugin_abi.h"
 #include "platform/accounting.h"
 
 namespace fuzzcheck {

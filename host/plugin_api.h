@@ -6,16 +6,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "engine/decode.h"
-#include "image_plugin/picture.h"
+#include "engine/plugin_abi.h"
 #include "platform/win32_api.h"
 
-// Output modes of GetFile (bits 8 to 10 of the mode argument); the input
-// modes and PictureInfo come with the picture plug-in's header.
-enum : uint32_t {
-  kOutputDirectory = 0x000,
-  kOutputMemory = 0x100,
-};
+// GetFile's output mode that writes into a directory.
+const uint32_t kOutputDirectory = kOutputFile;
 
 extern "C" {
 typedef int32_t(WINAPI* GetPluginInfoFn)(int32_t index, LPSTR buffer,

@@ -1,4 +1,6 @@
-#include "image_plugin/picture.h"
+#include <string.h>
+
+#include "engine/plugin_abi.h"
 
 namespace {
 

@@ -328,13 +328,14 @@ TEST(LayerImageTest, DeepLayersAreReducedToBytes) {
   }
 }
 
-TEST(LayerImageTest, PackBitsRowsCarryOnFromTheLastRun) {
-  // Row 0's count says 5 but its runs (FE 11 00 22) take 4 bytes: row 1's
-  // runs start at the fifth byte. A zero count leaves row 2 unwritten. The
-  // channel ends at the table's end plus the sum of the counts.
-  Bytes payload = {0,    5,    0,    5,    0,    0,      // counts
-                   0xFE, 0x11, 0x00, 0x22,               // row 0
-                   0x03, 0x31, 0x32, 0x33, 0x34, 0x99};  // row 1
+TEST(LayerImageTest, PackBitsRowsStartWhereTheirCountsPutThem) {
+  // Row 0's count says 5 but its runs (FE 11 00 22) take 4 bytes: some
+  // writers leave a spare byte at the end of each row. Row 1 still starts
+  // behind the spare byte, where the count puts it. A zero count leaves
+  // row 2 empty.
+  Bytes payload = {0,    5,    0,    5,    0,    0,  // counts
+                   0xFE, 0x11, 0x00, 0x22, 0x7F,     // row 0, spare byte
+                   0x03, 0x31, 0x32, 0x33, 0x34};    // row 1
   PsdSpec s = Document();
   Layer l = MakeLayer(0, 0, 3, 4, {0, 1, 2}, psdw::kPackBits);
   for (LayerChannel& ch : l.channels) ch.payload = payload;

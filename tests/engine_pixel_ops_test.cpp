@@ -1,12 +1,11 @@
 // The fast row primitives against the plain per-byte loops they replace,
 // over every length around the vector width and random contents.
-#include "engine/pixel_ops.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
+#include "engine/pixel_ops.h"
 #include "engine/rows.h"
 
 namespace {

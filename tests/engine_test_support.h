@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/decode.h"
+#include "engine/plugin_abi.h"
 #include "platform/accounting.h"
 #include "psd_writer.h"
 

@@ -5,11 +5,8 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include "engine/plugin_abi.h"
 #include "hostile_support.h"
-#include "image_plugin/picture.h"
-
-extern "C" int32_t WINAPI GetArchiveInfo(LPCSTR source, intptr_t source_size,
-                                         uint32_t mode, HLOCAL* listing_out);
 
 namespace hostile {
 namespace {

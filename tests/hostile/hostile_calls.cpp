@@ -3,17 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "engine/plugin_abi.h"
 #include "hostile_support.h"
-#include "image_plugin/picture.h"
-
-// layerpack's entry points (its header's names clash with flatview's).
-extern "C" {
-int32_t WINAPI GetArchiveInfo(LPCSTR source, intptr_t source_size,
-                              uint32_t mode, HLOCAL* listing_out);
-int32_t WINAPI GetFileInfo(LPCSTR source, intptr_t source_size,
-                           LPCSTR requested_name, uint32_t mode,
-                           ArchiveFileInfo* info_out);
-}
 
 namespace hostile {
 

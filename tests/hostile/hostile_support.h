@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/decode.h"
+#include "engine/plugin_abi.h"
 #include "platform/accounting.h"
 
 namespace hostile {

@@ -2,8 +2,9 @@
 // plug-ins at once, as a host with worker threads would: every result and
 // every byte handed out equals what a serial run gave, nothing stays
 // allocated, and every line the log gained is whole and one of the
-// engine's messages (lines may be lost by design: each line opens the log
-// exclusively, and a line that meets the file held is dropped).
+// engine's messages (lines may be lost by design: a request writes its
+// lines with exclusive opens of the log, and lines that meet the file held
+// by another request are dropped).
 #include <ctype.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/log_messages.h"
 #include "hostile_support.h"
 
 namespace hostile {
@@ -119,34 +121,6 @@ std::string LogTail(const std::string& path, size_t from) {
   return all.size() > from ? all.substr(from) : "";
 }
 
-// Every message the engine writes.
-const char* const kFormats[] = {
-    "Image size: %d x %d",
-    "Image Mode: %d   Depth: %d   Pallete : %d",
-    "Color Mode Data +%x(%x)",
-    "Image Resources +%x(%x)",
-    "Layer and Mask Information +%x(%x)",
-    "Layers = %d",
-    "Compression skip Image Data %x",
-    "pHBm = NULL",
-    "SetPalette - Bitmap",
-    "SetPalette - Gray",
-    "SetPalette - Index",
-    "SetPalette - Unknown %d",
-    "Image Data %x   Compression %d",
-    "nowp unmatch Y:%d  Delta:%d ScanSize:%d",
-    "last plane ptr: %x",
-    "CMYK fix",
-    "Layer #%d: %x (%d, %d)[%d, %d] channel: "
-    "%d(%x-%x,%x-%x,%x-%x,%x-%x,%x-%x)",
-    "mask error: %x",
-    "Opacity: %d",
-    "Layer image: %x",
-    "layer image #%d-%d %x (%d)",
-    "Compression error %d (%x)",
-    "Compression error %x",
-};
-
 // True when `text` is what `format` prints for some arguments: %d is an
 // optional minus and decimal digits, %x lower-case hexadecimal digits.
 bool Matches(const char* format, const std::string& text) {
@@ -182,7 +156,7 @@ bool KnownLine(const std::string& line) {
     if (!ok) return false;
   }
   const std::string message = line.substr(sizeof kStamp - 1);
-  for (const char* f : kFormats) {
+  for (const char* f : logtext::kAll) {
     if (Matches(f, message)) return true;
   }
   return false;

@@ -1,0 +1,35 @@
+// The engine's limits, kept together. Each says what it protects.
+#pragma once
+
+#include <stdint.h>
+
+struct EngineLimits {
+  // Sides of a version 1 and a version 2 document (the format's maxima).
+  uint32_t max_side_v1;
+  uint32_t max_side_v2;
+  // Zero bytes behind a document read from disk.
+  uint32_t file_tail;
+  // A pixel block up to this size is always accepted ...
+  uint64_t always_accepted_bytes;
+  // ... a larger one only when the document is at least 1/N of its size:
+  // PackBits expands at most 64 times, so a picture far larger than its
+  // document could describe is refused instead of being filled with zeros.
+  uint32_t max_expansion;
+  // Layers of a document: the format's 16-bit count.
+  uint32_t max_layers;
+  // Colour planes of an output pixel.
+  uint32_t max_planes;
+  // Scratch rows of one request are allocated only below this size.
+  uint64_t max_scratch_bytes;
+};
+
+inline constexpr EngineLimits kLimits = {
+    30000,         // max_side_v1
+    300000,        // max_side_v2
+    256,           // file_tail
+    256ull << 20,  // always_accepted_bytes
+    130,           // max_expansion
+    32767,         // max_layers
+    4,             // max_planes
+    0x7FFFFFFFu,   // max_scratch_bytes
+};

@@ -1,0 +1,52 @@
+// Every line the engine writes to the log, as formats for LogLine. The
+// tests that read the log use the same table.
+#pragma once
+
+namespace logtext {
+
+// The document and its sections.
+inline constexpr char kImageSize[] = "Image size: %d x %d";
+inline constexpr char kImageMode[] =
+    "Image Mode: %d   Depth: %d   Pallete : %d";
+inline constexpr char kColorModeData[] = "Color Mode Data +%x(%x)";
+inline constexpr char kImageResources[] = "Image Resources +%x(%x)";
+inline constexpr char kLayerAndMask[] = "Layer and Mask Information +%x(%x)";
+inline constexpr char kLayers[] = "Layers = %d";
+inline constexpr char kSkipRowCounts[] = "Compression skip Image Data %x";
+inline constexpr char kHeaderOnly[] = "pHBm = NULL";
+
+// The palette.
+inline constexpr char kPaletteBitmap[] = "SetPalette - Bitmap";
+inline constexpr char kPaletteGray[] = "SetPalette - Gray";
+inline constexpr char kPaletteIndex[] = "SetPalette - Index";
+inline constexpr char kPaletteUnknown[] = "SetPalette - Unknown %d";
+
+// The merged picture.
+inline constexpr char kImageData[] = "Image Data %x   Compression %d";
+inline constexpr char kRowMismatch[] =
+    "nowp unmatch Y:%d  Delta:%d ScanSize:%d";
+inline constexpr char kMoreRowMismatches[] = "nowp unmatch: %d more rows";
+inline constexpr char kLastPlane[] = "last plane ptr: %x";
+inline constexpr char kCmykFix[] = "CMYK fix";
+
+// Layer records and layer pictures.
+inline constexpr char kLayerRecord[] =
+    "Layer #%d: %x (%d, %d)[%d, %d] channel: "
+    "%d(%x-%x,%x-%x,%x-%x,%x-%x,%x-%x)";
+inline constexpr char kMaskError[] = "mask error: %x";
+inline constexpr char kOpacity[] = "Opacity: %d";
+inline constexpr char kLayerImage[] = "Layer image: %x";
+inline constexpr char kLayerChannel[] = "layer image #%d-%d %x (%d)";
+inline constexpr char kCompressionError[] = "Compression error %d (%x)";
+
+// Every format above, for the tests that check each line of a log.
+inline constexpr const char* kAll[] = {
+    kImageSize,     kImageMode,    kColorModeData,     kImageResources,
+    kLayerAndMask,  kLayers,       kSkipRowCounts,     kHeaderOnly,
+    kPaletteBitmap, kPaletteGray,  kPaletteIndex,      kPaletteUnknown,
+    kImageData,     kRowMismatch,  kMoreRowMismatches, kLastPlane,
+    kCmykFix,       kLayerRecord,  kMaskError,         kOpacity,
+    kLayerImage,    kLayerChannel, kCompressionError,
+};
+
+}  // namespace logtext
