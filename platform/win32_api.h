@@ -1,5 +1,5 @@
 // The Win32 surface the plug-ins use. On Windows this is the real API from
-// <windows.h>; on Linux a small library (linux_platform.cpp) implements
+// <windows.h>; on Linux a small library (linux_*.cpp) implements
 // exactly these calls the way the plug-ins rely on them: the ANSI code page
 // is UTF-8, wide strings are 16-bit UTF-16, local blocks are fixed (the
 // handle is the address), file handles are small integers.
