@@ -80,10 +80,15 @@ DWORD MissingFileError(const char* path) {
   return exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-HANDLE OpenFile(char* path, DWORD desired, DWORD share, DWORD disposition) {
+// Windows takes either separator; the system only '/'.
+void UseForwardSlashes(char* path) {
   for (char* p = path; *p != '\0'; ++p) {
     if (*p == '\\') *p = '/';
   }
+}
+
+HANDLE OpenFile(char* path, DWORD desired, DWORD share, DWORD disposition) {
+  UseForwardSlashes(path);
   int flags = O_CLOEXEC;
   bool reads = (desired & GENERIC_READ) != 0;
   bool writes = (desired & GENERIC_WRITE) != 0;
@@ -155,99 +160,97 @@ HANDLE OpenFile(char* path, DWORD desired, DWORD share, DWORD disposition) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
 }
 
+// A CreateFile name that is missing or empty opens nothing.
+template <typename Char>
+bool RefuseEmptyName(const Char* name) {
+  if (name != nullptr && name[0] != 0) return false;
+  SetError(name == nullptr ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
+  return true;
+}
+
+// Opens the file a CreateFile call names, given the caller's own UTF-8 copy
+// of the name (freed here; null when the copy could not be made).
+HANDLE OpenPathCopy(char* path, DWORD desired, DWORD share, DWORD disposition) {
+  if (path == nullptr) {
+    SetError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE file = OpenFile(path, desired, share, disposition);
+  free(path);
+  return file;
+}
+
+// The descriptor a ReadFile or WriteFile call works on, with the caller's
+// count cleared first; -1, the error set, for a handle that is no file.
+int TransferDescriptor(HANDLE file, LPDWORD moved) {
+  if (moved != nullptr) *moved = 0;
+  int fd = HandleToDescriptor(file);
+  if (fd < 0) SetError(ERROR_INVALID_HANDLE);
+  return fd;
+}
+
+// Ends a ReadFile or WriteFile call after `done` bytes: the count for the
+// caller and, when the system failed with `error`, its Windows code.
+BOOL EndTransfer(LPDWORD moved, DWORD done, int error) {
+  if (moved != nullptr) *moved = done;
+  if (error == 0) return TRUE;
+  SetError(ErrorFromErrno(error));
+  return FALSE;
+}
+
 }  // namespace
 
 int64_t linux_platform::OpenFileCount() { return live_files.load(); }
 
 extern "C" {
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void* security,
-                   DWORD disposition, DWORD attributes, HANDLE template_file) {
-  (void)security;
-  (void)attributes;
-  (void)template_file;
-  if (name == nullptr || name[0] == '\0') {
-    SetError(name == nullptr ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  char* path = strdup(name);
-  if (path == nullptr) {
-    SetError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-  }
-  HANDLE file = OpenFile(path, access, share, disposition);
-  free(path);
-  return file;
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void* /*security*/,
+                   DWORD disposition, DWORD /*attributes*/,
+                   HANDLE /*template_file*/) {
+  if (RefuseEmptyName(name)) return INVALID_HANDLE_VALUE;
+  return OpenPathCopy(strdup(name), access, share, disposition);
 }
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security,
-                   DWORD disposition, DWORD attributes, HANDLE template_file) {
-  (void)security;
-  (void)attributes;
-  (void)template_file;
-  if (name == nullptr || name[0] == 0) {
-    SetError(name == nullptr ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  char* path = WideToUtf8(name);
-  if (path == nullptr) {
-    SetError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-  }
-  HANDLE file = OpenFile(path, access, share, disposition);
-  free(path);
-  return file;
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/,
+                   DWORD disposition, DWORD /*attributes*/,
+                   HANDLE /*template_file*/) {
+  if (RefuseEmptyName(name)) return INVALID_HANDLE_VALUE;
+  return OpenPathCopy(WideToUtf8(name), access, share, disposition);
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD bytes_read,
-              void* overlapped) {
-  (void)overlapped;
-  if (bytes_read != nullptr) *bytes_read = 0;
-  int fd = HandleToDescriptor(file);
-  if (fd < 0) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+              void* /*overlapped*/) {
+  int fd = TransferDescriptor(file, bytes_read);
+  if (fd < 0) return FALSE;
   DWORD done = 0;
   unsigned char* out = static_cast<unsigned char*>(buffer);
   while (done < bytes) {
     ssize_t n = read(fd, out + done, bytes - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (bytes_read != nullptr) *bytes_read = done;
-      SetError(ErrorFromErrno(errno));
-      return FALSE;
+      return EndTransfer(bytes_read, done, errno);
     }
     if (n == 0) break;
     done += static_cast<DWORD>(n);
   }
-  if (bytes_read != nullptr) *bytes_read = done;
-  return TRUE;
+  return EndTransfer(bytes_read, done, 0);
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytes,
-               LPDWORD bytes_written, void* overlapped) {
-  (void)overlapped;
-  if (bytes_written != nullptr) *bytes_written = 0;
-  int fd = HandleToDescriptor(file);
-  if (fd < 0) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+               LPDWORD bytes_written, void* /*overlapped*/) {
+  int fd = TransferDescriptor(file, bytes_written);
+  if (fd < 0) return FALSE;
   DWORD done = 0;
   const unsigned char* in = static_cast<const unsigned char*>(buffer);
   while (done < bytes) {
     ssize_t n = write(fd, in + done, bytes - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (bytes_written != nullptr) *bytes_written = done;
-      SetError(ErrorFromErrno(errno));
-      return FALSE;
+      return EndTransfer(bytes_written, done, errno);
     }
     done += static_cast<DWORD>(n);
   }
-  if (bytes_written != nullptr) *bytes_written = done;
-  return TRUE;
+  return EndTransfer(bytes_written, done, 0);
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
@@ -323,9 +326,7 @@ BOOL DeleteFileW(LPCWSTR name) {
     SetError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  for (char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\') *p = '/';
-  }
+  UseForwardSlashes(path);
   struct stat info;
   BOOL ok = FALSE;
   if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
