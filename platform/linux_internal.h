@@ -28,6 +28,8 @@ size_t DecodeUtf8(const unsigned char* in, size_t left, uint32_t* code,
                   bool* valid);
 // Appends one code point as UTF-8; `out` has room for 4 bytes.
 size_t EncodeUtf8(uint32_t code, char* out);
+// Appends one code point as UTF-16; `out` has room for 2 units.
+size_t EncodeUtf16(uint32_t code, WCHAR* out);
 // Reads one code point from UTF-16 (a lone surrogate reads as U+FFFD).
 size_t DecodeUtf16(const WCHAR* in, size_t left, uint32_t* code);
 // Converts a whole UTF-16 string to a freshly allocated UTF-8 string.

@@ -78,6 +78,16 @@ size_t EncodeUtf8(uint32_t code, char* out) {
   return 4;
 }
 
+size_t EncodeUtf16(uint32_t code, WCHAR* out) {
+  if (code < 0x10000) {
+    out[0] = static_cast<WCHAR>(code);
+    return 1;
+  }
+  out[0] = static_cast<WCHAR>(0xD800 + ((code - 0x10000) >> 10));
+  out[1] = static_cast<WCHAR>(0xDC00 + (code & 0x3FF));
+  return 2;
+}
+
 size_t DecodeUtf16(const WCHAR* in, size_t left, uint32_t* code) {
   uint32_t first = in[0];
   if (first >= 0xD800 && first <= 0xDBFF && left >= 2 && in[1] >= 0xDC00 &&
@@ -117,6 +127,7 @@ WCHAR FoldCase(WCHAR c) {
 }  // namespace
 
 using linux_platform::DecodeUtf8;
+using linux_platform::EncodeUtf16;
 using linux_platform::SetError;
 
 extern "C" {
@@ -149,13 +160,7 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source,
         SetError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
       }
-      if (need == 2) {
-        destination[units] =
-            static_cast<WCHAR>(0xD800 + ((code - 0x10000) >> 10));
-        destination[units + 1] = static_cast<WCHAR>(0xDC00 + (code & 0x3FF));
-      } else {
-        destination[units] = static_cast<WCHAR>(code);
-      }
+      EncodeUtf16(code, destination + units);
     }
     units += need;
     if (units > INT_MAX) {
