@@ -1,5 +1,5 @@
 // The Win32 surface the plug-ins use. On Windows this is the real API from
-// <windows.h>; on Linux a small library (linux_platform.cpp) implements
+// <windows.h>; on Linux a small library (platform/linux_*.cpp) implements
 // exactly these calls the way the plug-ins rely on them: the ANSI code page
 // is UTF-8, wide strings are 16-bit UTF-16, local blocks are fixed (the
 // handle is the address), file handles are small integers.
@@ -180,8 +180,9 @@ void GetLocalTime(LPSYSTEMTIME time);
 
 #endif  // _WIN32
 
-// The attach notification. On Windows the loader calls it; on Linux the
-// platform layer calls it when the shared object is loaded, with a handle
-// that GetModuleFileNameA resolves to the shared object's own path.
+// The attach and detach notifications. On Windows the loader sends them; on
+// Linux the platform layer (linux_module.cpp) sends them when the binary it
+// is linked into, a plug-in or a program, is loaded and unloaded, with a
+// handle that GetModuleFileNameA resolves to that binary's own path.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason,
                                LPVOID reserved);

@@ -1,6 +1,8 @@
-// The few C runtime routines that the compiler emits calls to in the
-// freestanding Windows plug-ins (struct copies, zeroing, comparisons). The
-// plug-ins link no C runtime, so these are the only ones in the DLL.
+// The C runtime routines of the freestanding Windows plug-ins: the memory
+// calls the code makes itself (copies, moves, comparisons) and those the
+// compiler emits for struct copies, zeroing and loops it recognises, such as
+// a string length. The plug-ins link no C runtime, so these are the only
+// ones in the DLL.
 
 #include <stddef.h>
 
