@@ -1,5 +1,13 @@
 #include "bench/bench_documents.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+
 namespace bench {
 
 namespace {
@@ -55,22 +63,31 @@ psdw::Samples MakePlane(Content content, uint32_t width, uint32_t height,
   return samples;
 }
 
+namespace {
+
+// A document with only a merged picture: `mode` (1 gray, 3 RGB, 4 CMYK) and
+// its usual number of planes.
 psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
-                           Content content, uint32_t width, uint32_t height) {
+                           Content content) {
   psdw::PsdSpec spec;
   spec.mode = mode;
   spec.depth = depth;
-  spec.width = width;
-  spec.height = height;
+  spec.width = kWidth;
+  spec.height = kHeight;
   spec.compression = compression;
   spec.resources.push_back(psdw::ResolutionResource(300, 300));
   for (uint32_t p = 0; p < PlanesForMode(mode); ++p) {
-    spec.planes.push_back(MakePlane(content, width, height, p, depth));
+    spec.planes.push_back(MakePlane(content, kWidth, kHeight, p, depth));
   }
   return psdw::WritePsd(spec);
 }
 
-psdw::Bytes LayeredDocument(uint32_t width, uint32_t height, uint32_t layers) {
+// A RGB document (flat merged picture, PackBits) with `layers` layers of
+// transparency, red, green and blue, each a few hundred pixels square,
+// photographic content, PackBits.
+psdw::Bytes LayeredDocument(uint32_t layers) {
+  const uint32_t width = kWidth;
+  const uint32_t height = kHeight;
   psdw::PsdSpec spec;
   spec.mode = 3;
   spec.depth = 8;
@@ -100,6 +117,112 @@ psdw::Bytes LayeredDocument(uint32_t width, uint32_t height, uint32_t layers) {
     spec.layers.push_back(std::move(layer));
   }
   return psdw::WritePsd(spec);
+}
+
+// A scratch folder for documents that pass through files.
+std::string ScratchFolder() {
+  static std::string dir;
+  if (dir.empty()) {
+    char name[] = "/tmp/psd_bench.XXXXXX";
+    if (mkdtemp(name) == nullptr) abort();
+    dir = name;
+  }
+  return dir;
+}
+
+psdw::Bytes ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return psdw::Bytes(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+// `source` rewritten by ImageMagick's PSD writer with PackBits, which ends
+// every packed row one byte before its row byte count says.
+psdw::Bytes ImageMagickDocument(const psdw::Bytes& source, std::string* why) {
+  const char kConvert[] = "/usr/bin/convert";
+  if (access(kConvert, X_OK) != 0) {
+    *why = "skipped: /usr/bin/convert (ImageMagick) is missing";
+    return {};
+  }
+  const std::string in = ScratchFolder() + "/clean.psd";
+  const std::string out = ScratchFolder() + "/imagemagick.psd";
+  if (!psdw::WriteFile(in, source)) abort();
+  const std::string command =
+      std::string(kConvert) + " " + in + " -depth 8 -compress RLE " + out;
+  psdw::Bytes bytes;
+  if (system(command.c_str()) == 0) bytes = ReadWhole(out);
+  unlink(in.c_str());
+  unlink(out.c_str());
+  if (bytes.empty()) *why = "skipped: ImageMagick could not write it";
+  return bytes;
+}
+
+psdw::Bytes Build(Doc doc, std::string* why) {
+  switch (doc) {
+    case kRgbPackPhoto:
+      return MergedDocument(3, 8, psdw::kPackBits, Content::kPhoto);
+    case kRgbPackFlat:
+      return MergedDocument(3, 8, psdw::kPackBits, Content::kFlat);
+    case kRgbRawPhoto:
+      return MergedDocument(3, 8, psdw::kRaw, Content::kPhoto);
+    case kGrayPackPhoto:
+      return MergedDocument(1, 8, psdw::kPackBits, Content::kPhoto);
+    case kGrayRawPhoto:
+      return MergedDocument(1, 8, psdw::kRaw, Content::kPhoto);
+    case kCmykPackPhoto:
+      return MergedDocument(4, 8, psdw::kPackBits, Content::kPhoto);
+    case kRgb16RawPhoto:
+      return MergedDocument(3, 16, psdw::kRaw, Content::kPhoto);
+    case kRgb16PackPhoto:
+      return MergedDocument(3, 16, psdw::kPackBits, Content::kPhoto);
+    case kRgbPackImageMagick:
+      return ImageMagickDocument(Document(kRgbPackPhoto), why);
+    case kLayered:
+      return LayeredDocument(kLayers);
+    case kDocCount:
+      break;
+  }
+  return {};
+}
+
+struct Built {
+  psdw::Bytes bytes;
+  std::string why;
+};
+
+Built& Cached(Doc doc) {
+  static std::unique_ptr<Built> cache[kDocCount];
+  if (!cache[doc]) {
+    cache[doc].reset(new Built);
+    cache[doc]->bytes = Build(doc, &cache[doc]->why);
+  }
+  return *cache[doc];
+}
+
+}  // namespace
+
+const char* const kDocNames[kDocCount] = {
+    "rgb8_packbits_photo",  "rgb8_packbits_flat",   "rgb8_raw_photo",
+    "gray8_packbits_photo", "gray8_raw_photo",      "cmyk8_packbits_photo",
+    "rgb16_raw_photo",      "rgb16_packbits_photo", "rgb8_packbits_imagemagick",
+    "layered_200"};
+
+const psdw::Bytes& Document(Doc doc) { return Cached(doc).bytes; }
+
+const std::string& DocumentMissing(Doc doc) { return Cached(doc).why; }
+
+const std::string& DocumentFile() {
+  static std::string path;
+  if (path.empty()) {
+    path = ScratchFolder() + "/photo.psd";
+    if (!psdw::WriteFile(path, Document(kRgbPackPhoto))) abort();
+  }
+  return path;
+}
+
+void RemoveDocumentFile() {
+  unlink(DocumentFile().c_str());
+  rmdir(ScratchFolder().c_str());
 }
 
 }  // namespace bench

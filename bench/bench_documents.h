@@ -1,29 +1,53 @@
-// Documents for the benchmarks, built in memory with the test writer.
+// Documents for the benchmarks: built in memory with the test writer (or,
+// for the ImageMagick-written one, by ImageMagick from such a document),
+// each once, on first use.
 #pragma once
 
 #include <stdint.h>
 
+#include <string>
+
 #include "psd_writer.h"
 
 namespace bench {
+
+const uint32_t kWidth = 6000;
+const uint32_t kHeight = 4000;
+const uint32_t kLayers = 200;
 
 enum class Content {
   kPhoto,  // smooth gradients plus noise: packs poorly, like a photograph
   kFlat,   // large areas of one colour: packs well
 };
 
+enum Doc {
+  kRgbPackPhoto,
+  kRgbPackFlat,
+  kRgbRawPhoto,
+  kGrayPackPhoto,
+  kGrayRawPhoto,
+  kCmykPackPhoto,
+  kRgb16RawPhoto,
+  kRgb16PackPhoto,
+  kRgbPackImageMagick,  // kRgbPackPhoto rewritten by ImageMagick
+  kLayered,
+  kDocCount
+};
+
+extern const char* const kDocNames[kDocCount];
+
+// The document, or an empty one where it cannot be made (ImageMagick
+// missing); `why` then says so.
+const psdw::Bytes& Document(Doc doc);
+const std::string& DocumentMissing(Doc doc);
+
+// The RGB PackBits document written to a file, for the file paths, and its
+// removal at the end.
+const std::string& DocumentFile();
+void RemoveDocumentFile();
+
 // One plane of width x height samples of `depth` (8 or 16 bits).
 psdw::Samples MakePlane(Content content, uint32_t width, uint32_t height,
                         uint32_t plane, uint16_t depth);
-
-// A document with only a merged picture: `mode` (1 gray, 3 RGB, 4 CMYK) and
-// its usual number of planes.
-psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
-                           Content content, uint32_t width, uint32_t height);
-
-// A width x height RGB document (flat merged picture, PackBits) with
-// `layers` layers of transparency, red, green and blue, each a few hundred
-// pixels square, photographic content, PackBits.
-psdw::Bytes LayeredDocument(uint32_t width, uint32_t height, uint32_t layers);
 
 }  // namespace bench

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/bench_documents.h"
+#include "bench/bench_report.h"
 #include "common/log.h"
 #include "engine/plugin_abi.h"
 
@@ -31,99 +32,9 @@
 
 namespace {
 
-using bench::Content;
+using namespace bench;  // NOLINT: the benchmarks' own documents
 
-const uint32_t kWidth = 6000;
-const uint32_t kHeight = 4000;
-const uint32_t kLayers = 200;
 const int kRepetitions = 7;
-
-// ---------------------------------------------------------------------------
-// Documents, built once on first use.
-
-enum Doc {
-  kRgbPackPhoto,
-  kRgbPackFlat,
-  kRgbRawPhoto,
-  kGrayPackPhoto,
-  kGrayRawPhoto,
-  kCmykPackPhoto,
-  kRgb16RawPhoto,
-  kRgb16PackPhoto,
-  kLayered,
-  kDocCount
-};
-
-const char* const kDocNames[kDocCount] = {
-    "rgb8_packbits_photo",  "rgb8_packbits_flat",   "rgb8_raw_photo",
-    "gray8_packbits_photo", "gray8_raw_photo",      "cmyk8_packbits_photo",
-    "rgb16_raw_photo",      "rgb16_packbits_photo", "layered_200"};
-
-const psdw::Bytes& Document(Doc doc) {
-  static std::unique_ptr<psdw::Bytes> cache[kDocCount];
-  if (!cache[doc]) {
-    psdw::Bytes bytes;
-    switch (doc) {
-      case kRgbPackPhoto:
-        bytes = bench::MergedDocument(3, 8, psdw::kPackBits, Content::kPhoto,
-                                      kWidth, kHeight);
-        break;
-      case kRgbPackFlat:
-        bytes = bench::MergedDocument(3, 8, psdw::kPackBits, Content::kFlat,
-                                      kWidth, kHeight);
-        break;
-      case kRgbRawPhoto:
-        bytes = bench::MergedDocument(3, 8, psdw::kRaw, Content::kPhoto, kWidth,
-                                      kHeight);
-        break;
-      case kGrayPackPhoto:
-        bytes = bench::MergedDocument(1, 8, psdw::kPackBits, Content::kPhoto,
-                                      kWidth, kHeight);
-        break;
-      case kGrayRawPhoto:
-        bytes = bench::MergedDocument(1, 8, psdw::kRaw, Content::kPhoto, kWidth,
-                                      kHeight);
-        break;
-      case kCmykPackPhoto:
-        bytes = bench::MergedDocument(4, 8, psdw::kPackBits, Content::kPhoto,
-                                      kWidth, kHeight);
-        break;
-      case kRgb16RawPhoto:
-        bytes = bench::MergedDocument(3, 16, psdw::kRaw, Content::kPhoto,
-                                      kWidth, kHeight);
-        break;
-      case kRgb16PackPhoto:
-        bytes = bench::MergedDocument(3, 16, psdw::kPackBits, Content::kPhoto,
-                                      kWidth, kHeight);
-        break;
-      case kLayered:
-        bytes = bench::LayeredDocument(kWidth, kHeight, kLayers);
-        break;
-      default:
-        break;
-    }
-    cache[doc].reset(new psdw::Bytes(std::move(bytes)));
-  }
-  return *cache[doc];
-}
-
-// The RGB PackBits document written to a file, for the file paths.
-const std::string& DocumentFile() {
-  static std::string path;
-  if (path.empty()) {
-    char dir[] = "/tmp/psd_bench.XXXXXX";
-    if (mkdtemp(dir) == nullptr) abort();
-    path = std::string(dir) + "/photo.psd";
-    if (!psdw::WriteFile(path, Document(kRgbPackPhoto))) abort();
-  }
-  return path;
-}
-
-void RemoveDocumentFile() {
-  const std::string& path = DocumentFile();
-  unlink(path.c_str());
-  rmdir(path.substr(0, path.rfind('/')).c_str());
-}
 
 // ---------------------------------------------------------------------------
 // Calls into the engine.
@@ -159,7 +70,15 @@ void CheckResult(benchmark::State& state, int32_t result, int32_t expected) {
 // ---------------------------------------------------------------------------
 // Benchmarks
 
+// Skips the benchmark when its document could not be made.
+bool DocumentReady(benchmark::State& state, Doc doc) {
+  if (!Document(doc).empty()) return true;
+  state.SkipWithError(DocumentMissing(doc).c_str());
+  return false;
+}
+
 void BM_Merged(benchmark::State& state, Doc doc) {
+  if (!DocumentReady(state, doc)) return;
   const psdw::Bytes& bytes = Document(doc);
   for (auto _ : state) {
     HLOCAL header = nullptr;
@@ -179,6 +98,7 @@ void BM_Merged(benchmark::State& state, Doc doc) {
 
 #ifdef HAVE_STB_IMAGE
 void BM_StbImage(benchmark::State& state, Doc doc) {
+  if (!DocumentReady(state, doc)) return;
   const psdw::Bytes& bytes = Document(doc);
   for (auto _ : state) {
     int width = 0, height = 0, components = 0;
@@ -320,14 +240,15 @@ void Register(const std::string& name, void (*fn)(benchmark::State&, Args...),
 }
 
 void RegisterAll() {
-  const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,   kRgbRawPhoto,
-                        kGrayPackPhoto, kGrayRawPhoto,  kCmykPackPhoto,
-                        kRgb16RawPhoto, kRgb16PackPhoto};
+  const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,    kRgbRawPhoto,
+                        kGrayPackPhoto, kGrayRawPhoto,   kCmykPackPhoto,
+                        kRgb16RawPhoto, kRgb16PackPhoto, kRgbPackImageMagick};
   for (Doc doc : merged) {
     Register<Doc>(std::string("merged/") + kDocNames[doc], BM_Merged, doc);
 #ifdef HAVE_STB_IMAGE
     if (doc == kRgbPackPhoto || doc == kRgbPackFlat || doc == kRgbRawPhoto ||
-        doc == kRgb16RawPhoto || doc == kRgb16PackPhoto) {
+        doc == kRgb16RawPhoto || doc == kRgb16PackPhoto ||
+        doc == kRgbPackImageMagick) {
       Register<Doc>(std::string("stb_image/") + kDocNames[doc], BM_StbImage,
                     doc);
     }
@@ -348,190 +269,6 @@ void RegisterAll() {
                 BM_InputPass, kRgbRawPhoto);
 }
 
-// Keeps the median of every benchmark (seconds) while the console shows
-// the usual report.
-class MedianCollector : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-        medians_[run.run_name.function_name] = run.GetAdjustedRealTime() / unit;
-        cpu_medians_[run.run_name.function_name] =
-            run.GetAdjustedCPUTime() / unit;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  // Median seconds of real time, or a negative value when the benchmark
-  // did not run.
-  double Get(const std::string& name) const {
-    auto it = medians_.find(name);
-    return it == medians_.end() ? -1.0 : it->second;
-  }
-
-  // Median seconds of this process's processor time (kernel included).
-  double GetCpu(const std::string& name) const {
-    auto it = cpu_medians_.find(name);
-    return it == cpu_medians_.end() ? -1.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> medians_;
-  std::map<std::string, double> cpu_medians_;
-};
-
-void PrintFigure(const MedianCollector& c, const std::string& name) {
-  const double t = c.Get(name);
-  if (t < 0) {
-    printf("  %-44s %12s\n", name.c_str(), "n/a");
-  } else {
-    printf("  %-44s %10.3f ms  (cpu %8.3f ms)\n", name.c_str(), t * 1e3,
-           c.GetCpu(name) * 1e3);
-  }
-}
-
-// `numerator` / `denominator` against a target; `at_least` says which side
-// of the target passes.
-void PrintRatio(const char* what, double numerator, double denominator,
-                double target, bool at_least) {
-  if (numerator <= 0 || denominator <= 0) {
-    printf("  %-58s %8s   (target %s %.1f)\n", what, "n/a",
-           at_least ? ">=" : "<=", target);
-    return;
-  }
-  const double ratio = numerator / denominator;
-  const bool met = at_least ? ratio >= target : ratio <= target;
-  printf("  %-58s %8.2f   (target %s %.1f: %s)\n", what, ratio,
-         at_least ? ">=" : "<=", target, met ? "met" : "NOT met");
-}
-
-void PrintSummary(const MedianCollector& c) {
-  printf(
-      "\nFigures (medians of %d repetitions, real time; processor time of "
-      "this process beside it):\n",
-      kRepetitions);
-  const char* const names[] = {"merged/rgb8_packbits_photo",
-                               "stb_image/rgb8_packbits_photo",
-                               "merged/rgb8_packbits_flat",
-                               "stb_image/rgb8_packbits_flat",
-                               "merged/rgb8_raw_photo",
-                               "stb_image/rgb8_raw_photo",
-                               "merged/gray8_packbits_photo",
-                               "merged/gray8_raw_photo",
-                               "merged/cmyk8_packbits_photo",
-                               "merged/rgb16_raw_photo",
-                               "stb_image/rgb16_raw_photo",
-                               "merged/rgb16_packbits_photo",
-                               "stb_image/rgb16_packbits_photo",
-                               "layer/1",
-                               "layer/200",
-                               "layer/listing",
-                               "file/GetPicture",
-                               "file/read",
-                               "file/cp_to_dev_null",
-                               "floor/fresh_write_72MB",
-                               "floor/warm_memcpy_72MB",
-                               "floor/input_pass/rgb8_packbits_photo",
-                               "floor/input_pass/rgb8_raw_photo",
-                               "floor/log_line"};
-  for (const char* name : names) PrintFigure(c, name);
-
-  const double fresh = c.Get("floor/fresh_write_72MB");
-  const double pass_packed = c.Get("floor/input_pass/rgb8_packbits_photo");
-  const double pass_raw = c.Get("floor/input_pass/rgb8_raw_photo");
-  const double packed = c.Get("merged/rgb8_packbits_photo");
-  const double raw = c.Get("merged/rgb8_raw_photo");
-  const double from_file = c.Get("file/GetPicture");
-  const double read = c.Get("file/read");
-
-  printf("\nRatios:\n");
-  PrintRatio("stb_image / merged, RGB 8-bit PackBits (photo)",
-             c.Get("stb_image/rgb8_packbits_photo"), packed, 3.0, true);
-  PrintRatio("stb_image / merged, RGB 8-bit PackBits (flat)",
-             c.Get("stb_image/rgb8_packbits_flat"),
-             c.Get("merged/rgb8_packbits_flat"), 3.0, true);
-  PrintRatio("stb_image / merged, RGB 8-bit raw (photo)",
-             c.Get("stb_image/rgb8_raw_photo"), raw, 3.0, true);
-  PrintRatio("stb_image / merged, RGB 16-bit raw (photo)",
-             c.Get("stb_image/rgb16_raw_photo"),
-             c.Get("merged/rgb16_raw_photo"), 3.0, true);
-  PrintRatio("merged PackBits / (fresh write + input pass)", packed,
-             fresh > 0 && pass_packed > 0 ? fresh + pass_packed : -1, 2.0,
-             false);
-  PrintRatio("merged raw / (fresh write + input pass)", raw,
-             fresh > 0 && pass_raw > 0 ? fresh + pass_raw : -1, 2.0, false);
-  // Layer 1 already parses all 200 records; layer 200 adds the stepping.
-  PrintRatio("layer 200 / layer 1 (records parsed in both)", c.Get("layer/200"),
-             c.Get("layer/1"), 2.0, false);
-  const double listing = c.Get("layer/listing");
-  printf("  %-58s %8.3f   (target < 1 ms: %s)\n", "listing of 200 layers, ms",
-         listing * 1e3, listing > 0 && listing < 1e-3 ? "met" : "NOT met");
-  // The listing logs two lines per layer record and six more.
-  const double line = c.Get("floor/log_line");
-  if (line > 0) {
-    printf("  %-58s %8.3f\n", "  of which 406 log lines, ms (estimate)",
-           406 * line * 1e3);
-  }
-  PrintRatio("GetPicture from a file / (file read + merged from memory)",
-             from_file, read > 0 && packed > 0 ? read + packed : -1, 1.5,
-             false);
-  PrintRatio("GetPicture from a file / file read alone", from_file, read, 1.5,
-             false);
-}
-
-// Peak resident memory of one decode from the file at `path`, beyond what
-// the process held before it, against the file buffer and the output
-// blocks. Run in a fresh process, whose heap holds no freed memory that the
-// decode could reuse unseen.
-void ReportPeakMemory(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return;
-  auto read_status = [](const char* key) -> long {
-    FILE* f = fopen("/proc/self/status", "r");
-    if (f == nullptr) return -1;
-    char line[256];
-    long value = -1;
-    const size_t n = strlen(key);
-    while (fgets(line, sizeof line, f) != nullptr) {
-      if (strncmp(line, key, n) == 0) value = atol(line + n);
-    }
-    fclose(f);
-    return value;  // KiB
-  };
-  // Writing 5 resets the peak to the current resident size.
-  FILE* clear = fopen("/proc/self/clear_refs", "w");
-  if (clear == nullptr) {
-    printf("\nPeak memory: /proc/self/clear_refs not writable\n");
-    return;
-  }
-  fputs("5", clear);
-  fclose(clear);
-  const long before = read_status("VmRSS:");
-  HLOCAL header = nullptr;
-  HLOCAL pixels = nullptr;
-  const int32_t result =
-      GetPicture(path.c_str(), 0, kInputFile, &header, &pixels, nullptr, 0);
-  const long peak = read_status("VmHWM:");
-  const double pixel_bytes =
-      pixels != nullptr ? static_cast<double>(LocalSize(pixels)) : 0;
-  const double header_bytes =
-      header != nullptr ? static_cast<double>(LocalSize(header)) : 0;
-  LocalFree(pixels);
-  LocalFree(header);
-  const double file_bytes = static_cast<double>(info.st_size) + 256;
-  const double extra_kib = static_cast<double>(peak - before) -
-                           (file_bytes + pixel_bytes + header_bytes) / 1024.0;
-  printf("Peak memory of GetPicture from a file (result %d):\n", result);
-  printf(
-      "  peak resident growth %ld KiB; file buffer %.0f KiB + blocks "
-      "%.0f KiB; beyond them %.0f KiB (target: a few hundred)\n",
-      peak - before, file_bytes / 1024.0, (pixel_bytes + header_bytes) / 1024.0,
-      extra_kib);
-}
-
 // Runs this program again to measure one decode's peak memory.
 void ReportPeakMemoryInChild(const char* self) {
   const std::string command =
@@ -549,7 +286,7 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   mallopt(M_TRIM_THRESHOLD, 512 * 1024);
   if (argc == 3 && strcmp(argv[1], "--peak-memory-of") == 0) {
-    ReportPeakMemory(argv[2]);
+    bench::ReportPeakMemory(argv[2]);
     return 0;
   }
   // The engine's log grows with every decode: start each run afresh.
@@ -566,9 +303,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RegisterAll();
-  MedianCollector collector;
+  bench::MedianCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  PrintSummary(collector);
+  bench::PrintSummary(collector, kRepetitions);
   ReportPeakMemoryInChild(exe_path);
   RemoveDocumentFile();
   benchmark::Shutdown();

@@ -66,8 +66,8 @@ ChannelSpec LayerChannelSpec(const DecodeState* state, const uint8_t* at,
   return spec;
 }
 
-// Opens a reader for every channel that has a slot, in record order; the
-// log shows every channel.
+// Finds the channel of every slot (a later channel of the same slot takes
+// its place) and logs every channel, then opens one reader a slot.
 Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,
                          uint32_t index, const LayerPlan& plan, uint32_t width,
                          uint32_t height, LayerChannels* c) {
@@ -75,6 +75,8 @@ Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,
   const uint8_t* base = state->file_base;
   const uint8_t* end = state->file_end;
   const uint64_t size = DocumentSize(state);
+  const uint8_t* found[kSlots] = {};
+  uint64_t found_end[kSlots] = {};
   uint64_t offset = static_cast<uint64_t>(plan.data - base);
   for (int32_t k = 0; k < layer.channel_count; ++k) {
     const ChannelEntry entry = ChannelAt(state, layer, k);
@@ -86,25 +88,28 @@ Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,
     offset = channel_end;
     const int32_t slot = SlotForChannel(plan, entry.id);
     if (slot < 0 || BytesLeft(at, end) < 2) continue;
-    if (c->active[slot]) CloseChannel(&c->readers[slot]);
-    c->active[slot] = false;
+    found[slot] = at;
+    found_end[slot] = channel_end;
     c->fill[slot] = 0;
     if (!ChannelCompressionKnown(word)) {
       LogLine(state->log, logtext::kCompressionError, word,
               static_cast<uint32_t>(at + 2 - base));
+      found[slot] = nullptr;
       if (slot == kSlotAlpha) c->fill[slot] = 255;
-      continue;
     }
-    const Status opened =
-        OpenChannel(&c->readers[slot],
-                    LayerChannelSpec(state, at, channel_end, width, height));
+  }
+  if (plan.bytes_per_pixel == 4 && !plan.has_alpha) c->fill[kSlotAlpha] = 255;
+  for (int s = 0; s < kSlots; ++s) {
+    if (found[s] == nullptr) continue;
+    const Status opened = OpenChannel(
+        &c->readers[s],
+        LayerChannelSpec(state, found[s], found_end[s], width, height));
     if (opened != kDone) {
       CloseLayerChannels(c);
       return opened;
     }
-    c->active[slot] = true;
+    c->active[s] = true;
   }
-  if (plan.bytes_per_pixel == 4 && !plan.has_alpha) c->fill[kSlotAlpha] = 255;
   return kDone;
 }
 

@@ -351,6 +351,41 @@ TEST(MergedImageTest, RowsRealignToTheByteCountTable) {
   EXPECT_TRUE(HasLine(d.log, "last plane ptr: " + Hex(at.pixel_data + 11)));
 }
 
+TEST(MergedImageTest, RowsEndingBeforeTheirCountsAreLoggedBriefly) {
+  // As ImageMagick writes them: every packed row is followed by a spare
+  // byte its count includes. The picture is right; the log names the first
+  // 32 rows and counts the rest in one line.
+  const uint32_t w = 50, h = 40;
+  PsdSpec s = Doc(3, 8, 3, w, h, psdw::kPackBits);
+  s.row_counts.emplace();
+  s.image_payload.emplace();
+  for (int p = 0; p < 3; ++p) {
+    const psdw::PackedPlane packed = psdw::PackPlane(s.planes[p], w, h, 8);
+    size_t at = 0;
+    for (uint16_t count : packed.row_counts) {
+      s.image_payload->insert(s.image_payload->end(), packed.data.begin() + at,
+                              packed.data.begin() + at + count);
+      s.image_payload->push_back(0x80);  // the spare byte
+      s.row_counts->push_back(static_cast<uint16_t>(count + 1));
+      at += count;
+    }
+  }
+  Decoded d = Decode(psdw::WritePsd(s));
+  ASSERT_EQ(d.result, 0);
+  PsdSpec clean = s;
+  clean.row_counts.reset();
+  clean.image_payload.reset();
+  EXPECT_BYTES(d.pixels, Decode(psdw::WritePsd(clean)).pixels);
+  EXPECT_EQ(CountPrefix(d.log, "nowp unmatch Y:"), 32);
+  EXPECT_TRUE(HasLine(d.log, "nowp unmatch Y:31  Delta:-1 ScanSize:" +
+                                 std::to_string(s.row_counts->at(31))));
+  EXPECT_TRUE(HasLine(d.log, "nowp unmatch: 88 more rows"));
+  EXPECT_EQ(CountPrefix(d.log, "last plane ptr: "), 3);
+  size_t bytes = 0;
+  for (const std::string& line : d.log) bytes += 20 + line.size() + 2;
+  EXPECT_LT(bytes, 8192u);
+}
+
 TEST(MergedImageTest, TruncatedDataLeavesZeros) {
   for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
     PsdSpec s = Doc(3, 8, 3, 5, 4, compression);

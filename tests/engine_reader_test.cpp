@@ -247,6 +247,29 @@ TEST(ReaderTest, SectionLinesShowOffsetsAndLengths) {
   EXPECT_EQ(enginetest::CountPrefix(raw.log, "Compression skip"), 0);
 }
 
+TEST(ReaderTest, GatheredLogLinesKeepEveryLineInOrder) {
+  // A listing of 600 layers writes 1200 record lines, several buffers'
+  // worth: every line arrives whole, once, in the order it was logged.
+  PsdSpec s = Rgb(5, 3);
+  for (int i = 0; i < 600; ++i) s.layers.push_back(SmallLayer());
+  Options list;
+  list.flags = kListFlag;
+  Decoded d = Decode(psdw::WritePsd(s), list);
+  ASSERT_EQ(d.result, 8);
+  const std::vector<std::string> head = {
+      "Image size: 5 x 3", "Image Mode: 3   Depth: 8   Pallete : 0"};
+  ASSERT_EQ(d.log.size(), 6 + 2 * 600 + 1u);
+  EXPECT_EQ(std::vector<std::string>(d.log.begin(), d.log.begin() + 2), head);
+  EXPECT_EQ(d.log[5], "Layers = 600");
+  for (int i = 0; i < 600; ++i) {
+    const std::string& record = d.log[6 + 2 * i];
+    EXPECT_EQ(record.rfind("Layer #" + std::to_string(i) + ": ", 0), 0u)
+        << record;
+    EXPECT_EQ(d.log[7 + 2 * i], "Opacity: 255");
+  }
+  EXPECT_EQ(d.log.back().rfind("Layer image: ", 0), 0u);
+}
+
 TEST(ReaderTest, LengthsThatPointPastTheEndAreRefused) {
   PsdSpec s = Rgb(4, 4);
   s.layers = {SmallLayer()};

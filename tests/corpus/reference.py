@@ -143,11 +143,14 @@ class Document(object):
             self.psd = None
             self.read_error = '%s: %s' % (type(e).__name__, e)
             # psd-tools accepts only "8BIM"/"8B64" as the signature of
-            # additional layer information; some writers use "8ELE".
-            if b'8ELE' in self.raw:
+            # additional layer information (some writers use "8ELE") and
+            # only known blend keys (ImageMagick 6 writes "norm" reversed);
+            # neither changes the pixels.
+            mended = self.raw.replace(b'8ELE', b'8BIM').replace(
+                b'8BIMmron', b'8BIMnorm')
+            if mended != self.raw:
                 try:
-                    self.psd = PSD.read(io.BytesIO(
-                        self.raw.replace(b'8ELE', b'8BIM')))
+                    self.psd = PSD.read(io.BytesIO(mended))
                     self.read_error = None
                 except Exception:
                     pass
@@ -438,7 +441,8 @@ def expected_layer(doc, layer):
         return None
     if doc.depth not in (8, 16, 32):
         raise NotCompared('depth %d layer' % doc.depth)
-    if doc.mode not in (MODE_RGB, MODE_GRAY, MODE_CMYK, MODE_LAB):
+    if doc.mode not in (MODE_RGB, MODE_GRAY, MODE_INDEXED, MODE_CMYK,
+                        MODE_LAB):
         raise NotCompared('mode %d layer' % doc.mode)
     n = w * h
     pix = np.zeros((n, e), np.uint8)

@@ -1,0 +1,190 @@
+// The summary printed after the benchmarks.
+#include "bench/bench_report.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "engine/plugin_abi.h"
+
+namespace bench {
+
+void MedianCollector::ReportRuns(const std::vector<Run>& runs) {
+  for (const Run& run : runs) {
+    if (run.error_occurred) continue;
+    if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+      const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+      medians_[run.run_name.function_name] = run.GetAdjustedRealTime() / unit;
+      cpu_medians_[run.run_name.function_name] =
+          run.GetAdjustedCPUTime() / unit;
+    }
+  }
+  ConsoleReporter::ReportRuns(runs);
+}
+
+double MedianCollector::Get(const std::string& name) const {
+  auto it = medians_.find(name);
+  return it == medians_.end() ? -1.0 : it->second;
+}
+
+double MedianCollector::GetCpu(const std::string& name) const {
+  auto it = cpu_medians_.find(name);
+  return it == cpu_medians_.end() ? -1.0 : it->second;
+}
+
+namespace {
+
+void PrintFigure(const MedianCollector& c, const std::string& name) {
+  const double t = c.Get(name);
+  if (t < 0) {
+    printf("  %-44s %12s\n", name.c_str(), "n/a");
+  } else {
+    printf("  %-44s %10.3f ms  (cpu %8.3f ms)\n", name.c_str(), t * 1e3,
+           c.GetCpu(name) * 1e3);
+  }
+}
+
+// `numerator` / `denominator` against a target; `at_least` says which side
+// of the target passes.
+void PrintRatio(const char* what, double numerator, double denominator,
+                double target, bool at_least) {
+  if (numerator <= 0 || denominator <= 0) {
+    printf("  %-58s %8s   (target %s %.1f)\n", what, "n/a",
+           at_least ? ">=" : "<=", target);
+    return;
+  }
+  const double ratio = numerator / denominator;
+  const bool met = at_least ? ratio >= target : ratio <= target;
+  printf("  %-58s %8.2f   (target %s %.1f: %s)\n", what, ratio,
+         at_least ? ">=" : "<=", target, met ? "met" : "NOT met");
+}
+
+}  // namespace
+
+void PrintSummary(const MedianCollector& c, int repetitions) {
+  printf(
+      "\nFigures (medians of %d repetitions, real time; processor time of "
+      "this process beside it):\n",
+      repetitions);
+  const char* const names[] = {"merged/rgb8_packbits_photo",
+                               "stb_image/rgb8_packbits_photo",
+                               "merged/rgb8_packbits_flat",
+                               "stb_image/rgb8_packbits_flat",
+                               "merged/rgb8_raw_photo",
+                               "stb_image/rgb8_raw_photo",
+                               "merged/gray8_packbits_photo",
+                               "merged/gray8_raw_photo",
+                               "merged/cmyk8_packbits_photo",
+                               "merged/rgb16_raw_photo",
+                               "stb_image/rgb16_raw_photo",
+                               "merged/rgb16_packbits_photo",
+                               "stb_image/rgb16_packbits_photo",
+                               "merged/rgb8_packbits_imagemagick",
+                               "stb_image/rgb8_packbits_imagemagick",
+                               "layer/1",
+                               "layer/200",
+                               "layer/listing",
+                               "file/GetPicture",
+                               "file/read",
+                               "file/cp_to_dev_null",
+                               "floor/fresh_write_72MB",
+                               "floor/warm_memcpy_72MB",
+                               "floor/input_pass/rgb8_packbits_photo",
+                               "floor/input_pass/rgb8_raw_photo",
+                               "floor/log_line"};
+  for (const char* name : names) PrintFigure(c, name);
+
+  const double fresh = c.Get("floor/fresh_write_72MB");
+  const double pass_packed = c.Get("floor/input_pass/rgb8_packbits_photo");
+  const double pass_raw = c.Get("floor/input_pass/rgb8_raw_photo");
+  const double packed = c.Get("merged/rgb8_packbits_photo");
+  const double raw = c.Get("merged/rgb8_raw_photo");
+  const double from_file = c.Get("file/GetPicture");
+  const double read = c.Get("file/read");
+
+  printf("\nRatios:\n");
+  PrintRatio("stb_image / merged, RGB 8-bit PackBits (photo)",
+             c.Get("stb_image/rgb8_packbits_photo"), packed, 3.0, true);
+  PrintRatio("stb_image / merged, RGB 8-bit PackBits (flat)",
+             c.Get("stb_image/rgb8_packbits_flat"),
+             c.Get("merged/rgb8_packbits_flat"), 3.0, true);
+  PrintRatio("stb_image / merged, RGB 8-bit raw (photo)",
+             c.Get("stb_image/rgb8_raw_photo"), raw, 3.0, true);
+  PrintRatio("stb_image / merged, RGB 16-bit raw (photo)",
+             c.Get("stb_image/rgb16_raw_photo"),
+             c.Get("merged/rgb16_raw_photo"), 3.0, true);
+  const double magick = c.Get("merged/rgb8_packbits_imagemagick");
+  PrintRatio("stb_image / merged, RGB 8-bit PackBits (ImageMagick)",
+             c.Get("stb_image/rgb8_packbits_imagemagick"), magick, 3.0, true);
+  PrintRatio("merged ImageMagick-written / merged clean, same picture", magick,
+             packed, 1.2, false);
+  PrintRatio("merged PackBits / (fresh write + input pass)", packed,
+             fresh > 0 && pass_packed > 0 ? fresh + pass_packed : -1, 2.0,
+             false);
+  PrintRatio("merged raw / (fresh write + input pass)", raw,
+             fresh > 0 && pass_raw > 0 ? fresh + pass_raw : -1, 2.0, false);
+  // Layer 1 already parses all 200 records; layer 200 adds the stepping.
+  PrintRatio("layer 200 / layer 1 (records parsed in both)", c.Get("layer/200"),
+             c.Get("layer/1"), 2.0, false);
+  const double listing = c.Get("layer/listing");
+  printf("  %-58s %8.3f   (target < 1 ms: %s)\n", "listing of 200 layers, ms",
+         listing * 1e3, listing > 0 && listing < 1e-3 ? "met" : "NOT met");
+  PrintRatio("GetPicture from a file / (file read + merged from memory)",
+             from_file, read > 0 && packed > 0 ? read + packed : -1, 1.5,
+             false);
+  PrintRatio("GetPicture from a file / file read alone", from_file, read, 1.5,
+             false);
+}
+
+// Peak resident memory of one decode from the file at `path`, beyond what
+// the process held before it, against the file buffer and the output
+// blocks. Run in a fresh process, whose heap holds no freed memory that the
+// decode could reuse unseen.
+void ReportPeakMemory(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return;
+  auto read_status = [](const char* key) -> long {
+    FILE* f = fopen("/proc/self/status", "r");
+    if (f == nullptr) return -1;
+    char line[256];
+    long value = -1;
+    const size_t n = strlen(key);
+    while (fgets(line, sizeof line, f) != nullptr) {
+      if (strncmp(line, key, n) == 0) value = atol(line + n);
+    }
+    fclose(f);
+    return value;  // KiB
+  };
+  // Writing 5 resets the peak to the current resident size.
+  FILE* clear = fopen("/proc/self/clear_refs", "w");
+  if (clear == nullptr) {
+    printf("\nPeak memory: /proc/self/clear_refs not writable\n");
+    return;
+  }
+  fputs("5", clear);
+  fclose(clear);
+  const long before = read_status("VmRSS:");
+  HLOCAL header = nullptr;
+  HLOCAL pixels = nullptr;
+  const int32_t result =
+      GetPicture(path.c_str(), 0, kInputFile, &header, &pixels, nullptr, 0);
+  const long peak = read_status("VmHWM:");
+  const double pixel_bytes =
+      pixels != nullptr ? static_cast<double>(LocalSize(pixels)) : 0;
+  const double header_bytes =
+      header != nullptr ? static_cast<double>(LocalSize(header)) : 0;
+  LocalFree(pixels);
+  LocalFree(header);
+  const double file_bytes = static_cast<double>(info.st_size) + 256;
+  const double extra_kib = static_cast<double>(peak - before) -
+                           (file_bytes + pixel_bytes + header_bytes) / 1024.0;
+  printf("Peak memory of GetPicture from a file (result %d):\n", result);
+  printf(
+      "  peak resident growth %ld KiB; file buffer %.0f KiB + blocks "
+      "%.0f KiB; beyond them %.0f KiB (target: a few hundred)\n",
+      peak - before, file_bytes / 1024.0, (pixel_bytes + header_bytes) / 1024.0,
+      extra_kib);
+}
+
+}  // namespace bench

@@ -1,0 +1,35 @@
+// The benchmarks' summary: the median of every benchmark, the figures and
+// the ratios against their targets, and the peak memory of one decode.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// Keeps the median of every benchmark (seconds) while the console shows
+// the usual report.
+class MedianCollector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override;
+  // Median seconds of real time, or a negative value when the benchmark
+  // did not run.
+  double Get(const std::string& name) const;
+  // Median seconds of this process's processor time (kernel included).
+  double GetCpu(const std::string& name) const;
+
+ private:
+  std::map<std::string, double> medians_;
+  std::map<std::string, double> cpu_medians_;
+};
+
+void PrintSummary(const MedianCollector& c, int repetitions);
+
+// Peak resident memory of one GetPicture of the file at `path`, beyond the
+// file buffer and the output blocks. Run it in a fresh process.
+void ReportPeakMemory(const std::string& path);
+
+}  // namespace bench
