@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "common/log.h"
+#include "engine/channel_reader.h"
 #include "engine/plugin_abi.h"
 #include "engine/status.h"
 
@@ -141,6 +142,13 @@ void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
 // layer before it. Past the document's end when their lengths say so.
 uint64_t LayerDataOffset(const DecodeState* state, const LayerList* list,
                          uint32_t index);
+
+// The layer channel whose compression word is at `at` and which ends at
+// offset `channel_end`, with `width` x `height` samples, for the channel
+// reader: PackBits rows begin behind the table of row byte counts.
+ChannelSpec LayerChannelSpec(const DecodeState* state, const uint8_t* at,
+                             uint64_t channel_end, uint32_t width,
+                             uint32_t height);
 
 Status DecodeLayerImage(DecodeRequest* request, const DecodeState* state,
                         const LayerList* list, const BITMAPINFOHEADER* header);

@@ -41,31 +41,6 @@ void CloseLayerChannels(LayerChannels* c) {
   }
 }
 
-// The channel whose compression word is at `at` and which ends at
-// `channel_end` (an offset), for the reader.
-ChannelSpec LayerChannelSpec(const DecodeState* state, const uint8_t* at,
-                             uint64_t channel_end, uint32_t width,
-                             uint32_t height) {
-  ChannelSpec spec;
-  memset(&spec, 0, sizeof(spec));
-  spec.end = channel_end < DocumentSize(state) ? state->file_base + channel_end
-                                               : state->file_end;
-  spec.compression = ReadU16(at);
-  spec.version = state->version;
-  spec.sample_size = SampleSizeForDepth(state->depth);
-  spec.samples = width;
-  spec.rows = height;
-  spec.counts = at + 2;
-  spec.data = at + 2;
-  if (spec.compression == 1) {
-    const uint64_t table =
-        static_cast<uint64_t>(RowCountBytes(state->version)) * height;
-    const uint64_t left = BytesLeft(spec.counts, spec.end);
-    spec.data = spec.counts + (table < left ? table : left);
-  }
-  return spec;
-}
-
 // Finds the channel of every slot (a later channel of the same slot takes
 // its place) and logs every channel, then opens one reader a slot.
 Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,

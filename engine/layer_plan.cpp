@@ -3,6 +3,8 @@
 // listing and the extraction both use it, so they always agree.
 #include "engine/bytes.h"
 #include "engine/engine.h"
+#include "engine/format.h"
+#include "engine/rows.h"
 
 namespace {
 
@@ -70,3 +72,27 @@ void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
   plan->lab = state->color_mode == kModeLab && (colours & 7) == 7;
   plan->has_alpha = alpha;
 }
+
+ChannelSpec LayerChannelSpec(const DecodeState* state, const uint8_t* at,
+                             uint64_t channel_end, uint32_t width,
+                             uint32_t height) {
+  ChannelSpec spec;
+  memset(&spec, 0, sizeof(spec));
+  spec.end = channel_end < DocumentSize(state) ? state->file_base + channel_end
+                                               : state->file_end;
+  spec.compression = ReadU16(at);
+  spec.version = state->version;
+  spec.sample_size = SampleSizeForDepth(state->depth);
+  spec.samples = width;
+  spec.rows = height;
+  spec.counts = at + 2;
+  spec.data = at + 2;
+  if (spec.compression == 1) {
+    const uint64_t table =
+        static_cast<uint64_t>(RowCountBytes(state->version)) * height;
+    const uint64_t left = BytesLeft(spec.counts, spec.end);
+    spec.data = spec.counts + (table < left ? table : left);
+  }
+  return spec;
+}
+
