@@ -39,6 +39,9 @@ struct DecodeState {
   uint16_t compression;
   uint64_t image_data;
   LogBuffer* log;
+  // Resource 1057 says the Image Data section holds no real merged picture
+  // (a white one): the merged picture is composited from the layers.
+  bool merged_placeholder;
 };
 
 inline uint64_t DocumentSize(const DecodeState* state) {

@@ -21,6 +21,14 @@ struct EngineLimits {
   uint32_t max_planes;
   // Scratch rows of one request are allocated only below this size.
   uint64_t max_scratch_bytes;
+  // The compositor: canvases of groups and clipping groups open at once
+  // beyond the root canvas (deeper ones paint into their parent's canvas;
+  // the application itself nests groups 10 deep) ...
+  uint32_t max_canvas_levels;
+  // ... and the pixels it paints: this many passes over the whole canvas,
+  // plus max_expansion pixels for every byte of the document; layers past
+  // the limit are left out.
+  uint32_t composite_canvas_passes;
 };
 
 inline constexpr EngineLimits kLimits = {
@@ -32,4 +40,6 @@ inline constexpr EngineLimits kLimits = {
     32767,         // max_layers
     4,             // max_planes
     0x7FFFFFFFu,   // max_scratch_bytes
+    12,            // max_canvas_levels
+    16,            // composite_canvas_passes
 };

@@ -39,14 +39,20 @@ inline constexpr char kLayerImage[] = "Layer image: %x";
 inline constexpr char kLayerChannel[] = "layer image #%d-%d %x (%d)";
 inline constexpr char kCompressionError[] = "Compression error %d (%x)";
 
+// The merged picture composited from the layers.
+inline constexpr char kComposite[] = "Composite of %d layers";
+inline constexpr char kCompositeCutShort[] =
+    "Composite work limit: layers from #%d on left out";
+
 // Every format above, for the tests that check each line of a log.
 inline constexpr const char* kAll[] = {
-    kImageSize,     kImageMode,    kColorModeData,     kImageResources,
-    kLayerAndMask,  kLayers,       kSkipRowCounts,     kHeaderOnly,
-    kPaletteBitmap, kPaletteGray,  kPaletteIndex,      kPaletteUnknown,
-    kImageData,     kRowMismatch,  kMoreRowMismatches, kLastPlane,
-    kCmykFix,       kLayerRecord,  kMaskError,         kOpacity,
-    kLayerImage,    kLayerChannel, kCompressionError,
+    kImageSize,         kImageMode,    kColorModeData,     kImageResources,
+    kLayerAndMask,      kLayers,       kSkipRowCounts,     kHeaderOnly,
+    kPaletteBitmap,     kPaletteGray,  kPaletteIndex,      kPaletteUnknown,
+    kImageData,         kRowMismatch,  kMoreRowMismatches, kLastPlane,
+    kCmykFix,           kLayerRecord,  kMaskError,         kOpacity,
+    kLayerImage,        kLayerChannel, kCompressionError,  kComposite,
+    kCompositeCutShort,
 };
 
 }  // namespace logtext

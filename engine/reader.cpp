@@ -2,6 +2,7 @@
 // checks its header, hands out the header block, walks the sections and
 // passes the work on to the decoders or the directory builder.
 #include "engine/bytes.h"
+#include "engine/composite.h"
 #include "engine/format.h"
 #include "engine/limits.h"
 #include "engine/log_messages.h"
@@ -143,7 +144,10 @@ Status ServeRequest(DecodeRequest* request, DecodeState* state,
   state->compression = ReadU16(state->file_base + s.image_data);
 
   const bool listing = (request->flags & kListFlag) != 0;
-  if (request->entry_index > 0 || listing) {
+  // A document saved without a merged picture shows its layers composited.
+  const bool composite = state->merged_placeholder && layer_count > 0 &&
+                         request->pixels_slot != nullptr && !listing;
+  if (request->entry_index > 0 || listing || composite) {
     const Status parsed =
         ParseLayerRecords(state, layers, layer_count, info.records);
     if (parsed != kDone) return parsed;
@@ -166,6 +170,10 @@ Status ServeRequest(DecodeRequest* request, DecodeState* state,
     return kHeaderOnly;
   }
   if (listing) return BuildLayerDirectory(request, state, layers, header);
+  if (composite) {
+    const Status composed = DecodeComposite(request, state, layers, header);
+    if (composed != kNotServed) return composed;
+  }
   return DecodeMergedImage(request, state, header);
 }
 

@@ -9,6 +9,8 @@ namespace {
 
 const uint32_t kHeaderSize = 26;
 const uint16_t kResolutionResource = 0x03ED;
+// Version info: a 4-byte version, then 1 byte hasRealMergedData.
+const uint16_t kVersionInfoResource = 0x0421;
 
 // Pixels per metre from a 16.16 fixed-point pixels-per-inch value, rounded
 // to nearest.
@@ -68,7 +70,7 @@ bool LocateSections(const DecodeState* state, Sections* s) {
 }
 
 // The walk always moves forward and stops at a block that does not fit.
-void ReadResources(const DecodeState* state, const Sections& s,
+void ReadResources(DecodeState* state, const Sections& s,
                    BITMAPINFOHEADER* header) {
   const uint8_t* base = state->file_base;
   uint64_t cursor = s.resources_field + 4;
@@ -85,6 +87,10 @@ void ReadResources(const DecodeState* state, const Sections& s,
         RangeFits(data, 12, end) && data_size >= 12) {
       header->biXPelsPerMeter = PixelsPerMetre(ReadU32(base + data));
       header->biYPelsPerMeter = PixelsPerMetre(ReadU32(base + data + 8));
+    }
+    if (ReadU16(base + cursor + 4) == kVersionInfoResource &&
+        RangeFits(data, 5, end) && data_size >= 5) {
+      state->merged_placeholder = base[data + 4] == 0;
     }
     cursor = data + ((static_cast<uint64_t>(data_size) + 1) & ~1ull);
   }

@@ -18,8 +18,9 @@ struct Sections {
 // document.
 bool LocateSections(const DecodeState* state, Sections* s);
 
-// The resolution resource (1005) into the header's pixels per metre.
-void ReadResources(const DecodeState* state, const Sections& s,
+// The resolution resource (1005) into the header's pixels per metre, and
+// the version info (1057) into state->merged_placeholder.
+void ReadResources(DecodeState* state, const Sections& s,
                    BITMAPINFOHEADER* header);
 
 // The layer info: where its records begin and the signed layer count.

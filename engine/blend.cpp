@@ -1,0 +1,196 @@
+// The blend modes at 8 bits per channel, in integers. Separable modes mix
+// each channel on its own; the others (darker and lighter colour, hue,
+// saturation, colour, luminosity) work on the whole pixel with the
+// luminosity 0.3 red + 0.59 green + 0.11 blue.
+#include "engine/blend.h"
+
+#include <string.h>
+
+#include "engine/blend_formulas.h"
+#include "engine/numbers.h"
+
+namespace {
+
+struct KeyMode {
+  char key[5];
+  BlendMode mode;
+};
+
+const KeyMode kKeys[] = {
+    {"norm", kBlendNormal},      {"diss", kBlendDissolve},
+    {"dark", kBlendDarken},      {"mul ", kBlendMultiply},
+    {"idiv", kBlendColorBurn},   {"lbrn", kBlendLinearBurn},
+    {"dkCl", kBlendDarkerColor}, {"lite", kBlendLighten},
+    {"scrn", kBlendScreen},      {"div ", kBlendColorDodge},
+    {"lddg", kBlendLinearDodge}, {"lgCl", kBlendLighterColor},
+    {"over", kBlendOverlay},     {"sLit", kBlendSoftLight},
+    {"hLit", kBlendHardLight},   {"vLit", kBlendVividLight},
+    {"lLit", kBlendLinearLight}, {"pLit", kBlendPinLight},
+    {"hMix", kBlendHardMix},     {"diff", kBlendDifference},
+    {"smud", kBlendExclusion},   {"fsub", kBlendSubtract},
+    {"fdiv", kBlendDivide},      {"hue ", kBlendHue},
+    {"sat ", kBlendSaturation},  {"colr", kBlendColor},
+    {"lum ", kBlendLuminosity},  {"pass", kBlendPassThrough},
+};
+
+// Writes the blended colour of one pixel: `b` backdrop, `s` source, `out`
+// the mix B(Cb, Cs) of each of the three colour channels.
+template <uint32_t (*F)(uint32_t, uint32_t)>
+struct Separable {
+  static void Mix(const uint8_t* b, const uint8_t* s, uint32_t* out) {
+    out[0] = F(b[0], s[0]);
+    out[1] = F(b[1], s[1]);
+    out[2] = F(b[2], s[2]);
+  }
+};
+
+template <void (*F)(const uint8_t*, const uint8_t*, uint32_t*)>
+struct Whole {
+  static void Mix(const uint8_t* b, const uint8_t* s, uint32_t* out) {
+    F(b, s, out);
+  }
+};
+
+// One pixel of source alpha `as` (not 0) onto the destination pixel `d`.
+template <class M>
+inline void BlendPixel(const uint8_t* s, uint32_t as, uint8_t* d,
+                       bool keep_alpha) {
+  const uint32_t ab = d[3];
+  if (ab == 0) {
+    if (keep_alpha) return;
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+    d[3] = static_cast<uint8_t>(as);
+    return;
+  }
+  uint32_t mixed[3];
+  M::Mix(d, s, mixed);
+  if (ab == 255) {
+    const uint32_t keep = 255 - as;
+    for (int c = 0; c < 3; ++c) {
+      d[c] = static_cast<uint8_t>(Div255(keep * d[c] + as * mixed[c]));
+    }
+    return;
+  }
+  // Weights of backdrop, source and mix, in units of 1/65025.
+  const uint32_t wb = (255 - as) * ab;
+  const uint32_t ws = as * (255 - ab);
+  const uint32_t wm = as * ab;
+  const uint32_t total = wb + ws + wm;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t sum = wb * d[c] + ws * s[c] + wm * mixed[c];
+    d[c] = static_cast<uint8_t>((sum + total / 2) / total);
+  }
+  if (!keep_alpha) d[3] = static_cast<uint8_t>(Div255(total));
+}
+
+template <class M>
+void BlendLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
+  for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
+    const uint32_t as = src[3];
+    if (as == 0) continue;
+    BlendPixel<M>(src, as, dst, keep_alpha);
+  }
+}
+
+// Normal blending: the mix is the source itself.
+void NormalLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
+  for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
+    const uint32_t as = src[3];
+    if (as == 0) continue;
+    if (as == 255 && (dst[3] == 255 || !keep_alpha)) {
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+      if (!keep_alpha) dst[3] = 255;
+      continue;
+    }
+    BlendPixel<Separable<MixNormal>>(src, as, dst, keep_alpha);
+  }
+}
+
+// Dissolve: each pixel is painted whole or not at all, as a fixed pattern
+// of thresholds compared with the source alpha decides.
+void DissolveLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
+                  int32_t x, int32_t y) {
+  uint8_t pixel[4];
+  for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
+    const uint32_t as = src[3];
+    if (as == 0 || DissolveThreshold(x + static_cast<int32_t>(i), y) >= as) {
+      continue;
+    }
+    memcpy(pixel, src, 3);
+    pixel[3] = 255;
+    NormalLoop(pixel, dst, 1, keep_alpha);
+  }
+}
+
+}  // namespace
+
+BlendMode BlendModeFromKey(const uint8_t* key) {
+  for (const KeyMode& k : kKeys) {
+    if (memcmp(key, k.key, 4) == 0) return k.mode;
+  }
+  return kBlendNormal;
+}
+
+void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
+              bool keep_alpha, int32_t x, int32_t y) {
+  switch (mode) {
+    case kBlendDissolve:
+      return DissolveLoop(src, dst, n, keep_alpha, x, y);
+    case kBlendDarken:
+      return BlendLoop<Separable<MixDarken>>(src, dst, n, keep_alpha);
+    case kBlendMultiply:
+      return BlendLoop<Separable<MixMultiply>>(src, dst, n, keep_alpha);
+    case kBlendColorBurn:
+      return BlendLoop<Separable<MixColorBurn>>(src, dst, n, keep_alpha);
+    case kBlendLinearBurn:
+      return BlendLoop<Separable<MixLinearBurn>>(src, dst, n, keep_alpha);
+    case kBlendDarkerColor:
+      return BlendLoop<Whole<MixDarkerColor>>(src, dst, n, keep_alpha);
+    case kBlendLighten:
+      return BlendLoop<Separable<MixLighten>>(src, dst, n, keep_alpha);
+    case kBlendScreen:
+      return BlendLoop<Separable<MixScreen>>(src, dst, n, keep_alpha);
+    case kBlendColorDodge:
+      return BlendLoop<Separable<MixColorDodge>>(src, dst, n, keep_alpha);
+    case kBlendLinearDodge:
+      return BlendLoop<Separable<MixLinearDodge>>(src, dst, n, keep_alpha);
+    case kBlendLighterColor:
+      return BlendLoop<Whole<MixLighterColor>>(src, dst, n, keep_alpha);
+    case kBlendOverlay:
+      return BlendLoop<Separable<MixOverlay>>(src, dst, n, keep_alpha);
+    case kBlendSoftLight:
+      return BlendLoop<Separable<MixSoftLight>>(src, dst, n, keep_alpha);
+    case kBlendHardLight:
+      return BlendLoop<Separable<MixHardLight>>(src, dst, n, keep_alpha);
+    case kBlendVividLight:
+      return BlendLoop<Separable<MixVividLight>>(src, dst, n, keep_alpha);
+    case kBlendLinearLight:
+      return BlendLoop<Separable<MixLinearLight>>(src, dst, n, keep_alpha);
+    case kBlendPinLight:
+      return BlendLoop<Separable<MixPinLight>>(src, dst, n, keep_alpha);
+    case kBlendHardMix:
+      return BlendLoop<Separable<MixHardMix>>(src, dst, n, keep_alpha);
+    case kBlendDifference:
+      return BlendLoop<Separable<MixDifference>>(src, dst, n, keep_alpha);
+    case kBlendExclusion:
+      return BlendLoop<Separable<MixExclusion>>(src, dst, n, keep_alpha);
+    case kBlendSubtract:
+      return BlendLoop<Separable<MixSubtract>>(src, dst, n, keep_alpha);
+    case kBlendDivide:
+      return BlendLoop<Separable<MixDivide>>(src, dst, n, keep_alpha);
+    case kBlendHue:
+      return BlendLoop<Whole<MixHue>>(src, dst, n, keep_alpha);
+    case kBlendSaturation:
+      return BlendLoop<Whole<MixSaturation>>(src, dst, n, keep_alpha);
+    case kBlendColor:
+      return BlendLoop<Whole<MixColor>>(src, dst, n, keep_alpha);
+    case kBlendLuminosity:
+      return BlendLoop<Whole<MixLuminosity>>(src, dst, n, keep_alpha);
+    default:
+      return NormalLoop(src, dst, n, keep_alpha);
+  }
+}

@@ -1,0 +1,224 @@
+// Layer rows for the compositor. Every channel is read through the channel
+// reader from the spec the layer decoder uses; rows are converted to blue,
+// green, red and alpha as the layer decoder converts them (CMYK and Lab to
+// RGB, a lone colour channel to gray).
+#include "engine/layer_rows.h"
+
+#include "engine/bytes.h"
+#include "engine/format.h"
+#include "engine/limits.h"
+#include "engine/numbers.h"
+#include "engine/rows.h"
+
+namespace {
+
+int RoleForChannel(int32_t id) {
+  if (id >= 0 && id <= 3) return id;
+  if (id == -1) return kRoleAlpha;
+  if (id == -2) return kRoleUserMask;
+  if (id == -3) return kRoleRealMask;
+  return -1;
+}
+
+// Rows of a channel that its data can reach at all: raw rows while whole
+// rows remain, PackBits rows while their byte counts are there. Other
+// compressions are bounded by their rows alone.
+uint32_t ReachableRows(const ChannelSpec& spec) {
+  uint64_t reach = spec.rows;
+  if (spec.compression == 0) {
+    const uint64_t span = ChannelRowSpan(spec);
+    if (span != 0) reach = BytesLeft(spec.data, spec.end) / span;
+  } else if (spec.compression == 1) {
+    reach = BytesLeft(spec.counts, spec.end) / RowCountBytes(spec.version);
+  }
+  return reach < spec.rows ? static_cast<uint32_t>(reach) : spec.rows;
+}
+
+// One pixel from the roles' rows at index i.
+inline void ConvertPixel(const LayerPlan& plan, const uint8_t* const* rows,
+                         uint32_t i, uint8_t* px) {
+  if (plan.cmyk) {
+    CmykToBgr(rows[0][i], rows[1][i], rows[2][i], rows[3][i], px);
+  } else if (plan.lab) {
+    LabToBgr(rows[0][i], rows[1][i], rows[2][i], px);
+  } else if (plan.gray) {
+    px[0] = px[1] = px[2] = rows[0][i];
+  } else {
+    px[0] = rows[2][i];
+    px[1] = rows[1][i];
+    px[2] = rows[0][i];
+  }
+  px[3] = rows[kRoleAlpha][i];
+}
+
+// Mask sides the compositor reads: a mask must fit in the document's
+// address range as a picture would.
+bool MaskSizeAccepted(const DecodeState* state, const MaskRect& r) {
+  const int64_t w = static_cast<int64_t>(r.right) - r.left;
+  const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
+  if (w <= 0 || h <= 0) return false;
+  if (w > kLimits.max_side_v2 || h > kLimits.max_side_v2) return false;
+  return PictureFitsDocument(static_cast<uint64_t>(w * h), DocumentSize(state));
+}
+
+}  // namespace
+
+void FindLayerChannels(const DecodeState* state, const LayerRecord& layer,
+                       uint64_t offset, ChannelPlace* places) {
+  memset(places, 0, sizeof(ChannelPlace) * kRoles);
+  const uint64_t size = DocumentSize(state);
+  for (int32_t k = 0; k < layer.channel_count; ++k) {
+    const ChannelEntry entry = ChannelAt(state, layer, k);
+    const uint64_t end = SaturatingAdd(offset, entry.length);
+    const int role = RoleForChannel(entry.id);
+    if (role >= 0 && RangeFits(offset, 2, size) && entry.length >= 2) {
+      places[role].at = state->file_base + offset;
+      places[role].end = end;
+    }
+    offset = end;
+  }
+}
+
+Status OpenLayerRows(const DecodeState* state, const LayerRecord& layer,
+                     const LayerPlan& plan, const ChannelPlace* places,
+                     LayerRows* rows) {
+  memset(rows, 0, sizeof(*rows));
+  rows->plan = plan;
+  rows->rect = PixelRect{layer.left, layer.top, layer.right, layer.bottom};
+  rows->next_y = layer.top;
+  rows->end_y = layer.top;
+  const uint32_t width = static_cast<uint32_t>(layer.width);
+  const uint32_t height = static_cast<uint32_t>(layer.height);
+  rows->fill[kRoleAlpha] = 255;
+  for (int r = 0; r < kColourRoles; ++r) {
+    const ChannelPlace& p = places[r];
+    if (p.at == nullptr) continue;
+    const uint16_t word = ReadU16(p.at);
+    if (!ChannelCompressionKnown(word)) continue;
+    rows->fill[r] = 0;
+    const ChannelSpec spec =
+        LayerChannelSpec(state, p.at, p.end, width, height);
+    const Status opened = OpenChannel(&rows->readers[r], spec);
+    if (opened != kDone) {
+      CloseLayerRows(rows);
+      return opened;
+    }
+    rows->active[r] = true;
+    const int32_t reach = layer.top + static_cast<int32_t>(ReachableRows(spec));
+    if (reach > rows->end_y) rows->end_y = reach;
+  }
+  rows->constants = static_cast<uint8_t*>(
+      HeapAlloc(GetProcessHeap(), 0, 2 * static_cast<SIZE_T>(width) + 1));
+  if (rows->constants == nullptr) {
+    CloseLayerRows(rows);
+    return kNoMemory;
+  }
+  memset(rows->constants, 0, width);
+  memset(rows->constants + width, 255, width + 1);
+  return kDone;
+}
+
+void CloseLayerRows(LayerRows* rows) {
+  for (int r = 0; r < kColourRoles; ++r) {
+    if (rows->active[r]) CloseChannel(&rows->readers[r]);
+    rows->active[r] = false;
+  }
+  if (rows->constants != nullptr) {
+    HeapFree(GetProcessHeap(), 0, rows->constants);
+  }
+  rows->constants = nullptr;
+}
+
+bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
+                  uint8_t* out) {
+  const uint8_t* got[kColourRoles] = {};
+  bool reached = false;
+  while (rows->next_y <= y) {
+    reached = false;
+    for (int r = 0; r < kColourRoles; ++r) {
+      got[r] = rows->active[r] ? ReadChannelRow(&rows->readers[r]) : nullptr;
+      reached = reached || got[r] != nullptr;
+    }
+    ++rows->next_y;
+  }
+  if (!reached) return false;
+  const uint32_t width =
+      static_cast<uint32_t>(rows->rect.right - rows->rect.left);
+  for (int r = 0; r < kColourRoles; ++r) {
+    if (got[r] == nullptr) {
+      got[r] = rows->constants + (rows->fill[r] != 0 ? width : 0);
+    }
+  }
+  const uint32_t first = static_cast<uint32_t>(x0 - rows->rect.left);
+  const uint32_t n = static_cast<uint32_t>(x1 - x0);
+  for (uint32_t i = 0; i < n; ++i) {
+    ConvertPixel(rows->plan, got, first + i, out + 4 * i);
+  }
+  return true;
+}
+
+Status OpenMaskRows(const DecodeState* state, const LayerMaskInfo& info,
+                    const ChannelPlace* places, MaskRows* mask) {
+  memset(mask, 0, sizeof(*mask));
+  if (!info.present || info.disabled) return kDone;
+  const bool real = info.has_real && places[kRoleRealMask].at != nullptr;
+  const ChannelPlace& p = places[real ? kRoleRealMask : kRoleUserMask];
+  mask->active = true;
+  mask->rect = real ? info.real_rect : info.rect;
+  mask->default_colour = real ? info.real_default_colour : info.default_colour;
+  mask->density = info.user_density;
+  mask->next_y = mask->rect.top;
+  if (p.at == nullptr || !MaskSizeAccepted(state, mask->rect) ||
+      !ChannelCompressionKnown(ReadU16(p.at))) {
+    // No readable pixels: the whole plane has the default colour.
+    mask->rect = MaskRect{0, 0, 0, 0};
+    return kDone;
+  }
+  const uint32_t width =
+      static_cast<uint32_t>(mask->rect.right - mask->rect.left);
+  const uint32_t height =
+      static_cast<uint32_t>(mask->rect.bottom - mask->rect.top);
+  const ChannelSpec spec = LayerChannelSpec(state, p.at, p.end, width, height);
+  const Status opened = OpenChannel(&mask->reader, spec);
+  if (opened != kDone) return opened;
+  mask->has_reader = true;
+  mask->end_y = mask->rect.top + static_cast<int32_t>(ReachableRows(spec));
+  return kDone;
+}
+
+void CloseMaskRows(MaskRows* mask) {
+  if (mask->has_reader) CloseChannel(&mask->reader);
+  mask->has_reader = false;
+}
+
+PixelRect MaskReach(const MaskRows* mask) {
+  const int32_t far = 0x3FFFFFFF;
+  if (!mask->active || mask->default_colour != 0 || mask->density != 255) {
+    return PixelRect{-far, -far, far, far};
+  }
+  const MaskRect& r = mask->rect;
+  return PixelRect{r.left, r.top, r.right, r.bottom};
+}
+
+void ApplyMaskRow(MaskRows* mask, int32_t y, int32_t x0, uint32_t n,
+                  uint8_t* pixels) {
+  if (!mask->active) return;
+  const MaskRect& r = mask->rect;
+  const uint8_t* row = nullptr;
+  const bool inside_rows = y >= r.top && y < r.bottom && mask->has_reader;
+  while (inside_rows && y < mask->end_y && mask->next_y <= y) {
+    row = ReadChannelRow(&mask->reader);
+    ++mask->next_y;
+  }
+  const uint32_t density = mask->density;
+  for (uint32_t i = 0; i < n; ++i) {
+    const int32_t x = x0 + static_cast<int32_t>(i);
+    uint32_t m = mask->default_colour;
+    if (inside_rows && x >= r.left && x < r.right) {
+      m = row != nullptr ? row[x - r.left] : 0;
+    }
+    if (density != 255) m = 255 - MulDiv255(255 - m, density);
+    uint8_t* a = pixels + 4 * i + 3;
+    *a = static_cast<uint8_t>(MulDiv255(*a, m));
+  }
+}
