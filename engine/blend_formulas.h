@@ -72,13 +72,14 @@ inline uint32_t MixSoftLight(uint32_t b, uint32_t s) {
   const uint32_t root = blendmix::kSqrt.v[b];
   return b + Div255((2 * s - 255) * (root - b));
 }
-// Colour burn with 2 Cs below one half, colour dodge with 2 Cs - 1 above.
+// Colour burn with 2 Cs below one half, colour dodge with 2 Cs - 1 above;
+// a source of 0 gives 0 and one of 255 gives 255 whatever the backdrop.
 inline uint32_t MixVividLight(uint32_t b, uint32_t s) {
   if (s < 128) {
-    if (s == 0) return b == 255 ? 255 : 0;
+    if (s == 0) return 0;
     return 255 - blendmix::Quotient255((255 - b) * 255, 2 * s);
   }
-  if (s == 255) return b == 0 ? 0 : 255;
+  if (s == 255) return 255;
   return blendmix::Quotient255(b * 255, 2 * (255 - s));
 }
 inline uint32_t MixLinearLight(uint32_t b, uint32_t s) {
@@ -89,8 +90,9 @@ inline uint32_t MixPinLight(uint32_t b, uint32_t s) {
   if (s < 128) return b < 2 * s ? b : 2 * s;
   return b > 2 * s - 255 ? b : 2 * s - 255;
 }
+// 255 where Cb + Cs exceeds 1, or the backdrop is 255 already.
 inline uint32_t MixHardMix(uint32_t b, uint32_t s) {
-  return b + s >= 255 ? 255 : 0;
+  return b + s > 255 || b == 255 ? 255 : 0;
 }
 inline uint32_t MixDifference(uint32_t b, uint32_t s) {
   return b > s ? b - s : s - b;

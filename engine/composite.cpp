@@ -72,12 +72,14 @@ PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
   p.keep_alpha = KeepsAlpha(level);
   if (level->kind == kLevelClip && !level->base_painted) {
     p.mode = kBlendNormal;
-    p.opacity = traits.fill_opacity;
+    p.opacity =
+        static_cast<uint8_t>(MulDiv255(traits.fill_opacity, level->fill));
     return p;
   }
   p.mode = ItemBlendMode(r, traits);
   if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
-  p.opacity = static_cast<uint8_t>(MulDiv255(r.opacity, traits.fill_opacity));
+  const uint32_t fill = MulDiv255(traits.fill_opacity, level->fill);
+  p.opacity = static_cast<uint8_t>(MulDiv255(r.opacity, fill));
   return p;
 }
 
@@ -99,6 +101,7 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
   level->keep_alpha = false;
   level->base_painted = false;
   level->skip_run_at = kNoMatch;
+  level->fill = 255;
   return level;
 }
 
@@ -108,16 +111,18 @@ void OpenGroup(Composer* c, uint32_t record) {
   LayerTraits traits;
   ReadLayerTraits(c->state, r, &traits);
   const bool whole = ItemBlendMode(r, traits) != kBlendPassThrough ||
-                     r.opacity != 255 || traits.fill_opacity != 255 ||
-                     r.has_mask ||
+                     r.opacity != 255 || r.has_mask ||
                      (parent->kind == kLevelClip && !parent->base_painted);
   Canvas* canvas = whole ? TakeCanvas(c) : nullptr;
   if (canvas != nullptr) {
     PushLevel(c, kLevelGroup, canvas, record);
     return;
   }
+  // A pass-through group's fill opacity applies to each of its items.
   Level* level = PushLevel(c, kLevelPass, parent->canvas, record);
   level->keep_alpha = KeepsAlpha(parent);
+  level->fill =
+      static_cast<uint8_t>(MulDiv255(traits.fill_opacity, parent->fill));
 }
 
 Status CloseLevel(Composer* c, PaintParams p) {
@@ -149,8 +154,9 @@ Status CloseClip(Composer* c) {
   PaintParams p;
   p.mode = ItemBlendMode(base, traits);
   if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
-  p.opacity = base.opacity;
-  p.keep_alpha = KeepsAlpha(&c->levels[c->depth - 2]);
+  const Level* parent = &c->levels[c->depth - 2];
+  p.opacity = static_cast<uint8_t>(MulDiv255(base.opacity, parent->fill));
+  p.keep_alpha = KeepsAlpha(parent);
   p.masks = false;
   return CloseLevel(c, p);
 }

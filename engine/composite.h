@@ -49,6 +49,7 @@ struct Level {
   Canvas* canvas;        // where this level's items are painted
   uint32_t record;       // the group record, or the clipping group's base
   bool keep_alpha;       // items painted here keep the canvas's alpha
+  uint8_t fill;          // a pass-through group's fill opacity, for its items
   bool base_painted;     // clipping group: its base is on the canvas
   uint32_t skip_run_at;  // clipped items starting here are left out
 };
