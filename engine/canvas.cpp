@@ -36,6 +36,17 @@ PixelRect IntersectRects(const PixelRect& a, const PixelRect& b) {
   return r;
 }
 
+PixelRect UniteRects(const PixelRect& a, const PixelRect& b) {
+  if (RectEmpty(a)) return b;
+  if (RectEmpty(b)) return a;
+  PixelRect r;
+  r.left = a.left < b.left ? a.left : b.left;
+  r.top = a.top < b.top ? a.top : b.top;
+  r.right = a.right > b.right ? a.right : b.right;
+  r.bottom = a.bottom > b.bottom ? a.bottom : b.bottom;
+  return r;
+}
+
 void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height) {
   canvas->pixels = nullptr;
   canvas->width = width;
@@ -58,16 +69,7 @@ Status PrepareCanvas(Canvas* canvas) {
 }
 
 void MarkPainted(Canvas* canvas, const PixelRect& r) {
-  if (RectEmpty(r)) return;
-  PixelRect& p = canvas->painted;
-  if (RectEmpty(p)) {
-    p = r;
-    return;
-  }
-  if (r.left < p.left) p.left = r.left;
-  if (r.top < p.top) p.top = r.top;
-  if (r.right > p.right) p.right = r.right;
-  if (r.bottom > p.bottom) p.bottom = r.bottom;
+  canvas->painted = UniteRects(canvas->painted, r);
 }
 
 void ClearCanvas(Canvas* canvas) {

@@ -17,6 +17,8 @@ inline bool RectEmpty(const PixelRect& r) {
   return r.right <= r.left || r.bottom <= r.top;
 }
 PixelRect IntersectRects(const PixelRect& a, const PixelRect& b);
+// The smallest rectangle holding both (an empty one adds nothing).
+PixelRect UniteRects(const PixelRect& a, const PixelRect& b);
 
 struct Canvas {
   uint8_t* pixels;  // null until first painted

@@ -3,8 +3,10 @@
 // blend mode.
 #include "engine/bytes.h"
 #include "engine/composite.h"
+#include "engine/fill_layer.h"
 #include "engine/layer_rows.h"
 #include "engine/numbers.h"
+#include "engine/vector_mask.h"
 
 namespace {
 
@@ -21,16 +23,83 @@ void ScaleAlpha(uint8_t* pixels, uint32_t n, uint32_t factor) {
   }
 }
 
-// Paints the rows of `rect` from the open layer rows.
-void PaintLayerRows(Composer* c, LayerRows* rows, MaskRows* mask,
-                    const PixelRect& rect, Canvas* canvas,
-                    const PaintParams& p) {
+// A record's masks: its layer mask and its vector mask.
+struct RecordMasks {
+  MaskRows user;
+  VectorMask vector;
+};
+
+void CloseMasks(RecordMasks* m) {
+  CloseVectorMask(&m->vector);
+  CloseMaskRows(&m->user);
+}
+
+// The vector mask applies unless the record's pixels are the application's
+// rendering of a shape already cut out (flags: pixel data irrelevant to the
+// document's appearance).
+bool WantsVectorMask(const LayerRecord& layer, bool pixels) {
+  return !pixels || (layer.flags & 0x18) != 0x18;
+}
+
+// Opens the masks of `record`, whose own pixels are painted when `pixels`.
+Status OpenMasks(const Composer* c, uint32_t record, bool pixels,
+                 RecordMasks* m) {
+  memset(m, 0, sizeof(*m));
+  const LayerRecord& layer = c->list->records[record];
+  LayerTraits traits;
+  ReadLayerTraits(c->state, layer, &traits);
+  LayerMaskInfo info;
+  ReadLayerMask(layer, &info);
+  ChannelPlace places[kRoles];
+  FindLayerChannels(c->state, layer, c->plan.offsets[record], places);
+  const bool vector = traits.vector_mask.data != nullptr;
+  Status status = OpenMaskRows(c->state, info, places, vector, &m->user);
+  if (status == kDone && vector && WantsVectorMask(layer, pixels)) {
+    status = OpenVectorMask(traits.vector_mask.data, traits.vector_mask.length,
+                            c->canvases[0].width, c->canvases[0].height,
+                            info.vector_density, &m->vector);
+  }
+  if (status != kDone) CloseMasks(m);
+  return status;
+}
+
+PixelRect MasksReach(const RecordMasks* m) {
+  return IntersectRects(MaskReach(&m->user), VectorMaskReach(&m->vector));
+}
+
+void ApplyMasks(RecordMasks* m, int32_t y, int32_t x0, uint32_t n,
+                uint8_t* row) {
+  ApplyMaskRow(&m->user, y, x0, n, row);
+  ApplyVectorMaskRow(&m->vector, y, x0, n, row);
+}
+
+// Where a layer's pixels come from: its channels, or its fill.
+struct LayerSource {
+  bool pixels;
+  LayerRows rows;
+  FillSource fill;
+  RecordMasks masks;
+};
+
+void CloseSource(LayerSource* s) {
+  CloseMasks(&s->masks);
+  CloseFill(&s->fill);
+  if (s->pixels) CloseLayerRows(&s->rows);
+}
+
+// Paints the rows of `rect` from the open source.
+void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
+                     Canvas* canvas, const PaintParams& p) {
   const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
   PixelRect painted = rect;
   painted.bottom = rect.top;
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    if (!ReadLayerRow(rows, y, rect.left, rect.right, c->row)) continue;
-    ApplyMaskRow(mask, y, rect.left, n, c->row);
+    if (s->pixels) {
+      if (!ReadLayerRow(&s->rows, y, rect.left, rect.right, c->row)) continue;
+    } else {
+      FillRow(&s->fill, y, rect.left, n, c->row);
+    }
+    if (p.masks) ApplyMasks(&s->masks, y, rect.left, n, c->row);
     ScaleAlpha(c->row, n, p.opacity);
     BlendRow(p.mode, c->row, CanvasRow(canvas, y) + 4 * rect.left, n,
              p.keep_alpha, rect.left, y);
@@ -39,16 +108,38 @@ void PaintLayerRows(Composer* c, LayerRows* rows, MaskRows* mask,
   MarkPainted(canvas, painted);
 }
 
-Status OpenMaskOf(const Composer* c, uint32_t record, bool wanted,
-                  MaskRows* mask) {
-  memset(mask, 0, sizeof(*mask));
-  if (!wanted) return kDone;
-  const LayerRecord& layer = c->list->records[record];
-  LayerMaskInfo info;
-  ReadLayerMask(layer, &info);
-  ChannelPlace places[kRoles];
-  FindLayerChannels(c->state, layer, c->plan.offsets[record], places);
-  return OpenMaskRows(c->state, info, places, mask);
+// Opens what paints layer `index`; `rect` receives where it can paint.
+Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
+                  PixelRect* rect) {
+  memset(s, 0, sizeof(*s));
+  const DecodeState* state = c->state;
+  const LayerRecord& layer = c->list->records[index];
+  const PixelRect document = DocumentRect(&c->canvases[0]);
+  LayerPlan plan;
+  PlanLayer(state, c->list, index, c->plan.offsets[index], &plan);
+  s->pixels = plan.has_picture && plan.image_size != 0;
+  Status status = masks ? OpenMasks(c, index, s->pixels, &s->masks) : kDone;
+  if (status != kDone) return status;
+  *rect = IntersectRects(MasksReach(&s->masks), document);
+  if (s->pixels) {
+    ChannelPlace places[kRoles];
+    FindLayerChannels(state, layer, c->plan.offsets[index], places);
+    status = OpenLayerRows(state, layer, plan, places, &s->rows);
+    if (status != kDone) s->pixels = false;
+    *rect = IntersectRects(*rect, s->rows.rect);
+    if (rect->bottom > s->rows.end_y) rect->bottom = s->rows.end_y;
+  } else {
+    // Without pixels a fill layer paints the whole document through its
+    // masks; a gradient spans the vector mask's bounds.
+    LayerTraits traits;
+    ReadLayerTraits(state, layer, &traits);
+    const PixelRect box =
+        IntersectRects(VectorMaskReach(&s->masks.vector), document);
+    status = OpenFill(state, traits, box, document, &s->fill);
+    if (!s->fill.active) *rect = PixelRect{0, 0, 0, 0};
+  }
+  if (status != kDone) CloseSource(s);
+  return status;
 }
 
 }  // namespace
@@ -64,32 +155,20 @@ bool TakeWork(Composer* c, uint64_t pixels) {
 
 Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
                   const PaintParams& p) {
-  const LayerRecord& layer = c->list->records[index];
-  LayerPlan plan;
-  PlanLayer(c->state, c->list, index, c->plan.offsets[index], &plan);
-  if (!plan.has_picture || plan.image_size == 0) return kDone;
-  ChannelPlace places[kRoles];
-  FindLayerChannels(c->state, layer, c->plan.offsets[index], places);
-  LayerRows rows;
-  Status status = OpenLayerRows(c->state, layer, plan, places, &rows);
+  if (c->cut_short) return kDone;
+  LayerSource source;
+  PixelRect rect;
+  Status status = OpenSource(c, index, p.masks, &source, &rect);
   if (status != kDone) return status;
-  MaskRows mask;
-  status = OpenMaskOf(c, index, p.masks, &mask);
-  if (status == kDone) {
-    PixelRect rect = IntersectRects(rows.rect, DocumentRect(canvas));
-    rect = IntersectRects(rect, MaskReach(&mask));
-    if (rect.bottom > rows.end_y) rect.bottom = rows.end_y;
-    if (!RectEmpty(rect)) {
-      const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *
-                            static_cast<uint64_t>(rect.bottom - rect.top);
-      if (TakeWork(c, area)) {
-        status = PrepareCanvas(canvas);
-        if (status == kDone) PaintLayerRows(c, &rows, &mask, rect, canvas, p);
-      }
+  if (!RectEmpty(rect)) {
+    const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *
+                          static_cast<uint64_t>(rect.bottom - rect.top);
+    if (TakeWork(c, area)) {
+      status = PrepareCanvas(canvas);
+      if (status == kDone) PaintSourceRows(c, &source, rect, canvas, p);
     }
   }
-  CloseMaskRows(&mask);
-  CloseLayerRows(&rows);
+  CloseSource(&source);
   return status;
 }
 
@@ -97,9 +176,10 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p) {
   PixelRect rect = from->painted;
   if (RectEmpty(rect)) return kDone;
-  MaskRows mask;
-  Status status = OpenMaskOf(c, record, p.masks, &mask);
-  rect = IntersectRects(rect, MaskReach(&mask));
+  RecordMasks masks;
+  memset(&masks, 0, sizeof(masks));
+  Status status = p.masks ? OpenMasks(c, record, false, &masks) : kDone;
+  rect = IntersectRects(rect, MasksReach(&masks));
   if (status == kDone && !RectEmpty(rect)) {
     const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *
                           static_cast<uint64_t>(rect.bottom - rect.top);
@@ -109,14 +189,14 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
     const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
     for (int32_t y = rect.top; status == kDone && y < rect.bottom; ++y) {
       uint8_t* src = CanvasRow(from, y) + 4 * rect.left;
-      ApplyMaskRow(&mask, y, rect.left, n, src);
+      ApplyMasks(&masks, y, rect.left, n, src);
       ScaleAlpha(src, n, p.opacity);
       BlendRow(p.mode, src, CanvasRow(onto, y) + 4 * rect.left, n, p.keep_alpha,
                rect.left, y);
     }
     if (status == kDone) MarkPainted(onto, rect);
   }
-  CloseMaskRows(&mask);
+  CloseMasks(&masks);
   ClearCanvas(from);
   return status;
 }

@@ -4,7 +4,8 @@
 // "8BIM" or "8B64", a 4-byte key, the data length and the data.
 //
 // Mask data: top, left, bottom, right (4 bytes each), the default colour
-// (1), flags (1: bit 1 disabled, bit 4 parameters follow). A length of 36
+// (1), flags (1: bit 1 disabled, bit 3 rendered from other data, bit 4
+// parameters follow). A length of 36
 // or more adds the real mask's flags (1), default colour (1) and rectangle
 // (16). Then, when flag bit 4 is set, the parameters: a byte saying which
 // follow (bit 0 user mask density, 1 byte; bit 1 user mask feather, 8-byte
@@ -18,6 +19,7 @@
 namespace {
 
 const uint8_t kMaskDisabled = 0x02;
+const uint8_t kMaskRendered = 0x08;
 const uint8_t kMaskHasParameters = 0x10;
 
 MaskRect ReadRect(const uint8_t* p) {
@@ -124,6 +126,7 @@ void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask) {
   mask->default_colour = p[16] >= 128 ? 255 : 0;
   const uint8_t flags = p[17];
   mask->disabled = (flags & kMaskDisabled) != 0;
+  mask->rendered = (flags & kMaskRendered) != 0;
   p += 18;
   if (length >= 36) {
     mask->has_real = true;

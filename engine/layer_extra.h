@@ -12,9 +12,10 @@ struct InfoBlock {
   uint32_t length;
 };
 
-// The layer mask data. The user mask (channel -2) covers `rect`; the real
-// mask (channel -3, the user mask and the vector mask combined) covers
-// `real_rect`. Outside its rectangle a mask has its default colour.
+// The layer mask data. The user mask (channel -2) covers `rect`; when it
+// is a rendering of the vector mask (and of the mask the user painted), the
+// real user mask (channel -3), the painted one alone, covers `real_rect`.
+// Outside its rectangle a mask has its default colour.
 struct MaskRect {
   int32_t top;
   int32_t left;
@@ -24,6 +25,7 @@ struct MaskRect {
 struct LayerMaskInfo {
   bool present;
   bool disabled;
+  bool rendered;  // the user mask is a rendering of the vector mask
   MaskRect rect;
   uint8_t default_colour;
   bool has_real;

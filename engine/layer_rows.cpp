@@ -158,10 +158,11 @@ bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
 }
 
 Status OpenMaskRows(const DecodeState* state, const LayerMaskInfo& info,
-                    const ChannelPlace* places, MaskRows* mask) {
+                    const ChannelPlace* places, bool vector, MaskRows* mask) {
   memset(mask, 0, sizeof(*mask));
   if (!info.present || info.disabled) return kDone;
-  const bool real = info.has_real && places[kRoleRealMask].at != nullptr;
+  const bool real = vector && info.rendered;
+  if (real && !info.has_real) return kDone;
   const ChannelPlace& p = places[real ? kRoleRealMask : kRoleUserMask];
   mask->active = true;
   mask->rect = real ? info.real_rect : info.rect;

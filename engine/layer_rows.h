@@ -55,9 +55,9 @@ void CloseLayerRows(LayerRows* rows);
 bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
                   uint8_t* out);
 
-// A layer mask: the real mask (channel -3) when the record has one, else
-// the user mask (channel -2), with its rectangle, default colour and
-// density.
+// A layer mask with its rectangle, default colour and density: the user
+// mask (channel -2), or when that is the vector mask's rendering (`vector`
+// says the record has one) the real user mask (channel -3), or none.
 struct MaskRows {
   bool active;  // false: nothing to apply
   MaskRect rect;
@@ -70,7 +70,7 @@ struct MaskRows {
 };
 
 Status OpenMaskRows(const DecodeState* state, const LayerMaskInfo& info,
-                    const ChannelPlace* places, MaskRows* mask);
+                    const ChannelPlace* places, bool vector, MaskRows* mask);
 void CloseMaskRows(MaskRows* mask);
 
 // Where the mask lets anything through (the whole plane unless its default

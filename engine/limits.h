@@ -29,6 +29,9 @@ struct EngineLimits {
   // plus max_expansion pixels for every byte of the document; layers past
   // the limit are left out.
   uint32_t composite_canvas_passes;
+  // Line edges of one vector mask once its curves are flattened (each
+  // 24 bytes): a longer path leaves the mask out.
+  uint32_t max_path_edges;
 };
 
 inline constexpr EngineLimits kLimits = {
@@ -42,4 +45,5 @@ inline constexpr EngineLimits kLimits = {
     0x7FFFFFFFu,   // max_scratch_bytes
     12,            // max_canvas_levels
     16,            // composite_canvas_passes
+    1u << 20,      // max_path_edges
 };
