@@ -41,6 +41,23 @@ bool WantsVectorMask(const LayerRecord& layer, bool pixels) {
   return !pixels || (layer.flags & 0x18) != 0x18;
 }
 
+// A shape's pixels are the application's rendering of its fill cut out by
+// the vector mask at full density; a vector mask of lower density (or
+// feathered) lets the fill show beyond them, so the fill is painted.
+bool FillOutgrowsPixels(const DecodeState* state, const LayerRecord& layer) {
+  LayerTraits traits;
+  ReadLayerTraits(state, layer, &traits);
+  if (traits.vector_mask.data == nullptr ||
+      (traits.solid_fill.data == nullptr &&
+       traits.gradient_fill.data == nullptr &&
+       traits.stroke_fill.data == nullptr)) {
+    return false;
+  }
+  LayerMaskInfo info;
+  ReadLayerMask(layer, &info);
+  return info.vector_density != 255 || info.vector_feather != 0;
+}
+
 // Opens the masks of `record`, whose own pixels are painted when `pixels`.
 Status OpenMasks(const Composer* c, uint32_t record, bool pixels,
                  RecordMasks* m) {
@@ -117,7 +134,8 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
   const PixelRect document = DocumentRect(&c->canvases[0]);
   LayerPlan plan;
   PlanLayer(state, c->list, index, c->plan.offsets[index], &plan);
-  s->pixels = plan.has_picture && plan.image_size != 0;
+  s->pixels = plan.has_picture && plan.image_size != 0 &&
+              !FillOutgrowsPixels(state, layer);
   Status status = masks ? OpenMasks(c, index, s->pixels, &s->masks) : kDone;
   if (status != kDone) return status;
   *rect = IntersectRects(MasksReach(&s->masks), document);
