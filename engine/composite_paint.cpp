@@ -41,21 +41,24 @@ bool WantsVectorMask(const LayerRecord& layer, bool pixels) {
   return !pixels || (layer.flags & 0x18) != 0x18;
 }
 
-// A shape's pixels are the application's rendering of its fill cut out by
-// the vector mask at full density; a vector mask of lower density (or
-// feathered) lets the fill show beyond them, so the fill is painted.
-bool FillOutgrowsPixels(const DecodeState* state, const LayerRecord& layer) {
+// Whether a layer's pixels are painted. A layer whose flags say its pixel
+// data is irrelevant to the document's appearance has pixels only as the
+// application's rendering of its settings: of a fill layer they are used
+// (the fill cut out by the vector mask at full density), unless a vector
+// mask of lower density or a feather lets the fill show beyond them, when
+// the fill is painted instead; of any other such layer they are not.
+bool PixelsPainted(const DecodeState* state, const LayerRecord& layer) {
+  if ((layer.flags & 0x18) != 0x18) return true;
   LayerTraits traits;
   ReadLayerTraits(state, layer, &traits);
-  if (traits.vector_mask.data == nullptr ||
-      (traits.solid_fill.data == nullptr &&
-       traits.gradient_fill.data == nullptr &&
-       traits.stroke_fill.data == nullptr)) {
-    return false;
-  }
+  const bool fill = traits.solid_fill.data != nullptr ||
+                    traits.gradient_fill.data != nullptr ||
+                    traits.stroke_fill.data != nullptr;
+  if (!fill) return traits.pattern_fill.data != nullptr;
+  if (traits.vector_mask.data == nullptr) return true;
   LayerMaskInfo info;
   ReadLayerMask(layer, &info);
-  return info.vector_density != 255 || info.vector_feather != 0;
+  return info.vector_density == 255 && info.vector_feather == 0;
 }
 
 // Opens the masks of `record`, whose own pixels are painted when `pixels`.
@@ -134,8 +137,8 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
   const PixelRect document = DocumentRect(&c->canvases[0]);
   LayerPlan plan;
   PlanLayer(state, c->list, index, c->plan.offsets[index], &plan);
-  s->pixels = plan.has_picture && plan.image_size != 0 &&
-              !FillOutgrowsPixels(state, layer);
+  s->pixels =
+      plan.has_picture && plan.image_size != 0 && PixelsPainted(state, layer);
   Status status = masks ? OpenMasks(c, index, s->pixels, &s->masks) : kDone;
   if (status != kDone) return status;
   *rect = IntersectRects(MasksReach(&s->masks), document);

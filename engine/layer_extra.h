@@ -58,6 +58,7 @@ struct LayerTraits {
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"
   InfoBlock stroke_fill;    // "vscg": a shape's fill content
+  InfoBlock pattern_fill;   // "PtFl" (not painted from its settings)
 };
 
 // Reads the mask data at the start of the record's extra data.

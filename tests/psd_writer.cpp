@@ -277,19 +277,22 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
       Text4(info, layer.blend_signature);
       Text4(info, layer.blend_key);
       info.push_back(layer.opacity);
-      info.push_back(0);  // clipping
-      info.push_back(0);  // flags
+      info.push_back(layer.clipping);
+      info.push_back(layer.flags);
       info.push_back(0);  // filler
 
       Bytes extra;
-      if (layer.has_mask) {
+      if (layer.mask_data) {
+        Be32(extra, static_cast<uint32_t>(layer.mask_data->size()));
+        Append(extra, *layer.mask_data);
+      } else if (layer.has_mask) {
         Be32(extra, 20);
         Be32(extra, static_cast<uint32_t>(layer.mask_top));
         Be32(extra, static_cast<uint32_t>(layer.mask_left));
         Be32(extra, static_cast<uint32_t>(layer.mask_bottom));
         Be32(extra, static_cast<uint32_t>(layer.mask_right));
-        extra.push_back(0);  // default colour
-        extra.push_back(0);  // flags
+        extra.push_back(layer.mask_default_colour);
+        extra.push_back(layer.mask_flags);
         extra.push_back(0);  // padding
         extra.push_back(0);
       } else {
@@ -361,6 +364,136 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
     }
   }
   return out;
+}
+
+// Compositing ----------------------------------------------------------------
+
+namespace {
+
+void Double(Bytes& out, double v) {
+  uint64_t bits;
+  memcpy(&bits, &v, sizeof bits);
+  Be32(out, static_cast<uint32_t>(bits >> 32));
+  Be32(out, static_cast<uint32_t>(bits));
+}
+
+// A descriptor key: length 0 and four characters, or the written-out key.
+void Key(Bytes& out, const std::string& key) {
+  Be32(out, key.size() == 4 ? 0 : static_cast<uint32_t>(key.size()));
+  out.insert(out.end(), key.begin(), key.end());
+}
+
+// An empty Unicode name (a terminating 0), then the class key.
+void DescriptorHead(Bytes& out, const std::string& class_key, uint32_t items) {
+  Be32(out, 1);
+  Be16(out, 0);
+  Key(out, class_key);
+  Be32(out, items);
+}
+
+// 8.24 fixed point of a fraction.
+void Fraction(Bytes& out, double v) {
+  Be32(out,
+       static_cast<uint32_t>(static_cast<int32_t>(lround(v * 16777216.0))));
+}
+
+void PathRecord(Bytes& out, uint16_t selector, const Bytes& body) {
+  Be16(out, selector);
+  Bytes b = body;
+  b.resize(24, 0);
+  Append(out, b);
+}
+
+}  // namespace
+
+Resource VersionInfoResource(bool has_real_merged_data) {
+  Resource r;
+  r.id = 1057;
+  Be32(r.data, 1);
+  r.data.push_back(has_real_merged_data ? 1 : 0);
+  for (const char* name : {"writer", "reader"}) {
+    Be32(r.data, static_cast<uint32_t>(strlen(name)));
+    for (const char* c = name; *c; ++c) Be16(r.data, static_cast<uint16_t>(*c));
+  }
+  Be32(r.data, 1);
+  return r;
+}
+
+Bytes InfoBlock(const std::string& key, const Bytes& data) {
+  Bytes out;
+  Text4(out, "8BIM");
+  Text4(out, key);
+  Bytes padded = data;
+  if (padded.size() % 2) padded.push_back(0);
+  Be32(out, static_cast<uint32_t>(padded.size()));
+  Append(out, padded);
+  return out;
+}
+
+Bytes SectionBlock(uint32_t type, const std::string& blend_key) {
+  Bytes data;
+  Be32(data, type);
+  if (!blend_key.empty()) {
+    Text4(data, "8BIM");
+    Text4(data, blend_key);
+  }
+  return InfoBlock("lsct", data);
+}
+
+Bytes FillOpacityBlock(uint8_t fill_opacity) {
+  return InfoBlock("iOpa", Bytes{fill_opacity, 0, 0, 0});
+}
+
+Bytes SolidColourBlock(double red, double green, double blue) {
+  Bytes data;
+  Be32(data, 16);  // descriptor version
+  DescriptorHead(data, "null", 1);
+  Key(data, "Clr ");
+  Text4(data, "Objc");
+  DescriptorHead(data, "RGBC", 3);
+  const std::pair<const char*, double> channels[] = {
+      {"Rd  ", red}, {"Grn ", green}, {"Bl  ", blue}};
+  for (const auto& [key, value] : channels) {
+    Key(data, key);
+    Text4(data, "doub");
+    Double(data, value);
+  }
+  return InfoBlock("SoCo", data);
+}
+
+PathKnot CornerKnot(double x, double y) {
+  PathKnot k;
+  k.x = k.in_x = k.out_x = x;
+  k.y = k.in_y = k.out_y = y;
+  return k;
+}
+
+Bytes VectorMaskBlock(const std::vector<Subpath>& subpaths, uint32_t width,
+                      uint32_t height, uint32_t flags, bool initial_fill) {
+  Bytes data;
+  Be32(data, 3);  // version
+  Be32(data, flags);
+  PathRecord(data, 6, {});  // path fill rule
+  Bytes rule;
+  Be16(rule, initial_fill ? 1 : 0);
+  PathRecord(data, 8, rule);
+  for (const Subpath& sp : subpaths) {
+    Bytes head;
+    Be16(head, static_cast<uint16_t>(sp.knots.size()));
+    Be16(head, static_cast<uint16_t>(sp.operation));
+    PathRecord(data, sp.closed ? 0 : 3, head);
+    for (const PathKnot& k : sp.knots) {
+      Bytes knot;
+      const double points[3][2] = {
+          {k.in_y, k.in_x}, {k.y, k.x}, {k.out_y, k.out_x}};
+      for (int i = 0; i < 3; ++i) {
+        Fraction(knot, points[i][0] / height);
+        Fraction(knot, points[i][1] / width);
+      }
+      PathRecord(data, sp.closed ? 1 : 4, knot);
+    }
+  }
+  return InfoBlock("vmsk", data);
 }
 
 }  // namespace psdw

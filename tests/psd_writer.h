@@ -60,6 +60,16 @@ struct Layer {
   Bytes additional_info;                 // appended to the extra data as is
   std::optional<uint32_t> extra_length;  // replaces the stored length
   std::optional<int16_t> channel_count;  // replaces the stored count
+
+  // Compositing fields of the record: clipping (1: clipped to the layer
+  // below), flags (bit 1 hidden, bits 3 and 4 pixel data irrelevant), the
+  // mask's default colour and flags (bit 1 disabled, bit 3 rendered), and
+  // the whole mask data when given (it replaces the 20 bytes above).
+  uint8_t clipping = 0;
+  uint8_t flags = 0;
+  uint8_t mask_default_colour = 0;
+  uint8_t mask_flags = 0;
+  std::optional<Bytes> mask_data;
 };
 
 struct PsdSpec {
@@ -145,5 +155,40 @@ void PutBe32(Bytes& bytes, size_t offset, uint32_t value);
 void Truncate(Bytes& bytes, size_t size);
 
 bool WriteFile(const std::string& path, const Bytes& bytes);
+
+// Compositing: resources and additional layer information -------------------
+
+// Version info (1057): whether the Image Data holds a real merged picture.
+Resource VersionInfoResource(bool has_real_merged_data);
+
+// An additional information block: "8BIM", the key, a 4-byte length and the
+// data (padded to even).
+Bytes InfoBlock(const std::string& key, const Bytes& data);
+// "lsct": 0 layer, 1 open group, 2 closed group, 3 bounding divider; with
+// a blend key when one is given.
+Bytes SectionBlock(uint32_t type, const std::string& blend_key = "");
+// "iOpa": fill opacity.
+Bytes FillOpacityBlock(uint8_t fill_opacity);
+// "SoCo": a solid colour fill (0..255 each).
+Bytes SolidColourBlock(double red, double green, double blue);
+
+// A vector mask ("vmsk"): subpaths of knots in document pixels; a knot
+// without control points makes straight segments. `operation` is -1 for a
+// subpath that belongs to the previous one's shape, else 0 exclude, 1
+// union, 2 subtract, 3 intersect.
+struct PathKnot {
+  double x = 0, y = 0;          // anchor
+  double in_x = 0, in_y = 0;    // preceding control point
+  double out_x = 0, out_y = 0;  // leaving control point
+};
+struct Subpath {
+  bool closed = true;
+  int16_t operation = 1;
+  std::vector<PathKnot> knots;
+};
+PathKnot CornerKnot(double x, double y);  // controls on the anchor
+Bytes VectorMaskBlock(const std::vector<Subpath>& subpaths, uint32_t width,
+                      uint32_t height, uint32_t flags = 0,
+                      bool initial_fill = false);
 
 }  // namespace psdw
