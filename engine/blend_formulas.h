@@ -109,8 +109,11 @@ inline uint32_t MixDivide(uint32_t b, uint32_t s) {
 }
 
 // Non-separable modes --------------------------------------------------------
+// Colours are held in 1/256 steps of a byte (0..kOne) while they are mixed.
 
 namespace blendmix {
+
+const int32_t kOne = 255 * 256;
 
 inline void ClipColour(int32_t* c) {
   const int32_t l = Lum(c);
@@ -120,12 +123,18 @@ inline void ClipColour(int32_t* c) {
     if (c[k] > hi) hi = c[k];
   }
   if (lo < 0 && l > lo) {
-    for (int k = 0; k < 3; ++k) c[k] = l + (c[k] - l) * l / (l - lo);
+    for (int k = 0; k < 3; ++k) {
+      c[k] = l + static_cast<int32_t>(static_cast<int64_t>(c[k] - l) * l /
+                                      (l - lo));
+    }
   }
-  if (hi > 255 && hi > l) {
-    for (int k = 0; k < 3; ++k) c[k] = l + (c[k] - l) * (255 - l) / (hi - l);
+  if (hi > kOne && hi > l) {
+    for (int k = 0; k < 3; ++k) {
+      c[k] = l + static_cast<int32_t>(static_cast<int64_t>(c[k] - l) *
+                                      (kOne - l) / (hi - l));
+    }
   }
-  for (int k = 0; k < 3; ++k) c[k] = c[k] < 0 ? 0 : c[k] > 255 ? 255 : c[k];
+  for (int k = 0; k < 3; ++k) c[k] = c[k] < 0 ? 0 : c[k] > kOne ? kOne : c[k];
 }
 
 inline void SetLum(int32_t* c, int32_t l) {
@@ -155,21 +164,20 @@ inline void SetSat(int32_t* c, int32_t s) {
   }
   const int mid = 3 - hi - lo;
   const int32_t range = c[hi] - c[lo];
-  c[mid] = ((c[mid] - c[lo]) * s + range / 2) / range;
+  c[mid] = static_cast<int32_t>(
+      (static_cast<int64_t>(c[mid] - c[lo]) * s + range / 2) / range);
   c[hi] = s;
   c[lo] = 0;
 }
 
 inline void Load(const uint8_t* p, int32_t* c) {
-  c[0] = p[0];
-  c[1] = p[1];
-  c[2] = p[2];
+  c[0] = p[0] << 8;
+  c[1] = p[1] << 8;
+  c[2] = p[2] << 8;
 }
 
 inline void Store(const int32_t* c, uint32_t* out) {
-  out[0] = static_cast<uint32_t>(c[0]);
-  out[1] = static_cast<uint32_t>(c[1]);
-  out[2] = static_cast<uint32_t>(c[2]);
+  for (int k = 0; k < 3; ++k) out[k] = static_cast<uint32_t>(c[k] + 128) >> 8;
 }
 
 }  // namespace blendmix

@@ -34,7 +34,6 @@ import reference  # noqa: E402
 
 BOUNDS = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                       'composite_bounds.txt')
-VERSION_INFO = 1057
 THUMBNAIL = 1036
 
 
@@ -48,23 +47,6 @@ def read_bounds(path):
                 bound, rel = line.split(None, 1)
                 bounds[rel] = float(bound)
     return bounds
-
-
-def version_info_flag(raw):
-    """Offset of the hasRealMergedData byte of resource 1057, or None."""
-    (cmd,) = struct.unpack('>I', raw[26:30])
-    pos = 30 + cmd
-    (length,) = struct.unpack('>I', raw[pos:pos + 4])
-    pos, end = pos + 4, pos + 4 + length
-    while pos + 12 <= end:
-        rid = struct.unpack('>H', raw[pos + 4:pos + 6])[0]
-        name = (raw[pos + 6] + 2) & ~1
-        (size,) = struct.unpack('>I', raw[pos + 6 + name:pos + 10 + name])
-        data = pos + 10 + name
-        if rid == VERSION_INFO and size >= 5:
-            return data + 4
-        pos = data + size + (size & 1)
-    return None
 
 
 def white_image_data(doc):
@@ -108,8 +90,8 @@ def picture_bytes(bmp, width, height, row_bytes):
 def against_merged(setup, rel, work):
     """Mean difference of the flag-cleared copy's composite, or a reason."""
     raw = open(setup.path(rel), 'rb').read()
-    flag = version_info_flag(raw)
-    if flag is None or raw[flag] == 0:
+    flag = reference.version_info_flag(raw)
+    if flag is None:
         return None, None
     doc = reference.Document(setup.path(rel))
     try:
@@ -166,11 +148,9 @@ def main(argv):
     work = tempfile.mkdtemp(prefix='corpus-composite-')
     try:
         for rel in setup.documents():
-            thumb = version_info_flag(open(setup.path(rel), 'rb').read())
-            raw_flag = None
-            if thumb is not None:
-                raw_flag = open(setup.path(rel), 'rb').read()[thumb]
-            if raw_flag == 0:
+            raw = open(setup.path(rel), 'rb').read()
+            flag = reference.version_info_flag(raw)
+            if flag is not None and raw[flag] == 0:
                 diff, why = against_thumbnail(setup, rel, work)
                 kind = 'thumbnail'
             else:

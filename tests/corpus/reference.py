@@ -87,6 +87,24 @@ def pixels_per_metre(fixed_16_16):
     return (2 * num + den) // (2 * den)
 
 
+def version_info_flag(raw):
+    """Offset of the hasRealMergedData byte of the version info resource
+    (1057: a 4-byte version, then that byte), or None."""
+    (cmd,) = struct.unpack('>I', raw[26:30])
+    pos = 30 + cmd
+    (length,) = struct.unpack('>I', raw[pos:pos + 4])
+    pos, end = pos + 4, pos + 4 + length
+    while pos + 12 <= end:
+        rid = struct.unpack('>H', raw[pos + 4:pos + 6])[0]
+        name = (raw[pos + 6] + 2) & ~1
+        (size,) = struct.unpack('>I', raw[pos + 6 + name:pos + 10 + name])
+        data = pos + 10 + name
+        if rid == 1057 and size >= 5:
+            return data + 4
+        pos = data + size + (size & 1)
+    return None
+
+
 class Layer(object):
     """One layer record of the layer info, with its decoded channels."""
 
@@ -225,6 +243,12 @@ class Document(object):
                 raise Unreadable('merged PackBits row: %s' % e)
             pos += c
         return b''.join(out)
+
+    def has_real_merged_data(self):
+        """False when the version info (resource 1057) says the Image Data
+        holds no real merged picture."""
+        flag = version_info_flag(self.raw)
+        return flag is None or self.raw[flag] != 0
 
     def indexed_palette(self):
         """The 256 (red, green, blue) entries of an Indexed document."""
@@ -389,6 +413,8 @@ def expected_merged(doc):
     mode, depth, w, h = doc.mode, doc.depth, doc.width, doc.height
     if doc.version != 1:
         raise NotCompared('large-document format')
+    if not doc.has_real_merged_data() and doc.layers():
+        raise NotCompared('saved without a merged picture (composited)')
     if depth == 1:
         if mode != MODE_BITMAP:
             raise NotCompared('1-bit mode %d' % mode)
