@@ -13,6 +13,10 @@ struct PixelRect {
   int32_t bottom;
 };
 
+// A rectangle beyond every document: what is not limited at all.
+inline constexpr PixelRect kWholePlane = {-0x3FFFFFFF, -0x3FFFFFFF, 0x3FFFFFFF,
+                                          0x3FFFFFFF};
+
 inline bool RectEmpty(const PixelRect& r) {
   return r.right <= r.left || r.bottom <= r.top;
 }

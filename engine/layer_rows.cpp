@@ -193,9 +193,8 @@ void CloseMaskRows(MaskRows* mask) {
 }
 
 PixelRect MaskReach(const MaskRows* mask) {
-  const int32_t far = 0x3FFFFFFF;
   if (!mask->active || mask->default_colour != 0 || mask->density != 255) {
-    return PixelRect{-far, -far, far, far};
+    return kWholePlane;
   }
   const MaskRect& r = mask->rect;
   return PixelRect{r.left, r.top, r.right, r.bottom};

@@ -323,11 +323,9 @@ void CloseVectorMask(VectorMask* mask) {
 }
 
 PixelRect VectorMaskReach(const VectorMask* mask) {
-  const int32_t far = 0x3FFFFFFF;
-  const PixelRect all = {-far, -far, far, far};
   if (!mask->active || mask->invert || mask->start != 0 ||
       mask->density != 255) {
-    return all;
+    return kWholePlane;
   }
   // Shapes that add (union, exclude) widen the reach; the others shrink
   // what is there.
