@@ -397,6 +397,44 @@ void Fraction(Bytes& out, double v) {
        static_cast<uint32_t>(static_cast<int32_t>(lround(v * 16777216.0))));
 }
 
+// Descriptor items: a key, a type and the value.
+void ItemDouble(Bytes& out, const std::string& key, double v) {
+  Key(out, key);
+  Text4(out, "doub");
+  Double(out, v);
+}
+
+void ItemUnit(Bytes& out, const std::string& key, const std::string& unit,
+              double v) {
+  Key(out, key);
+  Text4(out, "UntF");
+  Text4(out, unit);
+  Double(out, v);
+}
+
+void ItemLong(Bytes& out, const std::string& key, int32_t v) {
+  Key(out, key);
+  Text4(out, "long");
+  Be32(out, static_cast<uint32_t>(v));
+}
+
+void ItemEnum(Bytes& out, const std::string& key, const std::string& type,
+              const std::string& value) {
+  Key(out, key);
+  Text4(out, "enum");
+  Key(out, type);
+  Key(out, value);
+}
+
+void ItemRgb(Bytes& out, double red, double green, double blue) {
+  Key(out, "Clr ");
+  Text4(out, "Objc");
+  DescriptorHead(out, "RGBC", 3);
+  ItemDouble(out, "Rd  ", red);
+  ItemDouble(out, "Grn ", green);
+  ItemDouble(out, "Bl  ", blue);
+}
+
 void PathRecord(Bytes& out, uint16_t selector, const Bytes& body) {
   Be16(out, selector);
   Bytes b = body;
@@ -448,17 +486,50 @@ Bytes SolidColourBlock(double red, double green, double blue) {
   Bytes data;
   Be32(data, 16);  // descriptor version
   DescriptorHead(data, "null", 1);
-  Key(data, "Clr ");
-  Text4(data, "Objc");
-  DescriptorHead(data, "RGBC", 3);
-  const std::pair<const char*, double> channels[] = {
-      {"Rd  ", red}, {"Grn ", green}, {"Bl  ", blue}};
-  for (const auto& [key, value] : channels) {
-    Key(data, key);
-    Text4(data, "doub");
-    Double(data, value);
-  }
+  ItemRgb(data, red, green, blue);
   return InfoBlock("SoCo", data);
+}
+
+Bytes GradientFillBlock(const std::string& type, double angle, double scale,
+                        const std::vector<ColourStop>& colours,
+                        const std::vector<OpacityStop>& opacities,
+                        bool reverse) {
+  Bytes data;
+  Be32(data, 16);
+  DescriptorHead(data, "null", 5);
+  ItemUnit(data, "Angl", "#Ang", angle);
+  ItemEnum(data, "Type", "GrdT", type);
+  ItemUnit(data, "Scl ", "#Prc", scale);
+  Key(data, "Rvrs");
+  Text4(data, "bool");
+  data.push_back(reverse ? 1 : 0);
+  Key(data, "Grad");
+  Text4(data, "Objc");
+  DescriptorHead(data, "Grdn", 4);
+  ItemEnum(data, "GrdF", "GrdF", "CstS");
+  ItemDouble(data, "Intr", 4096);
+  Key(data, "Clrs");
+  Text4(data, "VlLs");
+  Be32(data, static_cast<uint32_t>(colours.size()));
+  for (const ColourStop& c : colours) {
+    Text4(data, "Objc");
+    DescriptorHead(data, "Clrt", 4);
+    ItemRgb(data, c.red, c.green, c.blue);
+    ItemEnum(data, "Type", "Clry", "UsrS");
+    ItemLong(data, "Lctn", c.location);
+    ItemLong(data, "Mdpn", 50);
+  }
+  Key(data, "Trns");
+  Text4(data, "VlLs");
+  Be32(data, static_cast<uint32_t>(opacities.size()));
+  for (const OpacityStop& o : opacities) {
+    Text4(data, "Objc");
+    DescriptorHead(data, "TrnS", 3);
+    ItemUnit(data, "Opct", "#Prc", o.opacity);
+    ItemLong(data, "Lctn", o.location);
+    ItemLong(data, "Mdpn", 50);
+  }
+  return InfoBlock("GdFl", data);
 }
 
 PathKnot CornerKnot(double x, double y) {

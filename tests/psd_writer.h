@@ -171,6 +171,22 @@ Bytes SectionBlock(uint32_t type, const std::string& blend_key = "");
 Bytes FillOpacityBlock(uint8_t fill_opacity);
 // "SoCo": a solid colour fill (0..255 each).
 Bytes SolidColourBlock(double red, double green, double blue);
+// "GdFl": a gradient fill of type `type` ("Lnr ", "Rdl ", "Angl", "Rflc",
+// "Dmnd") at `angle` degrees and `scale` percent, from colour stops
+// (location 0..4096 and red, green, blue) and opacity stops (location and
+// percent).
+struct ColourStop {
+  int32_t location;
+  double red, green, blue;
+};
+struct OpacityStop {
+  int32_t location;
+  double opacity;
+};
+Bytes GradientFillBlock(const std::string& type, double angle, double scale,
+                        const std::vector<ColourStop>& colours,
+                        const std::vector<OpacityStop>& opacities,
+                        bool reverse = false);
 
 // A vector mask ("vmsk"): subpaths of knots in document pixels; a knot
 // without control points makes straight segments. `operation` is -1 for a

@@ -7,6 +7,7 @@
 
 #include "engine/plugin_abi.h"
 #include "hostile_support.h"
+#include "psd_writer.h"
 
 namespace hostile {
 namespace {
@@ -91,6 +92,7 @@ double Seconds() {
 struct Measured {
   int32_t result;
   size_t pixel_bytes;
+  uint8_t first[3];  // the first pixel's bytes
   long grown_kb;
   double seconds;
 };
@@ -107,6 +109,8 @@ Measured Picture(const Bytes& doc) {
                         static_cast<intptr_t>(image.size()), 1, &header,
                         &pixels, nullptr, 0);
   m.pixel_bytes = pixels ? LocalSize(pixels) : 0;
+  memset(m.first, 0, 3);
+  if (m.pixel_bytes >= 3) memcpy(m.first, LocalLock(pixels), 3);
   LocalFree(header);
   LocalFree(pixels);
   m.seconds = Seconds() - start;
@@ -246,6 +250,108 @@ TEST_F(BombTest, ThousandsOfLayersAreListedAndDecodedInBoundedWork) {
     EXPECT_LT(PeakKilobytes() - before, 512 * 1024) << c.stored;
     const PlatformCounts counts = Counts();
     EXPECT_EQ(counts.local_blocks + counts.heap_blocks + counts.open_files, 0);
+  }
+}
+
+// Documents saved without a merged picture make the reader composite their
+// layers: the resources say so, and each record carries `info` (additional
+// information blocks) after an empty mask, blending ranges and name.
+Bytes Unmerged(uint32_t width, uint32_t height, const Bytes& layer_section) {
+  const psdw::Resource r = psdw::VersionInfoResource(false);
+  Bytes resources = {'8', 'B', 'I', 'M'};
+  Be16(resources, r.id);
+  Be16(resources, 0);  // empty name
+  Be32(resources, static_cast<uint32_t>(r.data.size()));
+  resources.insert(resources.end(), r.data.begin(), r.data.end());
+  if (resources.size() % 2) resources.push_back(0);
+  Bytes doc = Document(width, height, 3, 3, layer_section, kRawNoData);
+  // Put the resources in place of the empty section (offset 30).
+  Bytes out(doc.begin(), doc.begin() + 30);
+  Be32(out, static_cast<uint32_t>(resources.size()));
+  out.insert(out.end(), resources.begin(), resources.end());
+  out.insert(out.end(), doc.begin() + 34, doc.end());
+  return out;
+}
+
+void AddInfoRecord(Bytes& b, int32_t top, int32_t left, int32_t bottom,
+                   int32_t right,
+                   const std::vector<std::pair<int16_t, uint32_t>>& channels,
+                   const Bytes& info) {
+  AddRecord(b, top, left, bottom, right, channels);
+  // Widen the extra data of the record just written by the blocks.
+  const size_t length_at = b.size() - 16;
+  const uint32_t extra = 12 + static_cast<uint32_t>(info.size());
+  for (int i = 0; i < 4; ++i) {
+    b[length_at + i] = static_cast<uint8_t>(extra >> (24 - 8 * i));
+  }
+  b.insert(b.end(), info.begin(), info.end());
+}
+
+TEST_F(BombTest, CompositesOfManyLayersAndDeepGroupsAreBounded) {
+  struct Case {
+    const char* what;
+    uint32_t side;
+    Bytes section;
+    uint8_t painted;  // the blue byte every pixel ends with
+  };
+  std::vector<Case> cases;
+  {
+    Bytes records, data;
+    for (int i = 0; i < 32767; ++i) {
+      AddRecord(records, 0, 0, 0, 0, {{0, 2}});
+      Be16(data, 0);
+    }
+    cases.push_back(
+        {"32767 empty layers", 256, LayerSection(32767, records, data), 255});
+  }
+  {
+    // 16000 groups nested in one another, each blending as a whole, around
+    // one layer as large as the document (its rows all there).
+    const int depth = 16000;
+    const uint32_t side = 512;
+    Bytes records, data;
+    for (int i = 0; i < depth; ++i) {
+      AddInfoRecord(records, 0, 0, 0, 0, {}, psdw::SectionBlock(3));
+    }
+    AddRecord(records, 0, 0, side, side, {{0, 2 + side * side}});
+    Be16(data, 0);
+    data.insert(data.end(), size_t{side} * side, 0x80);
+    for (int i = 0; i < depth; ++i) {
+      AddInfoRecord(records, 0, 0, 0, 0, {}, psdw::SectionBlock(1, "scrn"));
+    }
+    cases.push_back({"groups nested 16000 deep", side,
+                     LayerSection(2 * depth + 1, records, data), 0x80});
+  }
+  {
+    // Fill layers that each paint the whole document from a few bytes: the
+    // work stops at the compositor's limit.
+    Bytes records;
+    const Bytes fill = psdw::SolidColourBlock(10, 200, 30);
+    for (int i = 0; i < 20000; ++i) {
+      AddInfoRecord(records, 0, 0, 0, 0, {}, fill);
+    }
+    cases.push_back({"20000 fill layers over 4 megapixels", 2048,
+                     LayerSection(20000, records, {}), 30});
+  }
+  {
+    // Layers of 30000 x 30000 pixels whose channels hold two bytes each.
+    Bytes records, data;
+    for (int i = 0; i < 1000; ++i) {
+      AddRecord(records, -15000, -15000, 15000, 15000,
+                {{-1, 2}, {0, 2}, {1, 2}, {2, 2}});
+      for (int c = 0; c < 4; ++c) Be16(data, i % 2);
+    }
+    cases.push_back({"1000 layers larger than their data", 1024,
+                     LayerSection(1000, records, data), 255});
+  }
+  for (const Case& c : cases) {
+    const Measured m = Picture(Unmerged(c.side, c.side, c.section));
+    EXPECT_EQ(m.result, 0) << c.what;
+    EXPECT_EQ(m.pixel_bytes, size_t{c.side} * c.side * 3) << c.what;
+    EXPECT_EQ(m.first[0], c.painted) << c.what;
+    // The canvases (a few times the picture) and bounded scratch.
+    EXPECT_LT(m.grown_kb, 256 * 1024) << c.what;
+    EXPECT_LT(m.seconds, 120.0) << c.what;
   }
 }
 
