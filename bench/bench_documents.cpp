@@ -119,6 +119,78 @@ psdw::Bytes LayeredDocument(uint32_t layers) {
   return psdw::WritePsd(spec);
 }
 
+// A layer of the whole document: four flat PackBits channels (rectangles of
+// one colour and one alpha each), `seed` varying them.
+psdw::Layer FullLayer(uint32_t seed, const char* blend) {
+  psdw::Layer layer;
+  layer.right = static_cast<int32_t>(kWidth);
+  layer.bottom = static_cast<int32_t>(kHeight);
+  layer.blend_key = blend;
+  layer.name = std::string("Layer ") + blend;
+  const int16_t ids[4] = {-1, 0, 1, 2};
+  for (uint32_t c = 0; c < 4; ++c) {
+    psdw::LayerChannel channel;
+    channel.id = ids[c];
+    channel.compression = psdw::kPackBits;
+    channel.samples =
+        MakePlane(Content::kFlat, kWidth, kHeight, 5 * seed + c, 8);
+    if (c == 0) {  // alpha: opaque rectangles among translucent ones
+      for (uint32_t& a : channel.samples) a = a < 96 ? 255 : a;
+    }
+    layer.channels.push_back(std::move(channel));
+  }
+  return layer;
+}
+
+// Adds a layer mask of the whole document.
+void AddFullMask(psdw::Layer* layer, uint32_t seed) {
+  layer->has_mask = true;
+  layer->mask_right = static_cast<int32_t>(kWidth);
+  layer->mask_bottom = static_cast<int32_t>(kHeight);
+  psdw::LayerChannel mask;
+  mask.id = -2;
+  mask.compression = psdw::kPackBits;
+  mask.samples = MakePlane(Content::kFlat, kWidth, kHeight, seed, 8);
+  layer->channels.push_back(std::move(mask));
+}
+
+// 10 full-size RGB layers in several blend modes, two of them masked and
+// three inside a group that blends as a whole; saved without a merged
+// picture (the Image Data section white), as the application saves them
+// when "maximize compatibility" is off.
+psdw::Bytes CompositeDocument() {
+  psdw::PsdSpec spec;
+  spec.width = kWidth;
+  spec.height = kHeight;
+  spec.compression = psdw::kPackBits;
+  spec.resources.push_back(psdw::VersionInfoResource(false));
+  for (uint32_t p = 0; p < 3; ++p) {
+    spec.planes.push_back(psdw::Fill(size_t{kWidth} * kHeight, 255));
+  }
+  const char* blends[kCompositeLayers] = {"norm", "mul ", "scrn", "over",
+                                          "norm", "sLit", "diff", "hue ",
+                                          "lite", "norm"};
+  for (uint32_t i = 0; i < kCompositeLayers; ++i) {
+    if (i == 5) {
+      psdw::Layer divider;
+      divider.additional_info = psdw::SectionBlock(3);
+      spec.layers.push_back(divider);
+    }
+    psdw::Layer layer = FullLayer(i, blends[i]);
+    if (i == 2 || i == 6) AddFullMask(&layer, 40 + i);
+    layer.opacity = i % 3 == 0 ? 255 : 200;
+    spec.layers.push_back(std::move(layer));
+    if (i == 7) {
+      psdw::Layer group;
+      group.opacity = 220;
+      group.blend_key = "mul ";
+      group.additional_info = psdw::SectionBlock(1, "mul ");
+      spec.layers.push_back(group);
+    }
+  }
+  return psdw::WritePsd(spec);
+}
+
 // A scratch folder for documents that pass through files.
 std::string ScratchFolder() {
   static std::string dir;
@@ -179,6 +251,8 @@ psdw::Bytes Build(Doc doc, std::string* why) {
       return ImageMagickDocument(Document(kRgbPackPhoto), why);
     case kLayered:
       return LayeredDocument(kLayers);
+    case kComposite:
+      return CompositeDocument();
     case kDocCount:
       break;
   }
@@ -205,11 +279,17 @@ const char* const kDocNames[kDocCount] = {
     "rgb8_packbits_photo",  "rgb8_packbits_flat",   "rgb8_raw_photo",
     "gray8_packbits_photo", "gray8_raw_photo",      "cmyk8_packbits_photo",
     "rgb16_raw_photo",      "rgb16_packbits_photo", "rgb8_packbits_imagemagick",
-    "layered_200"};
+    "layered_200",          "composite_10_layers"};
 
 const psdw::Bytes& Document(Doc doc) { return Cached(doc).bytes; }
 
 const std::string& DocumentMissing(Doc doc) { return Cached(doc).why; }
+
+std::string DocumentFileOf(Doc doc) {
+  const std::string path = ScratchFolder() + "/" + kDocNames[doc] + ".psd";
+  if (!psdw::WriteFile(path, Document(doc))) abort();
+  return path;
+}
 
 const std::string& DocumentFile() {
   static std::string path;
@@ -222,6 +302,9 @@ const std::string& DocumentFile() {
 
 void RemoveDocumentFile() {
   unlink(DocumentFile().c_str());
+  for (int doc = 0; doc < kDocCount; ++doc) {
+    unlink((ScratchFolder() + "/" + kDocNames[doc] + ".psd").c_str());
+  }
   rmdir(ScratchFolder().c_str());
 }
 

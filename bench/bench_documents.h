@@ -14,6 +14,10 @@ namespace bench {
 const uint32_t kWidth = 6000;
 const uint32_t kHeight = 4000;
 const uint32_t kLayers = 200;
+// Records of the composite document: 10 layers, a group's divider and its
+// own record.
+const uint32_t kCompositeLayers = 10;
+const uint32_t kCompositeRecords = kCompositeLayers + 2;
 
 enum class Content {
   kPhoto,  // smooth gradients plus noise: packs poorly, like a photograph
@@ -31,6 +35,7 @@ enum Doc {
   kRgb16PackPhoto,
   kRgbPackImageMagick,  // kRgbPackPhoto rewritten by ImageMagick
   kLayered,
+  kComposite,  // 10 full-size layers, saved without a merged picture
   kDocCount
 };
 
@@ -40,6 +45,9 @@ extern const char* const kDocNames[kDocCount];
 // missing); `why` then says so.
 const psdw::Bytes& Document(Doc doc);
 const std::string& DocumentMissing(Doc doc);
+
+// A document written to a file of the scratch folder (removed at the end).
+std::string DocumentFileOf(Doc doc);
 
 // The RGB PackBits document written to a file, for the file paths, and its
 // removal at the end.

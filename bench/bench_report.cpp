@@ -85,6 +85,9 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "layer/1",
                                "layer/200",
                                "layer/listing",
+                               "composite/rgb8_10_layers",
+                               "composite/layers_alone",
+                               "vector_mask/full_canvas",
                                "file/GetPicture",
                                "file/read",
                                "file/cp_to_dev_null",
@@ -135,6 +138,38 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
              false);
   PrintRatio("GetPicture from a file / file read alone", from_file, read, 1.5,
              false);
+  PrintRatio("composite of 10 layers / decoding those layers alone",
+             c.Get("composite/rgb8_10_layers"), c.Get("composite/layers_alone"),
+             4.0, false);
+  PrintRatio("full-canvas vector mask / one 8-bit channel (gray merged)",
+             c.Get("vector_mask/full_canvas"),
+             c.Get("merged/gray8_packbits_photo"), 1.0, false);
+}
+
+void PrintPeerComposite(const MedianCollector& c, const std::string& path) {
+  const char kPython[] = "/usr/bin/python3";
+  const std::string command =
+      std::string(kPython) +
+      " -c 'import sys, time, warnings; warnings.simplefilter(\"ignore\")\n"
+      "from psd_tools import PSDImage\n"
+      "t = time.time(); PSDImage.open(sys.argv[1]).composite()\n"
+      "print(time.time() - t)' " +
+      path + " 2>/dev/null";
+  double seconds = -1;
+  FILE* p = popen(command.c_str(), "r");
+  if (p != nullptr) {
+    if (fscanf(p, "%lf", &seconds) != 1) seconds = -1;
+    pclose(p);
+  }
+  printf("\nThe peer library (psd-tools) on the composite document:\n");
+  if (seconds < 0) {
+    printf("  not measured (%s with psd_tools not available)\n", kPython);
+    return;
+  }
+  printf("  %-44s %10.3f ms\n", "psd-tools PSDImage.composite()",
+         seconds * 1e3);
+  PrintRatio("psd-tools composite / composite", seconds,
+             c.Get("composite/rgb8_10_layers"), 30.0, true);
 }
 
 // Peak resident memory of one decode from the file at `path`, beyond what

@@ -28,6 +28,11 @@ class MedianCollector : public benchmark::ConsoleReporter {
 
 void PrintSummary(const MedianCollector& c, int repetitions);
 
+// The peer library's composite of the document at `path` (psd-tools'
+// PSDImage.composite() through /usr/bin/python3, timed once), beside
+// "composite/rgb8_10_layers".
+void PrintPeerComposite(const MedianCollector& c, const std::string& path);
+
 // Peak resident memory of one GetPicture of the file at `path`, beyond the
 // file buffer and the output blocks. Run it in a fresh process.
 void ReportPeakMemory(const std::string& path);

@@ -25,6 +25,7 @@
 #include "bench/bench_report.h"
 #include "common/log.h"
 #include "engine/plugin_abi.h"
+#include "engine/vector_mask.h"
 
 #ifdef HAVE_STB_IMAGE
 #include <stb/stb_image.h>
@@ -120,6 +121,75 @@ void BM_Layer(benchmark::State& state, uint32_t entry) {
   const psdw::Bytes& bytes = Document(kLayered);
   for (auto _ : state) {
     CheckResult(state, DecodeFromMemory(bytes, entry, false), 0);
+  }
+}
+
+// The merged picture of the document saved without one: its layers
+// composited.
+void BM_Composite(benchmark::State& state) {
+  const psdw::Bytes& bytes = Document(kComposite);
+  for (auto _ : state) {
+    CheckResult(state, DecodeFromMemory(bytes, 0, false), 0);
+  }
+}
+
+// Each of the composite document's layer pictures, decoded on its own: the
+// pixels the composite reads.
+void BM_CompositeLayersAlone(benchmark::State& state) {
+  const psdw::Bytes& bytes = Document(kComposite);
+  for (auto _ : state) {
+    for (uint32_t entry = 1; entry <= kCompositeRecords; ++entry) {
+      DecodeFromMemory(bytes, entry, false);
+    }
+  }
+}
+
+// The coverage of a vector mask as large as the document (an ellipse
+// touching its sides with a star cut out), row by row.
+void BM_VectorMaskFullCanvas(benchmark::State& state) {
+  const double w = kWidth, h = kHeight;
+  psdw::Subpath ellipse;
+  const double k = 0.5522847498;
+  const double points[4][6] = {
+      {w, h / 2, w, h / 2 - k * h / 2, w, h / 2 + k * h / 2},
+      {w / 2, h, w / 2 + k * w / 2, h, w / 2 - k * w / 2, h},
+      {0, h / 2, 0, h / 2 + k * h / 2, 0, h / 2 - k * h / 2},
+      {w / 2, 0, w / 2 - k * w / 2, 0, w / 2 + k * w / 2, 0}};
+  for (const auto& p : points) {
+    psdw::PathKnot knot;
+    knot.x = p[0];
+    knot.y = p[1];
+    knot.in_x = p[2];
+    knot.in_y = p[3];
+    knot.out_x = p[4];
+    knot.out_y = p[5];
+    ellipse.knots.push_back(knot);
+  }
+  psdw::Subpath star;
+  star.operation = 2;
+  const double sx[5] = {0.5, 0.8, 0.2, 0.85, 0.15},
+               sy[5] = {0.1, 0.9, 0.4, 0.4, 0.9};
+  for (int i = 0; i < 5; ++i) {
+    star.knots.push_back(psdw::CornerKnot(sx[i] * w, sy[i] * h));
+  }
+  const psdw::Bytes block =
+      psdw::VectorMaskBlock({ellipse, star}, kWidth, kHeight);
+  std::vector<uint8_t> row(size_t{kWidth} * 4, 255);
+  for (auto _ : state) {
+    VectorMask mask;
+    // The block's data follows "8BIM", the key and the length.
+    if (OpenVectorMask(block.data() + 12,
+                       static_cast<uint32_t>(block.size() - 12), kWidth,
+                       kHeight, 255, &mask) != 0 ||
+        !mask.active) {
+      state.SkipWithError("the vector mask was not read");
+      break;
+    }
+    for (uint32_t y = 0; y < kHeight; ++y) {
+      ApplyVectorMaskRow(&mask, static_cast<int32_t>(y), 0, kWidth, row.data());
+    }
+    benchmark::DoNotOptimize(row.data());
+    CloseVectorMask(&mask);
   }
 }
 
@@ -257,6 +327,9 @@ void RegisterAll() {
   Register<uint32_t>("layer/1", BM_Layer, 1);
   Register<uint32_t>("layer/200", BM_Layer, kLayers);
   Register("layer/listing", BM_Listing);
+  Register("composite/rgb8_10_layers", BM_Composite);
+  Register("composite/layers_alone", BM_CompositeLayersAlone);
+  Register("vector_mask/full_canvas", BM_VectorMaskFullCanvas);
   Register("file/GetPicture", BM_GetPictureFile);
   Register("file/read", BM_FileRead);
   Register("file/cp_to_dev_null", BM_CopyToDevNull);
@@ -306,6 +379,7 @@ int main(int argc, char** argv) {
   bench::MedianCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   bench::PrintSummary(collector, kRepetitions);
+  bench::PrintPeerComposite(collector, DocumentFileOf(kComposite));
   ReportPeakMemoryInChild(exe_path);
   RemoveDocumentFile();
   benchmark::Shutdown();

@@ -34,6 +34,7 @@ struct PaintParams {
   uint8_t opacity;  // opacity times fill opacity
   bool keep_alpha;  // a clipped item: the canvas keeps its alpha
   bool masks;       // apply the record's layer mask
+  uint32_t level;   // the level the item is painted at
 };
 
 // A level of the walk: the root, a group or a clipping group.
@@ -46,10 +47,15 @@ enum LevelKind : uint8_t {
 
 struct Level {
   LevelKind kind;
-  Canvas* canvas;        // where this level's items are painted
-  uint32_t record;       // the group record, or the clipping group's base
-  bool keep_alpha;       // items painted here keep the canvas's alpha
-  uint8_t fill;          // a pass-through group's fill opacity, for its items
+  Canvas* canvas;   // where this level's items are painted
+  uint32_t record;  // the group record, or the clipping group's base
+  bool keep_alpha;  // items painted here keep the canvas's alpha
+  uint8_t fill;     // a pass-through group's fill opacity, for its items
+  // A pass-through group with clipped items after it: the alpha its members
+  // paint (document-sized, one byte a pixel) and its parent's canvas as it
+  // was before them.
+  uint8_t* shape;
+  Canvas* backdrop;
   bool base_painted;     // clipping group: its base is on the canvas
   uint32_t skip_run_at;  // clipped items starting here are left out
 };
@@ -62,12 +68,39 @@ struct Composer {
   uint32_t depth;  // levels open, the root included
   Canvas canvases[kLimits.max_canvas_levels + 1];  // [0] the root canvas
   uint32_t canvases_in_use;
+  uint32_t shapes_in_use;
   uint8_t* row;   // a row of the document's width, 4 bytes a pixel
   uint64_t work;  // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
   uint32_t cut_at;  // the first layer left out
 };
+
+// The walk over the records (composite_walk.cpp) ------------------------------
+
+// Opens the root level on the root canvas.
+void OpenRoot(Composer* c);
+// Paints every item; whatever is open at the end is closed.
+Status WalkLayers(Composer* c);
+// Frees what open levels hold (after a failure).
+void ReleaseLevels(Composer* c);
+
+// Pass-through groups with clipped items (composite_backdrop.cpp) -------------
+
+// A zeroed shape, or null past the limit or without memory.
+uint8_t* TakeShape(Composer* c);
+void ReleaseShape(Composer* c, uint8_t* shape);
+// Copies what `canvas` holds into `backdrop`.
+Status SaveBackdrop(const Canvas* canvas, Canvas* backdrop);
+// The group's content as a layer of its own: `backdrop` becomes the colours
+// that, painted with alpha `shape` over the backdrop, give what `canvas`
+// holds now, and `canvas` gets its backdrop back. The clipped items are
+// then painted onto `backdrop` as onto a clipping group's base.
+void SeparateGroup(Canvas* canvas, Canvas* backdrop, const uint8_t* shape);
+// Widens the shapes of the pass-through groups open at `level` by the alpha
+// of `n` pixels painted at row y from column x0.
+void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
+                  uint32_t n, const uint8_t* pixels);
 
 // Painting (composite_paint.cpp) --------------------------------------------
 

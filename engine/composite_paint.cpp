@@ -121,6 +121,7 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
     }
     if (p.masks) ApplyMasks(&s->masks, y, rect.left, n, c->row);
     ScaleAlpha(c->row, n, p.opacity);
+    RecordShapes(c, p.level, y, rect.left, n, c->row);
     BlendRow(p.mode, c->row, CanvasRow(canvas, y) + 4 * rect.left, n,
              p.keep_alpha, rect.left, y);
     painted.bottom = y + 1;
@@ -212,6 +213,7 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
       uint8_t* src = CanvasRow(from, y) + 4 * rect.left;
       ApplyMasks(&masks, y, rect.left, n, src);
       ScaleAlpha(src, n, p.opacity);
+      RecordShapes(c, p.level, y, rect.left, n, src);
       BlendRow(p.mode, src, CanvasRow(onto, y) + 4 * rect.left, n, p.keep_alpha,
                rect.left, y);
     }

@@ -1,0 +1,298 @@
+// The walk over the layer records, bottom-most first, that paints the
+// composite. An item is a layer, or a whole group (divider, members, group
+// record). A group that blends as a whole gets its own canvas, painted onto
+// its parent's when the group record closes it; a pass-through group paints
+// its members straight into its parent's canvas. An item followed by
+// clipped items is a clipping group's base: the base and its clipped items
+// are painted onto a canvas of their own (the clipped items keeping the
+// base's alpha), which is then painted with the base's blend mode and
+// opacity. A pass-through base paints its members into its parent's canvas
+// as any pass-through group does; when it closes, what it added is taken
+// apart from what was below it to be the base. A hidden base hides its
+// clipped items.
+#include "engine/composite.h"
+#include "engine/limits.h"
+#include "engine/numbers.h"
+
+namespace {
+
+Level* Top(Composer* c) { return &c->levels[c->depth - 1]; }
+
+bool ClosesGroup(const Composer* c, uint32_t i) {
+  const uint8_t s = c->plan.section[i];
+  return (s == kSectionOpenGroup || s == kSectionClosedGroup) &&
+         c->plan.match[i] != kNoMatch;
+}
+
+bool OpensGroup(const Composer* c, uint32_t i) {
+  return c->plan.section[i] == kSectionDivider && c->plan.match[i] != kNoMatch;
+}
+
+// The last record of the item starting at i.
+uint32_t ItemEnd(const Composer* c, uint32_t i) {
+  return OpensGroup(c, i) ? c->plan.match[i] : i;
+}
+
+// The record of the item starting at i that carries its visibility, blend
+// mode, opacity and clipping: a group's own record, else the layer's.
+const LayerRecord& ItemRecord(const Composer* c, uint32_t i) {
+  return c->list->records[ItemEnd(c, i)];
+}
+
+bool Visible(const LayerRecord& r) { return (r.flags & 0x02) == 0; }
+
+bool ItemClipped(const Composer* c, uint32_t i) {
+  return i < c->list->count && !ClosesGroup(c, i) &&
+         ItemRecord(c, i).clipping != 0;
+}
+
+uint32_t SkipClippedRun(const Composer* c, uint32_t i) {
+  while (ItemClipped(c, i)) i = ItemEnd(c, i) + 1;
+  return i;
+}
+
+bool ClipsAfter(const Level* level) {
+  return level->kind == kLevelClip && level->base_painted;
+}
+
+bool KeepsAlpha(const Level* level) {
+  return level->kind == kLevelClip ? level->base_painted : level->keep_alpha;
+}
+
+BlendMode ItemBlendMode(const LayerRecord& r, const LayerTraits& traits) {
+  const char* key =
+      traits.has_section_blend ? traits.section_blend : r.blend_key;
+  return BlendModeFromKey(reinterpret_cast<const uint8_t*>(key));
+}
+
+// How the item whose record is `record` is painted at `level`. A clipping
+// group's base goes onto the group's canvas as it is (its fill opacity and
+// mask applied); its blend mode and opacity apply to the whole group.
+PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
+  const LayerRecord& r = c->list->records[record];
+  LayerTraits traits;
+  ReadLayerTraits(c->state, r, &traits);
+  PaintParams p;
+  p.masks = true;
+  p.keep_alpha = KeepsAlpha(level);
+  p.level = static_cast<uint32_t>(level - c->levels);
+  if (level->kind == kLevelClip && !level->base_painted) {
+    p.mode = kBlendNormal;
+    p.opacity =
+        static_cast<uint8_t>(MulDiv255(traits.fill_opacity, level->fill));
+    return p;
+  }
+  p.mode = ItemBlendMode(r, traits);
+  if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
+  const uint32_t fill = MulDiv255(traits.fill_opacity, level->fill);
+  p.opacity = static_cast<uint8_t>(MulDiv255(r.opacity, fill));
+  return p;
+}
+
+void ItemPainted(Level* level) {
+  if (level->kind == kLevelClip) level->base_painted = true;
+}
+
+// A canvas of the pool for a new level, or null past the limit.
+Canvas* TakeCanvas(Composer* c) {
+  if (c->canvases_in_use > kLimits.max_canvas_levels) return nullptr;
+  return &c->canvases[c->canvases_in_use++];
+}
+
+Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
+  Level* level = &c->levels[c->depth++];
+  level->kind = kind;
+  level->canvas = canvas;
+  level->record = record;
+  level->keep_alpha = false;
+  level->base_painted = false;
+  level->skip_run_at = kNoMatch;
+  level->fill = 255;
+  level->shape = nullptr;
+  level->backdrop = nullptr;
+  return level;
+}
+
+// A group that blends its members straight into what is below it.
+bool PassesThrough(const Composer* c, uint32_t record) {
+  const LayerRecord& r = c->list->records[record];
+  LayerTraits traits;
+  ReadLayerTraits(c->state, r, &traits);
+  return ItemBlendMode(r, traits) == kBlendPassThrough && r.opacity == 255 &&
+         !r.has_mask;
+}
+
+// Opens the group whose record is `record`. A pass-through group with
+// clipped items after it comes with its `shape` and `backdrop` (or null).
+void OpenGroup(Composer* c, uint32_t record, uint8_t* shape, Canvas* backdrop) {
+  Level* parent = Top(c);
+  const LayerRecord& r = c->list->records[record];
+  LayerTraits traits;
+  ReadLayerTraits(c->state, r, &traits);
+  const bool whole = !PassesThrough(c, record) ||
+                     (parent->kind == kLevelClip && !parent->base_painted);
+  Canvas* canvas = whole ? TakeCanvas(c) : nullptr;
+  if (canvas != nullptr) {
+    PushLevel(c, kLevelGroup, canvas, record);
+    return;
+  }
+  // A pass-through group's fill opacity applies to each of its items.
+  Level* level = PushLevel(c, kLevelPass, parent->canvas, record);
+  level->keep_alpha = KeepsAlpha(parent);
+  level->shape = shape;
+  level->backdrop = backdrop;
+  level->fill =
+      static_cast<uint8_t>(MulDiv255(traits.fill_opacity, parent->fill));
+}
+
+Status CloseLevel(Composer* c, PaintParams p) {
+  Level* level = Top(c);
+  --c->depth;
+  Level* parent = Top(c);
+  Status status = kDone;
+  if (level->kind != kLevelPass) {
+    status = PaintCanvas(c, level->canvas, parent->canvas, level->record, p);
+    --c->canvases_in_use;
+  }
+  ItemPainted(parent);
+  return status;
+}
+
+Status CloseGroup(Composer* c) {
+  const Level* level = Top(c);
+  if (level->shape != nullptr) {
+    // A pass-through group with clipped items: its content, taken out of
+    // its parent's canvas, is the base of a clipping group.
+    Canvas* base = level->backdrop;
+    const uint32_t record = level->record;
+    SeparateGroup(level->canvas, base, level->shape);
+    ReleaseShape(c, level->shape);
+    --c->depth;
+    Level* clip = PushLevel(c, kLevelClip, base, record);
+    clip->keep_alpha = true;
+    clip->base_painted = true;
+    return kDone;
+  }
+  const PaintParams p = ItemParams(c, &c->levels[c->depth - 2], level->record);
+  return CloseLevel(c, p);
+}
+
+// The clipping group on top is painted with its base's blend mode and
+// opacity (the base's mask is on its canvas already).
+Status CloseClip(Composer* c) {
+  const Level* level = Top(c);
+  const LayerRecord& base = c->list->records[level->record];
+  LayerTraits traits;
+  ReadLayerTraits(c->state, base, &traits);
+  PaintParams p;
+  p.mode = ItemBlendMode(base, traits);
+  if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
+  const Level* parent = &c->levels[c->depth - 2];
+  p.opacity = static_cast<uint8_t>(MulDiv255(base.opacity, parent->fill));
+  p.keep_alpha = KeepsAlpha(parent);
+  p.masks = false;
+  p.level = c->depth - 2;
+  return CloseLevel(c, p);
+}
+
+// After the item that ends before `next`: items that were to be skipped
+// are, and a clipping group whose run ends is closed. Returns where the
+// walk goes on.
+uint32_t AfterItem(Composer* c, uint32_t next, Status* status) {
+  for (;;) {
+    Level* top = Top(c);
+    if (top->skip_run_at == next) {
+      top->skip_run_at = kNoMatch;
+      next = SkipClippedRun(c, next);
+    }
+    if (!ClipsAfter(top) || ItemClipped(c, next)) return next;
+    const Status closed = CloseClip(c);
+    if (closed != kDone) *status = closed;
+  }
+}
+
+Status PaintItemLayer(Composer* c, uint32_t index) {
+  Level* level = Top(c);
+  LayerTraits traits;
+  ReadLayerTraits(c->state, c->list->records[index], &traits);
+  Status status = kDone;
+  if (!traits.adjustment) {
+    if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
+    status = PaintLayer(c, index, level->canvas, ItemParams(c, level, index));
+  }
+  ItemPainted(level);
+  return status;
+}
+
+// Starts the item at i. Returns where the walk goes on.
+uint32_t StartItem(Composer* c, uint32_t i, Status* status) {
+  const uint32_t end = ItemEnd(c, i);
+  const LayerRecord& r = c->list->records[end];
+  Level* top = Top(c);
+  uint8_t* shape = nullptr;
+  Canvas* backdrop = nullptr;
+  if (!ClipsAfter(top) && ItemClipped(c, end + 1)) {
+    if (!Visible(r)) return AfterItem(c, SkipClippedRun(c, end + 1), status);
+    // A pass-through base blends its members with what is below it; its
+    // content is taken apart from that when it closes.
+    if (OpensGroup(c, i) && PassesThrough(c, end)) {
+      shape = TakeShape(c);
+      backdrop = shape != nullptr ? TakeCanvas(c) : nullptr;
+      if (backdrop != nullptr) {
+        *status = SaveBackdrop(top->canvas, backdrop);
+      } else {
+        ReleaseShape(c, shape);
+        shape = nullptr;
+      }
+    }
+    Canvas* canvas = backdrop == nullptr ? TakeCanvas(c) : nullptr;
+    if (canvas != nullptr) {
+      PushLevel(c, kLevelClip, canvas, end)->keep_alpha = true;
+    } else if (backdrop == nullptr) {
+      // Past the canvas limit the base is painted alone.
+      top->skip_run_at = end + 1;
+    }
+  }
+  if (!Visible(r)) return AfterItem(c, end + 1, status);
+  if (OpensGroup(c, i)) {
+    OpenGroup(c, end, shape, backdrop);
+    return i + 1;
+  }
+  *status = PaintItemLayer(c, i);
+  return AfterItem(c, i + 1, status);
+}
+
+}  // namespace
+
+Status WalkLayers(Composer* c) {
+  Status status = kDone;
+  uint32_t i = 0;
+  while (i < c->list->count && status == kDone) {
+    if (ClosesGroup(c, i)) {
+      if (Top(c)->record == i &&
+          (Top(c)->kind == kLevelGroup || Top(c)->kind == kLevelPass)) {
+        status = CloseGroup(c);
+      }
+      i = AfterItem(c, i + 1, &status);
+      continue;
+    }
+    i = StartItem(c, i, &status);
+  }
+  while (status == kDone && c->depth > 1) {
+    const LevelKind kind = Top(c)->kind;
+    status = kind == kLevelClip ? CloseClip(c) : CloseGroup(c);
+  }
+  return status;
+}
+
+void OpenRoot(Composer* c) {
+  c->depth = 0;
+  PushLevel(c, kLevelRoot, &c->canvases[0], kNoMatch);
+}
+
+void ReleaseLevels(Composer* c) {
+  for (uint32_t d = 0; c->levels != nullptr && d < c->depth; ++d) {
+    ReleaseShape(c, c->levels[d].shape);
+    c->levels[d].shape = nullptr;
+  }
+}
