@@ -108,6 +108,12 @@ void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
 Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
                   const PaintParams& p);
 
+// Fades what the pass-through group of record `record` painted into
+// `canvas` back towards `backdrop` (the canvas before it) by the group's
+// opacity and masks; `shape` (or null) fades with it.
+Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
+                 const Canvas* backdrop, uint8_t* shape);
+
 // Paints the finished canvas `from` onto `onto` with the layer mask of
 // record `record` (when p.masks), then makes `from` transparent again.
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,

@@ -194,6 +194,52 @@ Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
   return status;
 }
 
+// One pixel `after` back towards `before` by t (0..255), in straight alpha.
+void Fade(uint8_t* after, const uint8_t* before, uint32_t t) {
+  const uint32_t wb = before[3] * (255 - t), wa = after[3] * t;
+  const uint32_t total = wb + wa;
+  for (int k = 0; k < 3; ++k) {
+    after[k] = total == 0
+                   ? 0
+                   : static_cast<uint8_t>(
+                         (wb * before[k] + wa * after[k] + total / 2) / total);
+  }
+  after[3] = static_cast<uint8_t>(Div255(total));
+}
+
+Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
+                 const Canvas* backdrop, uint8_t* shape) {
+  const PixelRect rect = canvas->painted;
+  if (RectEmpty(rect)) return kDone;
+  RecordMasks masks;
+  Status status = OpenMasks(c, record, false, &masks);
+  if (status != kDone) return status;
+  const uint8_t opacity = c->list->records[record].opacity;
+  const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
+  c->work += static_cast<uint64_t>(n) * (rect.bottom - rect.top);
+  const uint32_t width = canvas->width;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    for (uint32_t i = 0; i < n; ++i) c->row[4 * i + 3] = opacity;
+    ApplyMasks(&masks, y, rect.left, n, c->row);
+    uint8_t* after = CanvasRow(canvas, y) + 4 * rect.left;
+    const uint8_t* before = backdrop->pixels != nullptr
+                                ? CanvasRow(backdrop, y) + 4 * rect.left
+                                : nullptr;
+    const uint8_t zero[4] = {0, 0, 0, 0};
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t t = c->row[4 * i + 3];
+      if (t == 255) continue;
+      Fade(after + 4 * i, before != nullptr ? before + 4 * i : zero, t);
+      if (shape != nullptr) {
+        uint8_t* s = shape + static_cast<uint64_t>(y) * width + rect.left + i;
+        *s = static_cast<uint8_t>(MulDiv255(*s, t));
+      }
+    }
+  }
+  CloseMasks(&masks);
+  return kDone;
+}
+
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p) {
   PixelRect rect = from->painted;

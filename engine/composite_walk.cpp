@@ -114,35 +114,74 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
 }
 
 // A group that blends its members straight into what is below it.
-bool PassesThrough(const Composer* c, uint32_t record) {
+bool BlendsThrough(const Composer* c, uint32_t record) {
   const LayerRecord& r = c->list->records[record];
   LayerTraits traits;
   ReadLayerTraits(c->state, r, &traits);
-  return ItemBlendMode(r, traits) == kBlendPassThrough && r.opacity == 255 &&
-         !r.has_mask;
+  return ItemBlendMode(r, traits) == kBlendPassThrough;
 }
 
-// Opens the group whose record is `record`. A pass-through group with
-// clipped items after it comes with its `shape` and `backdrop` (or null).
-void OpenGroup(Composer* c, uint32_t record, uint8_t* shape, Canvas* backdrop) {
-  Level* parent = Top(c);
+// A pass-through group keeps a copy of what was below it when its opacity
+// or masks must fade what its members did, or items are clipped to it.
+bool NeedsBackdrop(const Composer* c, uint32_t record) {
   const LayerRecord& r = c->list->records[record];
   LayerTraits traits;
   ReadLayerTraits(c->state, r, &traits);
-  const bool whole = !PassesThrough(c, record) ||
-                     (parent->kind == kLevelClip && !parent->base_painted);
-  Canvas* canvas = whole ? TakeCanvas(c) : nullptr;
-  if (canvas != nullptr) {
-    PushLevel(c, kLevelGroup, canvas, record);
-    return;
-  }
+  return r.opacity != 255 || r.has_mask || traits.vector_mask.data != nullptr;
+}
+
+Level* PushPass(Composer* c, uint32_t record) {
+  Level* parent = Top(c);
+  LayerTraits traits;
+  ReadLayerTraits(c->state, c->list->records[record], &traits);
   // A pass-through group's fill opacity applies to each of its items.
   Level* level = PushLevel(c, kLevelPass, parent->canvas, record);
   level->keep_alpha = KeepsAlpha(parent);
-  level->shape = shape;
-  level->backdrop = backdrop;
   level->fill =
       static_cast<uint8_t>(MulDiv255(traits.fill_opacity, parent->fill));
+  return level;
+}
+
+// Opens a pass-through group with a copy of its parent's canvas (and a
+// shape, when items are clipped to it). False when the memory for them is
+// past the limit.
+bool OpenPassWithBackdrop(Composer* c, uint32_t record, bool clipped_after,
+                          Status* status) {
+  uint8_t* shape = clipped_after ? TakeShape(c) : nullptr;
+  if (clipped_after && shape == nullptr) return false;
+  Canvas* backdrop = TakeCanvas(c);
+  if (backdrop == nullptr) {
+    ReleaseShape(c, shape);
+    return false;
+  }
+  *status = SaveBackdrop(Top(c)->canvas, backdrop);
+  Level* level = PushPass(c, record);
+  level->shape = shape;
+  level->backdrop = backdrop;
+  return true;
+}
+
+// Opens the group whose record is `record`: one that blends as a whole gets
+// a canvas of its own (as does the base of a clipping group); past the
+// canvas limit a group passes through.
+Status OpenGroup(Composer* c, uint32_t record) {
+  const Level* parent = Top(c);
+  const bool base = parent->kind == kLevelClip && !parent->base_painted;
+  Status status = kDone;
+  if (BlendsThrough(c, record) && !base) {
+    if (!NeedsBackdrop(c, record)) {
+      PushPass(c, record);
+      return kDone;
+    }
+    if (OpenPassWithBackdrop(c, record, false, &status)) return status;
+  }
+  Canvas* canvas = TakeCanvas(c);
+  if (canvas != nullptr) {
+    PushLevel(c, kLevelGroup, canvas, record);
+  } else {
+    PushPass(c, record);
+  }
+  return status;
 }
 
 Status CloseLevel(Composer* c, PaintParams p) {
@@ -159,19 +198,30 @@ Status CloseLevel(Composer* c, PaintParams p) {
 }
 
 Status CloseGroup(Composer* c) {
-  const Level* level = Top(c);
-  if (level->shape != nullptr) {
-    // A pass-through group with clipped items: its content, taken out of
-    // its parent's canvas, is the base of a clipping group.
-    Canvas* base = level->backdrop;
+  Level* level = Top(c);
+  if (level->backdrop != nullptr) {
+    // A pass-through group's opacity and masks fade what its members did
+    // back towards what was below it.
+    const Status faded = FadeGroup(c, level->record, level->canvas,
+                                   level->backdrop, level->shape);
+    Canvas* backdrop = level->backdrop;
     const uint32_t record = level->record;
-    SeparateGroup(level->canvas, base, level->shape);
-    ReleaseShape(c, level->shape);
+    if (level->shape != nullptr) {
+      // With clipped items: its content, taken out of its parent's canvas,
+      // is the base of a clipping group.
+      SeparateGroup(level->canvas, backdrop, level->shape);
+      ReleaseShape(c, level->shape);
+      --c->depth;
+      Level* clip = PushLevel(c, kLevelClip, backdrop, record);
+      clip->keep_alpha = true;
+      clip->base_painted = true;
+      return faded;
+    }
+    ClearCanvas(backdrop);
+    --c->canvases_in_use;
     --c->depth;
-    Level* clip = PushLevel(c, kLevelClip, base, record);
-    clip->keep_alpha = true;
-    clip->base_painted = true;
-    return kDone;
+    ItemPainted(Top(c));
+    return faded;
   }
   const PaintParams p = ItemParams(c, &c->levels[c->depth - 2], level->record);
   return CloseLevel(c, p);
@@ -229,33 +279,25 @@ uint32_t StartItem(Composer* c, uint32_t i, Status* status) {
   const uint32_t end = ItemEnd(c, i);
   const LayerRecord& r = c->list->records[end];
   Level* top = Top(c);
-  uint8_t* shape = nullptr;
-  Canvas* backdrop = nullptr;
   if (!ClipsAfter(top) && ItemClipped(c, end + 1)) {
     if (!Visible(r)) return AfterItem(c, SkipClippedRun(c, end + 1), status);
     // A pass-through base blends its members with what is below it; its
     // content is taken apart from that when it closes.
-    if (OpensGroup(c, i) && PassesThrough(c, end)) {
-      shape = TakeShape(c);
-      backdrop = shape != nullptr ? TakeCanvas(c) : nullptr;
-      if (backdrop != nullptr) {
-        *status = SaveBackdrop(top->canvas, backdrop);
-      } else {
-        ReleaseShape(c, shape);
-        shape = nullptr;
-      }
+    if (OpensGroup(c, i) && BlendsThrough(c, end) &&
+        OpenPassWithBackdrop(c, end, true, status)) {
+      return i + 1;
     }
-    Canvas* canvas = backdrop == nullptr ? TakeCanvas(c) : nullptr;
+    Canvas* canvas = TakeCanvas(c);
     if (canvas != nullptr) {
       PushLevel(c, kLevelClip, canvas, end)->keep_alpha = true;
-    } else if (backdrop == nullptr) {
+    } else {
       // Past the canvas limit the base is painted alone.
       top->skip_run_at = end + 1;
     }
   }
   if (!Visible(r)) return AfterItem(c, end + 1, status);
   if (OpensGroup(c, i)) {
-    OpenGroup(c, end, shape, backdrop);
+    *status = OpenGroup(c, end);
     return i + 1;
   }
   *status = PaintItemLayer(c, i);

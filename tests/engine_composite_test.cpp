@@ -360,6 +360,31 @@ TEST(CompositeTest, AttributesGroupsClippingAndMasks) {
     cases.push_back({"a group's opacity",
                      {Flat(n, n, grey), Section(3), member, faded},
                      [=](int, int) { return Over(grey, teal, 64 / 255.0); }});
+    Layer faded_pass = Section(1, "pass");
+    faded_pass.opacity = 128;
+    cases.push_back(
+        {"a pass-through group's opacity fades what its members "
+         "did",
+         {Flat(n, n, grey), Section(3), member, faded_pass},
+         [=](int, int) {
+           return Over(grey, Multiply(grey, teal), 128 / 255.0);
+         }});
+    Layer clipped = Flat(n, n, kRed);
+    clipped.clipping = 1;
+    clipped.blend_key = "scrn";
+    cases.push_back(
+        {"items clipped to a pass-through group blend with its "
+         "content",
+         {Flat(n, n, grey), Section(3), PixelLayer(0, 0, n, n, half),
+          Section(1, "pass"), clipped},
+         [=](int x, int) {
+           // Screen of red onto the blue content (magenta),
+           // where the content is half clear a mean of that
+           // and red; it shows at the content's alpha.
+           const double a = x < 8 ? 1 : 128 / 255.0;
+           const Rgba mixed = {1, 0, a, 1};
+           return Over(grey, mixed, a);
+         }});
     Layer hidden = Section(1, "pass");
     hidden.flags = 0x02;
     cases.push_back({"a hidden group hides its members",
