@@ -73,14 +73,17 @@ inline void BlendPixel(const uint8_t* s, uint32_t as, uint8_t* d,
     }
     return;
   }
-  // Weights of backdrop, source and mix, in units of 1/65025.
+  // Weights of backdrop, source and mix, in units of 1/65025; the sums are
+  // divided by their total through one reciprocal (a double: exact enough,
+  // and the same in every build).
   const uint32_t wb = (255 - as) * ab;
   const uint32_t ws = as * (255 - ab);
   const uint32_t wm = as * ab;
   const uint32_t total = wb + ws + wm;
+  const double inverse = 1.0 / total;
   for (int c = 0; c < 3; ++c) {
     const uint32_t sum = wb * d[c] + ws * s[c] + wm * mixed[c];
-    d[c] = static_cast<uint8_t>((sum + total / 2) / total);
+    d[c] = static_cast<uint8_t>(static_cast<int32_t>(sum * inverse + 0.5));
   }
   if (!keep_alpha) d[3] = static_cast<uint8_t>(Div255(total));
 }

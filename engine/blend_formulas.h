@@ -109,11 +109,12 @@ inline uint32_t MixDivide(uint32_t b, uint32_t s) {
 }
 
 // Non-separable modes --------------------------------------------------------
-// Colours are held in 1/256 steps of a byte (0..kOne) while they are mixed.
+// Colours are held in 1/16 steps of a byte (0..kOne) while they are mixed,
+// which keeps every product within 32 bits.
 
 namespace blendmix {
 
-const int32_t kOne = 255 * 256;
+const int32_t kOne = 255 * 16;
 
 inline void ClipColour(int32_t* c) {
   const int32_t l = Lum(c);
@@ -123,16 +124,10 @@ inline void ClipColour(int32_t* c) {
     if (c[k] > hi) hi = c[k];
   }
   if (lo < 0 && l > lo) {
-    for (int k = 0; k < 3; ++k) {
-      c[k] = l + static_cast<int32_t>(static_cast<int64_t>(c[k] - l) * l /
-                                      (l - lo));
-    }
+    for (int k = 0; k < 3; ++k) c[k] = l + (c[k] - l) * l / (l - lo);
   }
   if (hi > kOne && hi > l) {
-    for (int k = 0; k < 3; ++k) {
-      c[k] = l + static_cast<int32_t>(static_cast<int64_t>(c[k] - l) *
-                                      (kOne - l) / (hi - l));
-    }
+    for (int k = 0; k < 3; ++k) c[k] = l + (c[k] - l) * (kOne - l) / (hi - l);
   }
   for (int k = 0; k < 3; ++k) c[k] = c[k] < 0 ? 0 : c[k] > kOne ? kOne : c[k];
 }
@@ -164,20 +159,19 @@ inline void SetSat(int32_t* c, int32_t s) {
   }
   const int mid = 3 - hi - lo;
   const int32_t range = c[hi] - c[lo];
-  c[mid] = static_cast<int32_t>(
-      (static_cast<int64_t>(c[mid] - c[lo]) * s + range / 2) / range);
+  c[mid] = ((c[mid] - c[lo]) * s + range / 2) / range;
   c[hi] = s;
   c[lo] = 0;
 }
 
 inline void Load(const uint8_t* p, int32_t* c) {
-  c[0] = p[0] << 8;
-  c[1] = p[1] << 8;
-  c[2] = p[2] << 8;
+  c[0] = p[0] << 4;
+  c[1] = p[1] << 4;
+  c[2] = p[2] << 4;
 }
 
 inline void Store(const int32_t* c, uint32_t* out) {
-  for (int k = 0; k < 3; ++k) out[k] = static_cast<uint32_t>(c[k] + 128) >> 8;
+  for (int k = 0; k < 3; ++k) out[k] = static_cast<uint32_t>(c[k] + 8) >> 4;
 }
 
 }  // namespace blendmix

@@ -52,6 +52,7 @@ void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height) {
   canvas->width = width;
   canvas->height = height;
   canvas->painted = PixelRect{0, 0, 0, 0};
+  canvas->stale = PixelRect{0, 0, 0, 0};
 }
 
 uint64_t CanvasBytes(uint32_t width, uint32_t height) {
@@ -60,7 +61,17 @@ uint64_t CanvasBytes(uint32_t width, uint32_t height) {
 }
 
 Status PrepareCanvas(Canvas* canvas) {
-  if (canvas->pixels != nullptr) return kDone;
+  if (canvas->pixels != nullptr) {
+    const PixelRect& p = canvas->stale;
+    if (!RectEmpty(p)) {
+      const uint32_t bytes = static_cast<uint32_t>(p.right - p.left) * 4;
+      for (int32_t y = p.top; y < p.bottom; ++y) {
+        memset(CanvasRow(canvas, y) + 4 * p.left, 0, bytes);
+      }
+      canvas->stale = PixelRect{0, 0, 0, 0};
+    }
+    return kDone;
+  }
   const uint64_t bytes = CanvasBytes(canvas->width, canvas->height);
   if (bytes == 0) return kTooLarge;
   canvas->pixels = static_cast<uint8_t*>(HeapAlloc(
@@ -73,13 +84,7 @@ void MarkPainted(Canvas* canvas, const PixelRect& r) {
 }
 
 void ClearCanvas(Canvas* canvas) {
-  const PixelRect& p = canvas->painted;
-  if (canvas->pixels != nullptr && !RectEmpty(p)) {
-    const uint32_t bytes = static_cast<uint32_t>(p.right - p.left) * 4;
-    for (int32_t y = p.top; y < p.bottom; ++y) {
-      memset(CanvasRow(canvas, y) + 4 * p.left, 0, bytes);
-    }
-  }
+  canvas->stale = UniteRects(canvas->stale, canvas->painted);
   canvas->painted = PixelRect{0, 0, 0, 0};
 }
 
@@ -87,6 +92,7 @@ void ReleaseCanvas(Canvas* canvas) {
   if (canvas->pixels != nullptr) HeapFree(GetProcessHeap(), 0, canvas->pixels);
   canvas->pixels = nullptr;
   canvas->painted = PixelRect{0, 0, 0, 0};
+  canvas->stale = PixelRect{0, 0, 0, 0};
 }
 
 void FlattenCanvas(const Canvas* canvas, const DecodeState* state,

@@ -29,6 +29,7 @@ struct Canvas {
   uint32_t width;
   uint32_t height;
   PixelRect painted;  // what has been painted since the last clearing
+  PixelRect stale;    // cleared, but made transparent only when next used
 };
 
 // An unallocated, transparent canvas of `width` x `height` pixels.
@@ -38,7 +39,8 @@ void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height);
 // range).
 uint64_t CanvasBytes(uint32_t width, uint32_t height);
 
-// Allocates the transparent pixel block when there is none yet.
+// Allocates the transparent pixel block when there is none yet, or makes
+// what was cleared transparent.
 Status PrepareCanvas(Canvas* canvas);
 
 inline uint8_t* CanvasRow(const Canvas* canvas, int32_t y) {
@@ -48,7 +50,8 @@ inline uint8_t* CanvasRow(const Canvas* canvas, int32_t y) {
 // Widens the painted rectangle to include `r`.
 void MarkPainted(Canvas* canvas, const PixelRect& r);
 
-// Makes the painted rectangle transparent again, keeping the block.
+// Makes the painted rectangle transparent again (when the canvas is next
+// prepared), keeping the block.
 void ClearCanvas(Canvas* canvas);
 void ReleaseCanvas(Canvas* canvas);
 

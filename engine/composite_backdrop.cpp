@@ -31,7 +31,10 @@ void ReleaseShape(Composer* c, uint8_t* shape) {
 
 Status SaveBackdrop(const Canvas* canvas, Canvas* backdrop) {
   const PixelRect& r = canvas->painted;
-  if (RectEmpty(r)) return kDone;
+  if (RectEmpty(r)) {
+    // Nothing to copy, but nothing left from an earlier use either.
+    return backdrop->pixels != nullptr ? PrepareCanvas(backdrop) : kDone;
+  }
   const Status prepared = PrepareCanvas(backdrop);
   if (prepared != kDone) return prepared;
   const uint32_t bytes = static_cast<uint32_t>(r.right - r.left) * 4;

@@ -34,21 +34,28 @@ uint32_t ReachableRows(const ChannelSpec& spec) {
   return reach < spec.rows ? static_cast<uint32_t>(reach) : spec.rows;
 }
 
-// One pixel from the roles' rows at index i.
-inline void ConvertPixel(const LayerPlan& plan, const uint8_t* const* rows,
-                         uint32_t i, uint8_t* px) {
+// Pixels [first, first + n) of the roles' rows as blue, green, red, alpha.
+void ConvertRow(const LayerPlan& plan, const uint8_t* const* rows,
+                uint32_t first, uint32_t n, uint8_t* out) {
+  const uint8_t* r = rows[kRoleRed] + first;
+  const uint8_t* g = rows[kRoleGreen] + first;
+  const uint8_t* b = rows[kRoleBlue] + first;
+  const uint8_t* a = rows[kRoleAlpha] + first;
   if (plan.cmyk) {
-    CmykToBgr(rows[0][i], rows[1][i], rows[2][i], rows[3][i], px);
+    const uint8_t* k = rows[kRoleBlack] + first;
+    for (uint32_t i = 0; i < n; ++i)
+      CmykToBgr(r[i], g[i], b[i], k[i], out + 4 * i);
   } else if (plan.lab) {
-    LabToBgr(rows[0][i], rows[1][i], rows[2][i], px);
-  } else if (plan.gray) {
-    px[0] = px[1] = px[2] = rows[0][i];
+    for (uint32_t i = 0; i < n; ++i) LabToBgr(r[i], g[i], b[i], out + 4 * i);
   } else {
-    px[0] = rows[2][i];
-    px[1] = rows[1][i];
-    px[2] = rows[0][i];
+    if (plan.gray) g = b = r;
+    for (uint32_t i = 0; i < n; ++i) {
+      out[4 * i] = b[i];
+      out[4 * i + 1] = g[i];
+      out[4 * i + 2] = r[i];
+    }
   }
-  px[3] = rows[kRoleAlpha][i];
+  for (uint32_t i = 0; i < n; ++i) out[4 * i + 3] = a[i];
 }
 
 // Mask sides the compositor reads: a mask must fit in the document's
@@ -149,11 +156,8 @@ bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
       got[r] = rows->constants + (rows->fill[r] != 0 ? width : 0);
     }
   }
-  const uint32_t first = static_cast<uint32_t>(x0 - rows->rect.left);
-  const uint32_t n = static_cast<uint32_t>(x1 - x0);
-  for (uint32_t i = 0; i < n; ++i) {
-    ConvertPixel(rows->plan, got, first + i, out + 4 * i);
-  }
+  ConvertRow(rows->plan, got, static_cast<uint32_t>(x0 - rows->rect.left),
+             static_cast<uint32_t>(x1 - x0), out);
   return true;
 }
 
@@ -210,14 +214,21 @@ void ApplyMaskRow(MaskRows* mask, int32_t y, int32_t x0, uint32_t n,
     row = ReadChannelRow(&mask->reader);
     ++mask->next_y;
   }
+  // The span's columns within the mask's rectangle: [lo, hi).
+  const int64_t x1 = static_cast<int64_t>(x0) + n;
+  int64_t lo = x0, hi = x0;
+  if (inside_rows) {
+    lo = r.left > x0 ? r.left : x0;
+    hi = r.right < x1 ? r.right : x1;
+    if (hi < lo) hi = lo;
+  }
   const uint32_t density = mask->density;
   for (uint32_t i = 0; i < n; ++i) {
-    const int32_t x = x0 + static_cast<int32_t>(i);
+    const int64_t x = x0 + static_cast<int64_t>(i);
     uint32_t m = mask->default_colour;
-    if (inside_rows && x >= r.left && x < r.right) {
-      m = row != nullptr ? row[x - r.left] : 0;
-    }
+    if (x >= lo && x < hi) m = row != nullptr ? row[x - r.left] : 0;
     if (density != 255) m = 255 - MulDiv255(255 - m, density);
+    if (m == 255) continue;
     uint8_t* a = pixels + 4 * i + 3;
     *a = static_cast<uint8_t>(MulDiv255(*a, m));
   }
