@@ -147,6 +147,15 @@ Level* PushPass(Composer* c, uint32_t record) {
 // past the limit.
 bool OpenPassWithBackdrop(Composer* c, uint32_t record, bool clipped_after,
                           Status* status) {
+  // Copying what is below, and fading or taking the group apart again, is
+  // work of its own: past the limit the group simply passes through.
+  const PixelRect& below = Top(c)->canvas->painted;
+  const uint64_t cost =
+      RectEmpty(below) ? 0
+                       : 2 * static_cast<uint64_t>(below.right - below.left) *
+                             static_cast<uint64_t>(below.bottom - below.top);
+  if (c->work + cost > c->work_limit) return false;
+  c->work += cost;
   uint8_t* shape = clipped_after ? TakeShape(c) : nullptr;
   if (clipped_after && shape == nullptr) return false;
   Canvas* backdrop = TakeCanvas(c);

@@ -56,7 +56,16 @@ Knot ReadKnot(const uint8_t* r, uint32_t width, uint32_t height) {
   return k;
 }
 
+// Coordinates far outside any document are held at +-2^30 (1/256 pixels),
+// within 32 bits.
+int64_t Hold(int64_t v) {
+  const int64_t limit = int64_t{1} << 30;
+  return v < -limit ? -limit : v > limit ? limit : v;
+}
+
 void AddEdge(Builder* b, Point from, Point to) {
+  from = Point{Hold(from.x), Hold(from.y)};
+  to = Point{Hold(to.x), Hold(to.y)};
   if (from.y == to.y) return;
   if (b->edge_count == b->edge_room) {
     b->overflow = true;

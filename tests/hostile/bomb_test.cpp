@@ -334,6 +334,20 @@ TEST_F(BombTest, CompositesOfManyLayersAndDeepGroupsAreBounded) {
                      LayerSection(20000, records, {}), 30});
   }
   {
+    // Pass-through groups that fade with their opacity, each keeping a copy
+    // of what is below them: a painted document and 8000 of them.
+    Bytes records;
+    AddInfoRecord(records, 0, 0, 0, 0, {}, psdw::SolidColourBlock(30, 0, 0));
+    for (int i = 0; i < 8000; ++i) {
+      AddInfoRecord(records, 0, 0, 0, 0, {}, psdw::SectionBlock(3));
+      const size_t record = records.size();
+      AddInfoRecord(records, 0, 0, 0, 0, {}, psdw::SectionBlock(1, "pass"));
+      records[record + 26] = 128;  // opacity, behind the blend key
+    }
+    cases.push_back({"8000 fading pass-through groups", 1024,
+                     LayerSection(16001, records, {}), 0});
+  }
+  {
     // Layers of 30000 x 30000 pixels whose channels hold two bytes each.
     Bytes records, data;
     for (int i = 0; i < 1000; ++i) {
