@@ -140,60 +140,41 @@ BlendMode BlendModeFromKey(const uint8_t* key) {
 
 void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
               bool keep_alpha, int32_t x, int32_t y) {
-  switch (mode) {
-    case kBlendDissolve:
-      return DissolveLoop(src, dst, n, keep_alpha, x, y);
-    case kBlendDarken:
-      return BlendLoop<Separable<MixDarken>>(src, dst, n, keep_alpha);
-    case kBlendMultiply:
-      return BlendLoop<Separable<MixMultiply>>(src, dst, n, keep_alpha);
-    case kBlendColorBurn:
-      return BlendLoop<Separable<MixColorBurn>>(src, dst, n, keep_alpha);
-    case kBlendLinearBurn:
-      return BlendLoop<Separable<MixLinearBurn>>(src, dst, n, keep_alpha);
-    case kBlendDarkerColor:
-      return BlendLoop<Whole<MixDarkerColor>>(src, dst, n, keep_alpha);
-    case kBlendLighten:
-      return BlendLoop<Separable<MixLighten>>(src, dst, n, keep_alpha);
-    case kBlendScreen:
-      return BlendLoop<Separable<MixScreen>>(src, dst, n, keep_alpha);
-    case kBlendColorDodge:
-      return BlendLoop<Separable<MixColorDodge>>(src, dst, n, keep_alpha);
-    case kBlendLinearDodge:
-      return BlendLoop<Separable<MixLinearDodge>>(src, dst, n, keep_alpha);
-    case kBlendLighterColor:
-      return BlendLoop<Whole<MixLighterColor>>(src, dst, n, keep_alpha);
-    case kBlendOverlay:
-      return BlendLoop<Separable<MixOverlay>>(src, dst, n, keep_alpha);
-    case kBlendSoftLight:
-      return BlendLoop<Separable<MixSoftLight>>(src, dst, n, keep_alpha);
-    case kBlendHardLight:
-      return BlendLoop<Separable<MixHardLight>>(src, dst, n, keep_alpha);
-    case kBlendVividLight:
-      return BlendLoop<Separable<MixVividLight>>(src, dst, n, keep_alpha);
-    case kBlendLinearLight:
-      return BlendLoop<Separable<MixLinearLight>>(src, dst, n, keep_alpha);
-    case kBlendPinLight:
-      return BlendLoop<Separable<MixPinLight>>(src, dst, n, keep_alpha);
-    case kBlendHardMix:
-      return BlendLoop<Separable<MixHardMix>>(src, dst, n, keep_alpha);
-    case kBlendDifference:
-      return BlendLoop<Separable<MixDifference>>(src, dst, n, keep_alpha);
-    case kBlendExclusion:
-      return BlendLoop<Separable<MixExclusion>>(src, dst, n, keep_alpha);
-    case kBlendSubtract:
-      return BlendLoop<Separable<MixSubtract>>(src, dst, n, keep_alpha);
-    case kBlendDivide:
-      return BlendLoop<Separable<MixDivide>>(src, dst, n, keep_alpha);
-    case kBlendHue:
-      return BlendLoop<Whole<MixHue>>(src, dst, n, keep_alpha);
-    case kBlendSaturation:
-      return BlendLoop<Whole<MixSaturation>>(src, dst, n, keep_alpha);
-    case kBlendColor:
-      return BlendLoop<Whole<MixColor>>(src, dst, n, keep_alpha);
-    case kBlendLuminosity:
-      return BlendLoop<Whole<MixLuminosity>>(src, dst, n, keep_alpha);
-    default:
-      return NormalLoop(src, dst, n, keep_alpha);
-  }
+  using Loop = void (*)(const uint8_t*, uint8_t*, uint32_t, bool);
+  // By mode, in the order of BlendMode (dissolve has a loop of its own).
+  static const Loop kLoops[] = {
+      NormalLoop,
+      NormalLoop,
+      BlendLoop<Separable<MixDarken>>,
+      BlendLoop<Separable<MixMultiply>>,
+      BlendLoop<Separable<MixColorBurn>>,
+      BlendLoop<Separable<MixLinearBurn>>,
+      BlendLoop<Whole<MixWhole<blendmix::DarkerColour>>>,
+      BlendLoop<Separable<MixLighten>>,
+      BlendLoop<Separable<MixScreen>>,
+      BlendLoop<Separable<MixColorDodge>>,
+      BlendLoop<Separable<MixLinearDodge>>,
+      BlendLoop<Whole<MixWhole<blendmix::LighterColour>>>,
+      BlendLoop<Separable<MixOverlay>>,
+      BlendLoop<Separable<MixSoftLight>>,
+      BlendLoop<Separable<MixHardLight>>,
+      BlendLoop<Separable<MixVividLight>>,
+      BlendLoop<Separable<MixLinearLight>>,
+      BlendLoop<Separable<MixPinLight>>,
+      BlendLoop<Separable<MixHardMix>>,
+      BlendLoop<Separable<MixDifference>>,
+      BlendLoop<Separable<MixExclusion>>,
+      BlendLoop<Separable<MixSubtract>>,
+      BlendLoop<Separable<MixDivide>>,
+      BlendLoop<Whole<MixWhole<blendmix::Hue>>>,
+      BlendLoop<Whole<MixWhole<blendmix::Saturation>>>,
+      BlendLoop<Whole<MixWhole<blendmix::Colour>>>,
+      BlendLoop<Whole<MixWhole<blendmix::Luminosity>>>,
+      NormalLoop,  // pass through: a group painted as a whole
+  };
+  static_assert(sizeof(kLoops) / sizeof(kLoops[0]) == kBlendPassThrough + 1,
+                "a loop for every mode");
+  if (mode == kBlendDissolve)
+    return DissolveLoop(src, dst, n, keep_alpha, x, y);
+  kLoops[mode <= kBlendPassThrough ? mode : 0](src, dst, n, keep_alpha);
 }

@@ -176,48 +176,45 @@ inline void Store(const int32_t* c, uint32_t* out) {
 
 }  // namespace blendmix
 
-inline void MixHue(const uint8_t* b, const uint8_t* s, uint32_t* out) {
-  int32_t cb[3], cs[3];
-  blendmix::Load(b, cb);
-  blendmix::Load(s, cs);
-  blendmix::SetSat(cs, blendmix::Sat(cb));
-  blendmix::SetLum(cs, blendmix::Lum(cb));
-  blendmix::Store(cs, out);
+namespace blendmix {
+
+// Each non-separable mode works on colours in 1/16 steps and returns the
+// mix (one of its arguments, changed or not).
+inline const int32_t* Hue(int32_t* cb, int32_t* cs) {
+  SetSat(cs, Sat(cb));
+  SetLum(cs, Lum(cb));
+  return cs;
 }
-inline void MixSaturation(const uint8_t* b, const uint8_t* s, uint32_t* out) {
-  int32_t cb[3], cs[3];
-  blendmix::Load(b, cb);
-  blendmix::Load(s, cs);
-  const int32_t l = blendmix::Lum(cb);
-  blendmix::SetSat(cb, blendmix::Sat(cs));
-  blendmix::SetLum(cb, l);
-  blendmix::Store(cb, out);
+inline const int32_t* Saturation(int32_t* cb, int32_t* cs) {
+  const int32_t l = Lum(cb);
+  SetSat(cb, Sat(cs));
+  SetLum(cb, l);
+  return cb;
 }
-inline void MixColor(const uint8_t* b, const uint8_t* s, uint32_t* out) {
-  int32_t cb[3], cs[3];
-  blendmix::Load(b, cb);
-  blendmix::Load(s, cs);
-  blendmix::SetLum(cs, blendmix::Lum(cb));
-  blendmix::Store(cs, out);
+inline const int32_t* Colour(int32_t* cb, int32_t* cs) {
+  SetLum(cs, Lum(cb));
+  return cs;
 }
-inline void MixLuminosity(const uint8_t* b, const uint8_t* s, uint32_t* out) {
-  int32_t cb[3], cs[3];
-  blendmix::Load(b, cb);
-  blendmix::Load(s, cs);
-  blendmix::SetLum(cb, blendmix::Lum(cs));
-  blendmix::Store(cb, out);
+inline const int32_t* Luminosity(int32_t* cb, int32_t* cs) {
+  SetLum(cb, Lum(cs));
+  return cb;
 }
-inline void MixDarkerColor(const uint8_t* b, const uint8_t* s, uint32_t* out) {
-  int32_t cb[3], cs[3];
-  blendmix::Load(b, cb);
-  blendmix::Load(s, cs);
-  blendmix::Store(blendmix::Lum(cs) < blendmix::Lum(cb) ? cs : cb, out);
+inline const int32_t* DarkerColour(int32_t* cb, int32_t* cs) {
+  return Lum(cs) < Lum(cb) ? cs : cb;
 }
-inline void MixLighterColor(const uint8_t* b, const uint8_t* s, uint32_t* out) {
+inline const int32_t* LighterColour(int32_t* cb, int32_t* cs) {
+  return Lum(cs) > Lum(cb) ? cs : cb;
+}
+
+}  // namespace blendmix
+
+// The mix of a non-separable mode for blue, green, red bytes.
+template <const int32_t* (*F)(int32_t*, int32_t*)>
+inline void MixWhole(const uint8_t* b, const uint8_t* s, uint32_t* out) {
   int32_t cb[3], cs[3];
   blendmix::Load(b, cb);
   blendmix::Load(s, cs);
-  blendmix::Store(blendmix::Lum(cs) > blendmix::Lum(cb) ? cs : cb, out);
+  blendmix::Store(F(cb, cs), out);
 }
 
 // Dissolve's fixed pattern: a threshold 0..254 for each document position.

@@ -202,18 +202,22 @@ bool ItemFixed(const Descriptor& d, const char* key, int64_t* fixed) {
   return FindItem(d, key, &v) && ValueFixed(v, fixed);
 }
 
+// The value under `key` when it has the type `type` and `bytes` at least.
+bool FindTyped(const Descriptor& d, const char* key, const char* type,
+               uint32_t bytes, DescriptorValue* v) {
+  return FindItem(d, key, v) && v->type == Type(type) &&
+         BytesLeft(v->data, v->end) >= bytes;
+}
+
 bool ItemEnum(const Descriptor& d, const char* key, char* value4) {
   DescriptorValue v;
-  if (!FindItem(d, key, &v) || v.type != Type("enum")) return false;
-  return ReadKey(ReadKey(v.data, v.end, nullptr), v.end, value4) != nullptr;
+  return FindTyped(d, key, "enum", 0, &v) &&
+         ReadKey(ReadKey(v.data, v.end, nullptr), v.end, value4) != nullptr;
 }
 
 bool ItemBool(const Descriptor& d, const char* key, bool* value) {
   DescriptorValue v;
-  if (!FindItem(d, key, &v) || v.type != Type("bool") ||
-      BytesLeft(v.data, v.end) < 1) {
-    return false;
-  }
+  if (!FindTyped(d, key, "bool", 1, &v)) return false;
   *value = v.data[0] != 0;
   return true;
 }
@@ -234,10 +238,7 @@ bool ItemDescriptor(const Descriptor& d, const char* key, Descriptor* inner) {
 
 bool ItemList(const Descriptor& d, const char* key, DescriptorList* list) {
   DescriptorValue v;
-  if (!FindItem(d, key, &v) || v.type != Type("VlLs") ||
-      BytesLeft(v.data, v.end) < 4 || v.depth >= kMaxDepth) {
-    return false;
-  }
+  if (!FindTyped(d, key, "VlLs", 4, &v) || v.depth >= kMaxDepth) return false;
   *list = DescriptorList{v.data + 4, v.end, ReadU32(v.data), v.depth + 1};
   return true;
 }

@@ -435,6 +435,23 @@ void ItemRgb(Bytes& out, double red, double green, double blue) {
   ItemDouble(out, "Bl  ", blue);
 }
 
+// A list of gradient stops, each a descriptor of class `cls` with `items`
+// items: what `write` adds, then its location and midpoint.
+template <class Stop, class Write>
+void Stops(Bytes& out, const std::string& key, const std::string& cls,
+           uint32_t items, const std::vector<Stop>& stops, Write write) {
+  Key(out, key);
+  Text4(out, "VlLs");
+  Be32(out, static_cast<uint32_t>(stops.size()));
+  for (const Stop& s : stops) {
+    Text4(out, "Objc");
+    DescriptorHead(out, cls, items);
+    write(s);
+    ItemLong(out, "Lctn", s.location);
+    ItemLong(out, "Mdpn", 50);
+  }
+}
+
 void PathRecord(Bytes& out, uint16_t selector, const Bytes& body) {
   Be16(out, selector);
   Bytes b = body;
@@ -508,27 +525,13 @@ Bytes GradientFillBlock(const std::string& type, double angle, double scale,
   DescriptorHead(data, "Grdn", 4);
   ItemEnum(data, "GrdF", "GrdF", "CstS");
   ItemDouble(data, "Intr", 4096);
-  Key(data, "Clrs");
-  Text4(data, "VlLs");
-  Be32(data, static_cast<uint32_t>(colours.size()));
-  for (const ColourStop& c : colours) {
-    Text4(data, "Objc");
-    DescriptorHead(data, "Clrt", 4);
+  Stops(data, "Clrs", "Clrt", 4, colours, [&](const ColourStop& c) {
     ItemRgb(data, c.red, c.green, c.blue);
     ItemEnum(data, "Type", "Clry", "UsrS");
-    ItemLong(data, "Lctn", c.location);
-    ItemLong(data, "Mdpn", 50);
-  }
-  Key(data, "Trns");
-  Text4(data, "VlLs");
-  Be32(data, static_cast<uint32_t>(opacities.size()));
-  for (const OpacityStop& o : opacities) {
-    Text4(data, "Objc");
-    DescriptorHead(data, "TrnS", 3);
+  });
+  Stops(data, "Trns", "TrnS", 3, opacities, [&](const OpacityStop& o) {
     ItemUnit(data, "Opct", "#Prc", o.opacity);
-    ItemLong(data, "Lctn", o.location);
-    ItemLong(data, "Mdpn", 50);
-  }
+  });
   return InfoBlock("GdFl", data);
 }
 
