@@ -25,6 +25,7 @@ if [ ! -d "$seeds" ] || [ -z "$(ls -A "$seeds" 2>/dev/null)" ]; then
     echo "seed_corpus: $shared not found; seeding from the writer only" >&2
   fi
   if [ -x "$build/tests/write_test_documents" ]; then
+    mkdir -p "$seeds/writer"
     "$build/tests/write_test_documents" "$seeds/writer" >/dev/null &&
       for f in "$seeds"/writer/*; do
         [ "$(stat -c %s "$f")" -le $max_seed ] && mv "$f" "$seeds/writer-$(basename "$f")"
