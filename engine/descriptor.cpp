@@ -183,17 +183,20 @@ bool FindItem(const Descriptor& d, const char* key, DescriptorValue* value) {
 }
 
 bool ValueFixed(const DescriptorValue& v, int64_t* fixed) {
-  if (v.type == Type("long") && BytesLeft(v.data, v.end) >= 4) {
-    *fixed =
-        static_cast<int64_t>(static_cast<int32_t>(ReadU32(v.data))) * 65536;
-    return true;
-  }
+  int64_t value;
   const uint32_t skip = v.type == Type("UntF") ? 4 : 0;
-  if ((v.type != Type("doub") && v.type != Type("UntF")) ||
-      BytesLeft(v.data, v.end) < skip + 8) {
+  if (v.type == Type("long") && BytesLeft(v.data, v.end) >= 4) {
+    value = static_cast<int64_t>(static_cast<int32_t>(ReadU32(v.data))) * 65536;
+  } else if ((v.type == Type("doub") || v.type == Type("UntF")) &&
+             BytesLeft(v.data, v.end) >= skip + 8) {
+    value = FixedFromDouble(ReadDoubleBits(v.data + skip), 16);
+  } else {
     return false;
   }
-  *fixed = FixedFromDouble(ReadDoubleBits(v.data + skip), 16);
+  // Numbers beyond +-2^24 mean nothing to a fill; held there, their
+  // products with small factors stay within 64 bits.
+  const int64_t limit = int64_t{1} << 40;
+  *fixed = value < -limit ? -limit : value > limit ? limit : value;
   return true;
 }
 

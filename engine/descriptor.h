@@ -32,7 +32,7 @@ bool ReadDescriptor(const uint8_t* p, const uint8_t* end, Descriptor* d);
 bool FindItem(const Descriptor& d, const char* key, DescriptorValue* value);
 
 // Numbers: "doub", "UntF" (the unit is not looked at) and "long", in 16.16
-// fixed point.
+// fixed point, held within +-2^40.
 bool ValueFixed(const DescriptorValue& v, int64_t* fixed);
 bool ItemFixed(const Descriptor& d, const char* key, int64_t* fixed);
 

@@ -14,11 +14,9 @@ uint8_t ClampByte(int64_t v) {
   return v < 0 ? 0 : v > 255 ? 255 : static_cast<uint8_t>(v);
 }
 
-// A 16.16 value times `scale` / `divisor`, rounded to a byte (values far
-// outside the range are held first, so the product stays within 64 bits).
+// A 16.16 value (within +-2^41) times `scale` / `divisor`, rounded to a
+// byte.
 uint8_t ScaledByte(int64_t fixed, int64_t scale, int64_t divisor) {
-  const int64_t limit = int64_t{1} << 40;
-  fixed = fixed < -limit ? -limit : fixed > limit ? limit : fixed;
   const int64_t v = fixed * scale / divisor;
   return ClampByte((v + 32768) >> 16);
 }
@@ -48,8 +46,6 @@ bool ReadRgb(const Descriptor& c, uint8_t* bgr) {
 
 // Percent of ink (0..100) as a stored sample (255 is no ink).
 uint8_t InkSample(int64_t percent) {
-  const int64_t limit = int64_t{1} << 40;
-  percent = percent < -limit ? -limit : percent > limit ? limit : percent;
   return ScaledByte((100 << 16) - percent, 255, 100);
 }
 

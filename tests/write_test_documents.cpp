@@ -4,6 +4,7 @@
 // file names say what each document is.
 //
 //   write_test_documents DIR
+#include <stdint.h>
 #include <stdio.h>
 
 #include <functional>
@@ -405,6 +406,22 @@ void Composites(Writer& out) {
             {Outline(box, 3, true), Outline(star, -1, false)}, w, h)};
   s.layers[2].blend_key = "over";
   out.Put("composite_vector_masks_fills.psd", s);
+
+  // Fill settings far outside their ranges: colours, angles, scales,
+  // locations and opacities of the largest magnitudes a double holds.
+  const double huge = 1e300;
+  s.layers = {
+      MakeLayer(8, 0, 0, h, w, {0, 1, 2}, psdw::kPackBits),
+      Shape(psdw::SolidColourBlock(huge, -huge, 0), {Outline(box, 1, true)}, w,
+            h),
+      Shape(psdw::GradientFillBlock(
+                "Dmnd", huge, -huge,
+                {{INT32_MIN, huge, 0, -huge}, {INT32_MAX, 1, 2, 3}},
+                {{INT32_MAX, huge}, {INT32_MIN, -huge}}),
+            {Outline(star, 1, false)}, w, h),
+      Shape(psdw::GradientFillBlock("Angl", -huge, 0, {{0, 1, 2, 3}}, {}),
+            {Outline(box, 0, false)}, w, h)};
+  out.Put("composite_fill_numbers_out_of_range.psd", s);
 
   s = Unmerged(1, 1, 12, 8);
   s.layers = {MakeLayer(8, 0, 0, 8, 12, {0}, psdw::kRaw),
