@@ -82,9 +82,12 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "stb_image/rgb16_packbits_photo",
                                "merged/rgb8_packbits_imagemagick",
                                "stb_image/rgb8_packbits_imagemagick",
+                               "merged/rgb8_zip_photo",
                                "layer/1",
                                "layer/200",
                                "layer/listing",
+                               "layer/zip16_layer",
+                               "floor/inflate_zip16_layer",
                                "file/GetPicture",
                                "file/read",
                                "file/cp_to_dev_null",
@@ -119,6 +122,9 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
              c.Get("stb_image/rgb8_packbits_imagemagick"), magick, 3.0, true);
   PrintRatio("merged ImageMagick-written / merged clean, same picture", magick,
              packed, 1.2, false);
+  PrintRatio("zip 16-bit layer / zlib's inflate of its streams alone",
+             c.Get("layer/zip16_layer"), c.Get("floor/inflate_zip16_layer"),
+             1.3, false);
   PrintRatio("merged PackBits / (fresh write + input pass)", packed,
              fresh > 0 && pass_packed > 0 ? fresh + pass_packed : -1, 2.0,
              false);

@@ -30,22 +30,30 @@ inline std::string LogPath() {
   return std::string(exe) + ".LOG";
 }
 
-inline std::string ReadAll(const std::string& path) {
+// The log's bytes from `from` on.
+inline std::string ReadFrom(const std::string& path, size_t from) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (!in || size <= static_cast<std::streamoff>(from)) return "";
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string tail(static_cast<size_t>(size) - from, '\0');
+  in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
+  return tail;
+}
+
+inline size_t FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<size_t>(in.tellg()) : 0;
 }
 
 // Lines appended to the log since construction, without their time stamps.
 class LogWatch {
  public:
-  LogWatch() : start_(ReadAll(LogPath()).size()) {}
+  LogWatch() : start_(FileSize(LogPath())) {}
   std::vector<std::string> Lines() const {
-    std::string all = ReadAll(LogPath());
     std::vector<std::string> lines;
-    if (all.size() <= start_) return lines;
-    std::string tail = all.substr(start_);
+    const std::string tail = ReadFrom(LogPath(), start_);
     size_t pos = 0;
     while (pos < tail.size()) {
       size_t end = tail.find("\r\n", pos);

@@ -2,7 +2,11 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 namespace psdw {
 namespace {
@@ -50,6 +54,10 @@ uint32_t RowSamples(uint32_t width, uint16_t depth) {
   return depth == 1 ? (width + 7) / 8 : width;
 }
 
+bool IsZip(uint16_t compression) {
+  return compression == kZip || compression == kZipPredict;
+}
+
 // Data of one channel after its compression word.
 Bytes ChannelBody(const Samples& samples, uint16_t compression,
                   uint32_t row_samples, uint32_t rows, uint16_t depth,
@@ -63,6 +71,9 @@ Bytes ChannelBody(const Samples& samples, uint16_t compression,
         row_counts ? *row_counts : plane.row_counts;
     for (uint16_t c : counts) Be16(out, c);
     Append(out, plane.data);
+  } else if (IsZip(compression)) {
+    out = Zip(EncodeSamples(samples, depth), row_samples, depth,
+              compression == kZipPredict);
   } else {
     out = EncodeSamples(samples, depth);
   }
@@ -99,6 +110,51 @@ Bytes PackBits(const uint8_t* data, size_t size) {
 }
 
 Bytes PackBits(const Bytes& row) { return PackBits(row.data(), row.size()); }
+
+Bytes PredictRows(const Bytes& stored, uint32_t row_samples, uint16_t depth) {
+  const size_t size = SampleBytes(depth);
+  const size_t span = size * row_samples;
+  Bytes out(stored);
+  for (size_t row = 0; span != 0 && row + span <= out.size(); row += span) {
+    uint8_t* r = out.data() + row;
+    if (size == 4) {  // byte planes: all first bytes, then all second ...
+      Bytes planar(span);
+      for (size_t x = 0; x < row_samples; ++x) {
+        for (size_t k = 0; k < 4; ++k)
+          planar[k * row_samples + x] = r[4 * x + k];
+      }
+      std::copy(planar.begin(), planar.end(), r);
+    }
+    if (size == 2) {  // differences of big-endian samples
+      for (size_t x = row_samples; x-- > 1;) {
+        const uint16_t v =
+            static_cast<uint16_t>(((r[2 * x] << 8) | r[2 * x + 1]) -
+                                  ((r[2 * x - 2] << 8) | r[2 * x - 1]));
+        r[2 * x] = static_cast<uint8_t>(v >> 8);
+        r[2 * x + 1] = static_cast<uint8_t>(v);
+      }
+    } else {  // differences of bytes over the whole row
+      for (size_t i = span; i-- > 1;)
+        r[i] = static_cast<uint8_t>(r[i] - r[i - 1]);
+    }
+  }
+  return out;
+}
+
+Bytes Zip(const Bytes& stored, uint32_t row_samples, uint16_t depth,
+          bool predict) {
+  const Bytes source =
+      predict ? PredictRows(stored, row_samples, depth) : stored;
+  uLongf size = compressBound(static_cast<uLong>(source.size()));
+  Bytes out(size);
+  if (compress2(out.data(), &size, source.data(),
+                static_cast<uLong>(source.size()),
+                Z_DEFAULT_COMPRESSION) != Z_OK) {
+    abort();
+  }
+  out.resize(size);
+  return out;
+}
 
 Bytes EncodeSamples(const Samples& samples, uint16_t depth) {
   Bytes out;
@@ -354,6 +410,15 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
     for (uint16_t c : counts) Be16(out, c);
     at.pixel_data = out.size();
     Append(out, data);
+  } else if (IsZip(spec.compression)) {
+    // Every plane's rows in one stream.
+    Bytes stored;
+    for (const Samples& plane : spec.planes) {
+      Append(stored, EncodeSamples(plane, spec.depth));
+    }
+    at.pixel_data = out.size();
+    Append(out, Zip(stored, row_samples, spec.depth,
+                    spec.compression == kZipPredict));
   } else {
     at.pixel_data = out.size();
     for (const Samples& plane : spec.planes) {

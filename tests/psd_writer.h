@@ -116,6 +116,15 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout = nullptr);
 Bytes PackBits(const uint8_t* data, size_t size);
 Bytes PackBits(const Bytes& row);
 
+// Zip data of stored rows (`row_samples` samples of `depth` a row) as one
+// zlib stream, with the rows' prediction coded first when `predict` is set:
+// 8-bit rows as differences of bytes, 16-bit rows as differences of
+// big-endian samples, 32-bit rows as byte planes coded as differences of
+// bytes.
+Bytes PredictRows(const Bytes& stored, uint32_t row_samples, uint16_t depth);
+Bytes Zip(const Bytes& stored, uint32_t row_samples, uint16_t depth,
+          bool predict);
+
 // The samples of one channel as stored in the file, big-endian, for depth
 // 1, 8, 16 or 32. Depth 1: each sample is one stored byte.
 Bytes EncodeSamples(const Samples& samples, uint16_t depth);

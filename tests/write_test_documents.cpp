@@ -152,7 +152,13 @@ struct Writer {
   }
 };
 
-const char* CompressionName(uint16_t c) { return c ? "packbits" : "raw"; }
+const char* CompressionName(uint16_t c) {
+  const char* const names[] = {"raw", "packbits", "zip", "zippredict"};
+  return c < 4 ? names[c] : "unknown";
+}
+
+const uint16_t kAllCompressions[] = {psdw::kRaw, psdw::kPackBits, psdw::kZip,
+                                     psdw::kZipPredict};
 
 void ColourModes(Writer& out) {
   struct ModeCase {
@@ -169,7 +175,12 @@ void ColourModes(Writer& out) {
   };
   for (const ModeCase& m : cases) {
     for (uint16_t depth : m.depths) {
-      for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+      for (uint16_t compression : kAllCompressions) {
+        // Zip pictures of the common modes only.
+        if (compression >= psdw::kZip && m.mode != 1 && m.mode != 3 &&
+            m.mode != 4) {
+          continue;
+        }
         char name[96];
         snprintf(name, sizeof name, "mode%u_%s_depth%u_%s.psd", m.mode, m.name,
                  depth, CompressionName(compression));
@@ -234,7 +245,7 @@ PsdSpec RgbWithLayers(uint16_t depth = 8) {
 void Layers(Writer& out) {
   const std::vector<int16_t> rgba = {-1, 0, 1, 2};
   const std::vector<int16_t> rgb = {0, 1, 2};
-  for (uint16_t c : {psdw::kRaw, psdw::kPackBits}) {
+  for (uint16_t c : kAllCompressions) {
     std::string suffix = std::string("_") + CompressionName(c) + ".psd";
     PsdSpec s = RgbWithLayers();
     s.layers.push_back(MakeLayer(8, 2, 3, 12, 20, rgba, c));

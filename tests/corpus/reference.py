@@ -118,9 +118,6 @@ class Layer(object):
     def _decode(self, position):
         w, h = max(self.width, 0), max(self.height, 0)
         cd = self._data[position]
-        comp = int(cd.compression)
-        if comp > 1:
-            raise Unreadable('compression %d' % comp)
         try:
             raw = cd.get_data(w, h, self._depth, self._version)
         except Exception as e:  # psd-tools refuses malformed data
@@ -198,8 +195,6 @@ class Document(object):
             plane = row * h
             return [np.frombuffer(data, np.uint8)[i * plane:(i + 1) * plane]
                     for i in range(ch)]
-        if comp > 1:
-            raise Unreadable('merged compression %d' % comp)
         size = self.depth // 8
         if comp == 0 and len(img.data) < w * h * ch * size:
             # A truncated raw section: the rows that lie wholly inside the
@@ -450,9 +445,6 @@ def expected_layer(doc, layer):
     tol = 0
 
     def plane(j):
-        c = ids[j]
-        if layer.compressions[j] > 1:
-            return np.full(n, 255 if c == -1 else 0, np.uint8)
         return layer.plane(j)
 
     cmyk = {}
