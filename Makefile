@@ -7,7 +7,8 @@ PRESETS := native win32 win64
 
 APT_PACKAGES := cmake make g++ clang libgtest-dev libbenchmark-dev libstb-dev \
 	g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 \
-	python3-psd-tools python3-pil imagemagick libclang-rt-14-dev
+	python3-psd-tools python3-pil imagemagick libclang-rt-14-dev \
+	zlib1g-dev libz-mingw-w64-dev
 
 .PHONY: all deps build configure demo test bench fuzz asan format clean
 
