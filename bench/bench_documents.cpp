@@ -68,8 +68,9 @@ namespace {
 // A document with only a merged picture: `mode` (1 gray, 3 RGB, 4 CMYK) and
 // its usual number of planes.
 psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
-                           Content content) {
+                           Content content, uint16_t version = 1) {
   psdw::PsdSpec spec;
+  spec.version = version;
   spec.mode = mode;
   spec.depth = depth;
   spec.width = kWidth;
@@ -218,6 +219,8 @@ psdw::Bytes Build(Doc doc, std::string* why) {
       return ImageMagickDocument(Document(kRgbPackPhoto), why);
     case kRgbZipPhoto:
       return MergedDocument(3, 8, psdw::kZip, Content::kPhoto);
+    case kRgbPackPhotoLarge:
+      return MergedDocument(3, 8, psdw::kPackBits, Content::kPhoto, 2);
     case kLayered:
       return LayeredDocument(kLayers);
     case kZipLayer16:
@@ -244,11 +247,19 @@ Built& Cached(Doc doc) {
 
 }  // namespace
 
-const char* const kDocNames[] = {
-    "rgb8_packbits_photo",  "rgb8_packbits_flat",   "rgb8_raw_photo",
-    "gray8_packbits_photo", "gray8_raw_photo",      "cmyk8_packbits_photo",
-    "rgb16_raw_photo",      "rgb16_packbits_photo", "rgb8_packbits_imagemagick",
-    "rgb8_zip_photo",       "layered_200",          "zip16_layer"};
+const char* const kDocNames[] = {"rgb8_packbits_photo",
+                                 "rgb8_packbits_flat",
+                                 "rgb8_raw_photo",
+                                 "gray8_packbits_photo",
+                                 "gray8_raw_photo",
+                                 "cmyk8_packbits_photo",
+                                 "rgb16_raw_photo",
+                                 "rgb16_packbits_photo",
+                                 "rgb8_packbits_imagemagick",
+                                 "rgb8_zip_photo",
+                                 "rgb8_packbits_photo_psb",
+                                 "layered_200",
+                                 "zip16_layer"};
 static_assert(sizeof(kDocNames) / sizeof(kDocNames[0]) == kDocCount,
               "a name for every document");
 

@@ -32,6 +32,7 @@ enum Doc {
   kRgb16PackPhoto,
   kRgbPackImageMagick,  // kRgbPackPhoto rewritten by ImageMagick
   kRgbZipPhoto,         // merged picture as one zip stream
+  kRgbPackPhotoLarge,   // kRgbPackPhoto in the large-document format
   kLayered,
   kZipLayer16,  // one full-size 16-bit RGB layer, zip with prediction
   kDocCount

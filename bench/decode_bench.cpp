@@ -266,10 +266,10 @@ void Register(const std::string& name, void (*fn)(benchmark::State&, Args...),
 }
 
 void RegisterAll() {
-  const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,    kRgbRawPhoto,
-                        kGrayPackPhoto, kGrayRawPhoto,   kCmykPackPhoto,
-                        kRgb16RawPhoto, kRgb16PackPhoto, kRgbPackImageMagick,
-                        kRgbZipPhoto};
+  const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,      kRgbRawPhoto,
+                        kGrayPackPhoto, kGrayRawPhoto,     kCmykPackPhoto,
+                        kRgb16RawPhoto, kRgb16PackPhoto,   kRgbPackImageMagick,
+                        kRgbZipPhoto,   kRgbPackPhotoLarge};
   for (Doc doc : merged) {
     Register<Doc>(std::string("merged/") + kDocNames[doc], BM_Merged, doc);
 #ifdef HAVE_STB_IMAGE

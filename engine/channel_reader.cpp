@@ -126,9 +126,9 @@ void CloseChannel(ChannelReader* reader) {
 
 const uint8_t* ReadChannelRow(ChannelReader* reader) {
   const uint16_t compression = reader->spec.compression;
-  const uint8_t* row = compression == 1     ? ReadPackedRow(reader)
+  const uint8_t* row = compression == 1                ? ReadPackedRow(reader)
                        : IsZipCompression(compression) ? ReadZipRow(reader)
-                                            : ReadRawRow(reader);
+                                                       : ReadRawRow(reader);
   ++reader->row;
   return row;
 }

@@ -62,8 +62,7 @@ void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
       layer.height > 0 ? static_cast<uint32_t>(layer.height) : 0;
   const uint64_t stride = PadTo4(e * width);
   const uint64_t image_size = stride * height;
-  if (image_size > 0xFFFFFFFFu ||
-      !PictureFitsDocument(image_size, size, zip)) {
+  if (image_size > 0xFFFFFFFFu || !PictureFitsDocument(image_size, size, zip)) {
     return;
   }
 

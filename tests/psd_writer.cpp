@@ -45,6 +45,20 @@ void PascalString(Bytes& out, const std::string& s, size_t pad) {
   }
 }
 
+// A length or row count whose field is wider in version 2 documents.
+void Wide(Bytes& out, uint64_t v, bool wide) {
+  if (wide) Be32(out, static_cast<uint32_t>(v >> 32));
+  Be32(out, static_cast<uint32_t>(v));
+}
+
+void RowCount(Bytes& out, uint32_t v, uint16_t version) {
+  if (version == 2) {
+    Be32(out, v);
+  } else {
+    Be16(out, static_cast<uint16_t>(v));
+  }
+}
+
 size_t SampleBytes(uint16_t depth) {
   return depth == 32 ? 4 : depth == 16 ? 2 : 1;
 }
@@ -62,14 +76,16 @@ bool IsZip(uint16_t compression) {
 Bytes ChannelBody(const Samples& samples, uint16_t compression,
                   uint32_t row_samples, uint32_t rows, uint16_t depth,
                   const std::optional<std::vector<uint16_t>>& row_counts,
-                  const std::optional<Bytes>& payload) {
+                  const std::optional<Bytes>& payload, uint16_t version) {
   if (payload) return *payload;
   Bytes out;
   if (compression == kPackBits) {
     PackedPlane plane = PackPlane(samples, row_samples, rows, depth);
-    const std::vector<uint16_t>& counts =
-        row_counts ? *row_counts : plane.row_counts;
-    for (uint16_t c : counts) Be16(out, c);
+    if (row_counts) {
+      for (uint16_t c : *row_counts) RowCount(out, c, version);
+    } else {
+      for (uint32_t c : plane.row_counts) RowCount(out, c, version);
+    }
     Append(out, plane.data);
   } else if (IsZip(compression)) {
     out = Zip(EncodeSamples(samples, depth), row_samples, depth,
@@ -182,7 +198,7 @@ PackedPlane PackPlane(const Samples& samples, uint32_t row_samples,
       row.push_back(i < samples.size() ? samples[i] : 0);
     }
     Bytes packed = PackBits(EncodeSamples(row, depth));
-    plane.row_counts.push_back(static_cast<uint16_t>(packed.size()));
+    plane.row_counts.push_back(static_cast<uint32_t>(packed.size()));
     Append(plane.data, packed);
   }
   return plane;
@@ -241,6 +257,7 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
+  const bool wide = spec.version == 2;
   PsdLayout local;
   PsdLayout& at = layout ? *layout : local;
   at = PsdLayout();
@@ -307,7 +324,7 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
                ChannelBody(ch.samples, ch.compression,
                            RowSamples(static_cast<uint32_t>(w), spec.depth),
                            static_cast<uint32_t>(h), spec.depth, ch.row_counts,
-                           ch.payload));
+                           ch.payload, spec.version));
         per_layer.push_back(body);
       }
       bodies.push_back(per_layer);
@@ -327,8 +344,7 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
       for (size_t c = 0; c < layer.channels.size(); ++c) {
         const LayerChannel& ch = layer.channels[c];
         Be16(info, static_cast<uint16_t>(ch.id));
-        Be32(info, ch.length ? *ch.length
-                             : static_cast<uint32_t>(bodies[li][c].size()));
+        Wide(info, ch.length ? *ch.length : bodies[li][c].size(), wide);
       }
       Text4(info, layer.blend_signature);
       Text4(info, layer.blend_key);
@@ -372,9 +388,9 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
     if (info.size() % 2) info.push_back(0);
 
     // Section: layer info length, layer info, global mask info length.
-    Be32(section, spec.layer_info_length ? *spec.layer_info_length
-                                         : static_cast<uint32_t>(info.size()));
-    size_t info_at = at.layer_mask + 4 + section.size();
+    Wide(section,
+         spec.layer_info_length ? *spec.layer_info_length : info.size(), wide);
+    size_t info_at = at.layer_mask + (wide ? 8 : 4) + section.size();
     Append(section, info);
     Be32(section, 0);
 
@@ -384,8 +400,8 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
       for (size_t& o : offsets) o += info_at;
     }
   }
-  Be32(out, spec.layer_mask_length ? *spec.layer_mask_length
-                                   : static_cast<uint32_t>(section.size()));
+  Wide(out, spec.layer_mask_length ? *spec.layer_mask_length : section.size(),
+       wide);
   Append(out, section);
 
   // Image Data.
@@ -394,20 +410,21 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
   uint32_t row_samples = RowSamples(spec.width, spec.depth);
   if (spec.image_payload) {
     if (spec.row_counts) {
-      for (uint16_t c : *spec.row_counts) Be16(out, c);
+      for (uint16_t c : *spec.row_counts) RowCount(out, c, spec.version);
     }
     at.pixel_data = out.size();
     Append(out, *spec.image_payload);
   } else if (spec.compression == kPackBits) {
-    std::vector<uint16_t> counts;
+    std::vector<uint32_t> counts;
     Bytes data;
     for (const Samples& plane : spec.planes) {
       PackedPlane p = PackPlane(plane, row_samples, spec.height, spec.depth);
       counts.insert(counts.end(), p.row_counts.begin(), p.row_counts.end());
       Append(data, p.data);
     }
-    if (spec.row_counts) counts = *spec.row_counts;
-    for (uint16_t c : counts) Be16(out, c);
+    if (spec.row_counts)
+      counts.assign(spec.row_counts->begin(), spec.row_counts->end());
+    for (uint32_t c : counts) RowCount(out, c, spec.version);
     at.pixel_data = out.size();
     Append(out, data);
   } else if (IsZip(spec.compression)) {

@@ -70,6 +70,7 @@ struct PsdSpec {
   // Channels in the header; by default the number of merged planes.
   std::optional<uint16_t> channels;
   std::string signature = "8BPS";
+  // 2: the large-document format (wider lengths and row counts).
   uint16_t version = 1;
   Bytes reserved = Bytes(6, 0);
 
@@ -130,10 +131,11 @@ Bytes Zip(const Bytes& stored, uint32_t row_samples, uint16_t depth,
 Bytes EncodeSamples(const Samples& samples, uint16_t depth);
 
 // A channel of `height` rows, each row packed separately, as the PSD format
-// stores it: the table of packed row sizes (16-bit), then the rows.
+// stores it: the table of packed row sizes (16-bit, 32-bit in version 2
+// documents), then the rows.
 // Deep samples are packed byte by byte over the row's stored bytes.
 struct PackedPlane {
-  std::vector<uint16_t> row_counts;
+  std::vector<uint32_t> row_counts;
   Bytes data;
 };
 PackedPlane PackPlane(const Samples& samples, uint32_t row_samples,

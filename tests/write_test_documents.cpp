@@ -315,6 +315,29 @@ void Layers(Writer& out) {
   out.Put("layers_section_with_zero_layers.psd", s);
 }
 
+// The large-document format: wider section lengths, channel lengths and
+// row counts, every compression, deep layers.
+void LargeDocuments(Writer& out) {
+  const std::vector<int16_t> rgba = {-1, 0, 1, 2};
+  for (uint16_t c : kAllCompressions) {
+    const std::string suffix = std::string("_") + CompressionName(c) + ".psb";
+    PsdSpec s = Document(3, 8, 3, c, 24, 16);
+    s.version = 2;
+    s.layers = {MakeLayer(8, 2, 3, 12, 20, rgba, c),
+                MakeLayer(8, 0, 0, 16, 24, {0, 1, 2}, c)};
+    out.Put("large_rgb_layers" + suffix, s);
+    for (uint16_t depth : {16, 32}) {
+      PsdSpec d = Document(3, depth, 3, c, 24, 16);
+      d.version = 2;
+      d.layers = {MakeLayer(depth, 1, 2, 9, 11, rgba, c)};
+      out.Put("large_depth" + std::to_string(depth) + "_layers" + suffix, d);
+    }
+    PsdSpec g = Document(1, 8, 1, c, 31, 9);
+    g.version = 2;
+    out.Put("large_gray" + suffix, g);
+  }
+}
+
 void Malformed(Writer& out) {
   PsdSpec s = RgbWithLayers();
   s.layers = {MakeLayer(8, 2, 3, 12, 20, {-1, 0, 1, 2}, psdw::kPackBits)};
@@ -337,8 +360,12 @@ void Malformed(Writer& out) {
   bad.signature = "8BPB";
   out.Put("malformed_bad_signature.psd", bad);
   bad = s;
-  bad.version = 2;
-  out.Put("malformed_version2.psd", bad);
+  bad.version = 3;
+  out.Put("malformed_version3.psd", bad);
+  // Version 2 in the header, the lengths of version 1 in the sections.
+  psdw::Bytes narrow = psdw::WritePsd(s);
+  narrow[5] = 2;
+  out.Put("malformed_version2_narrow_lengths.psb", narrow);
   bad = s;
   bad.reserved[3] = 1;
   out.Put("malformed_reserved_not_zero.psd", bad);
@@ -399,6 +426,7 @@ int main(int argc, char** argv) {
   ColourModes(out);
   Resources(out);
   Layers(out);
+  LargeDocuments(out);
   Malformed(out);
   printf("%d documents written to %s\n", out.written, argv[1]);
   return out.failures ? 1 : 0;

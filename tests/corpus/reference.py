@@ -211,8 +211,10 @@ class Document(object):
         return [reduce_samples(p, self.depth, w * h) for p in planes]
 
     def _unpack_rows(self, data, row_size, rows):
-        counts = struct.unpack('>%dH' % rows, data[:2 * rows])
-        pos, out = 2 * rows, []
+        width = 4 if self.version == 2 else 2
+        counts = struct.unpack('>%d%s' % (rows, 'I' if width == 4 else 'H'),
+                               data[:width * rows])
+        pos, out = width * rows, []
         for c in counts:
             try:
                 out.append(rle_impl.decode(data[pos:pos + c], row_size))
@@ -382,8 +384,6 @@ class NotCompared(Exception):
 def expected_merged(doc):
     """Expected merged picture of `doc`, or NotCompared."""
     mode, depth, w, h = doc.mode, doc.depth, doc.width, doc.height
-    if doc.version != 1:
-        raise NotCompared('large-document format')
     if depth == 1:
         if mode != MODE_BITMAP:
             raise NotCompared('1-bit mode %d' % mode)
