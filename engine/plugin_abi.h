@@ -144,39 +144,38 @@ static_assert(offsetof(PictureInfo, text_info) == 22, "record layout");
 // The engine's entry point: serves one request and owns nothing afterwards.
 PLUGIN_API int32_t WINAPI DecodePictureW(DecodeRequest* request);
 
-// flatview's picture entry points.
-PLUGIN_API int32_t WINAPI GetPictureW(LPCWSTR source, intptr_t source_size,
-                                      uint32_t mode, HLOCAL* header_slot,
-                                      HLOCAL* pixels_slot,
-                                      ProgressCallback progress,
-                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPicture(LPCSTR source, intptr_t source_size,
+// The shapes of the exports. The picture calls exist twice: with an ANSI
+// name (Name = LPCSTR) and with a UTF-16 one (LPCWSTR, the W form).
+template <typename Name>
+using PictureCallOf = int32_t WINAPI(Name source, intptr_t source_size,
                                      uint32_t mode, HLOCAL* header_slot,
                                      HLOCAL* pixels_slot,
                                      ProgressCallback progress,
                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPictureInfoW(LPCWSTR source, intptr_t source_size,
-                                          uint32_t mode, PictureInfo* info);
-PLUGIN_API int32_t WINAPI GetPictureInfo(LPCSTR source, intptr_t source_size,
+template <typename Name>
+using PictureInfoCallOf = int32_t WINAPI(Name source, intptr_t source_size,
                                          uint32_t mode, PictureInfo* info);
-PLUGIN_API int32_t WINAPI GetPreviewW(LPCWSTR source, intptr_t source_size,
-                                      uint32_t mode, HLOCAL* header_slot,
-                                      HLOCAL* pixels_slot,
-                                      ProgressCallback progress,
-                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPreview(LPCSTR source, intptr_t source_size,
-                                     uint32_t mode, HLOCAL* header_slot,
-                                     HLOCAL* pixels_slot,
-                                     ProgressCallback progress,
-                                     intptr_t user_data);
+typedef PictureCallOf<LPCSTR> PictureCall;
+typedef PictureCallOf<LPCWSTR> PictureCallW;
+typedef PictureInfoCallOf<LPCSTR> PictureInfoCall;
+typedef PictureInfoCallOf<LPCWSTR> PictureInfoCallW;
+typedef int32_t WINAPI ArchiveInfoCall(LPCSTR source, intptr_t source_size,
+                                       uint32_t mode, HLOCAL* listing_out);
+typedef int32_t WINAPI FileInfoCall(LPCSTR source, intptr_t source_size,
+                                    LPCSTR requested_name, uint32_t mode,
+                                    ArchiveFileInfo* info_out);
+typedef int32_t WINAPI FileCall(LPCSTR source, intptr_t entry,
+                                LPSTR destination, uint32_t mode,
+                                ProgressCallback progress,
+                                intptr_t callback_data);
+
+// flatview's picture entry points.
+PLUGIN_API PictureCall GetPicture, GetPreview;
+PLUGIN_API PictureCallW GetPictureW, GetPreviewW;
+PLUGIN_API PictureInfoCall GetPictureInfo;
+PLUGIN_API PictureInfoCallW GetPictureInfoW;
 
 // layerpack's archive entry points.
-PLUGIN_API int32_t WINAPI GetArchiveInfo(LPCSTR source, intptr_t source_size,
-                                         uint32_t mode, HLOCAL* listing_out);
-PLUGIN_API int32_t WINAPI GetFileInfo(LPCSTR source, intptr_t source_size,
-                                      LPCSTR requested_name, uint32_t mode,
-                                      ArchiveFileInfo* info_out);
-PLUGIN_API int32_t WINAPI GetFile(LPCSTR source, intptr_t entry,
-                                  LPSTR destination, uint32_t mode,
-                                  ProgressCallback progress,
-                                  intptr_t callback_data);
+PLUGIN_API ArchiveInfoCall GetArchiveInfo;
+PLUGIN_API FileInfoCall GetFileInfo;
+PLUGIN_API FileCall GetFile;

@@ -9,18 +9,8 @@
 
 namespace {
 
-using enginetest::Bytes;
-using enginetest::CountPrefix;
-using enginetest::Decode;
-using enginetest::Decoded;
-using enginetest::Dib;
-using enginetest::Entry;
-using enginetest::HasLine;
-using enginetest::Hex;
-using psdw::Layer;
-using psdw::LayerChannel;
-using psdw::PsdSpec;
-using psdw::Samples;
+using namespace enginetest;  // NOLINT: the tests' own helpers
+using namespace psdw;        // NOLINT: the document writer
 
 // Sample of channel `id` at (x, y) of a layer: transparency has clear,
 // half and opaque pixels; colour channels vary.

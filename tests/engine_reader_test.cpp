@@ -6,13 +6,8 @@
 
 namespace {
 
-using enginetest::Bytes;
-using enginetest::Decode;
-using enginetest::Decoded;
-using enginetest::HasLine;
-using enginetest::Hex;
-using enginetest::Options;
-using psdw::PsdSpec;
+using namespace enginetest;  // NOLINT: the tests' own helpers
+using namespace psdw;        // NOLINT: the document writer
 
 PsdSpec Rgb(uint32_t w, uint32_t h, uint16_t compression = psdw::kRaw) {
   PsdSpec s;
