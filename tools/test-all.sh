@@ -18,6 +18,7 @@ jobs=${JOBS:-2}
 bash tools/wine-route.sh probe || exit 1
 
 summary=()
+skips=()
 failed=0
 # part NAME COMMAND...: runs and times one part.
 part() {
@@ -38,17 +39,42 @@ finish() {
   echo
   echo "== make test"
   printf '%s\n' "${summary[@]}"
+  [ ${#skips[@]} -eq 0 ] || printf '%s\n' "${skips[@]}"
   bash tools/wine-route.sh line
   exit $failed
 }
 
+# The last line each skipped test printed (its reason), from ctest's log.
+skip_reasons() {
+  local folder=$1 listing=$2 name reason
+  sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$listing" |
+    while read -r name; do
+      reason=$(awk -v want="Testing: $name" '
+        index($0, want) && length($0) == index($0, want) + length(want) - 1 {
+          found = 1 }
+        found && /^<end of output>/ { print last; exit }
+        found && seen && NF { last = $0 }
+        found && /^Output:/ { seen = 1 }' \
+        "$folder/Testing/Temporary/LastTest.log")
+      echo "  skipped $name: $reason"
+    done
+}
+
+# ctest in build/native; the skipped tests and their reasons go into the
+# summary.
+native_ctest() {
+  local listing status
+  listing=$(mktemp)
+  (cd build/native && ctest --output-on-failure -j"$jobs" "$@") | tee "$listing"
+  status=${PIPESTATUS[0]}
+  mapfile -t -O "${#skips[@]}" skips < <(skip_reasons build/native "$listing")
+  rm -f "$listing"
+  return "$status"
+}
+
 build_all() { make --no-print-directory build JOBS="$jobs"; }
-native_tests() {
-  (cd build/native && ctest --output-on-failure -j"$jobs" -LE wine)
-}
-wine_suite() {
-  (cd build/native && ctest --output-on-failure -j"$jobs" -L wine)
-}
+native_tests() { native_ctest -LE wine; }
+wine_suite() { native_ctest -L wine; }
 sanitizers() {
   cmake --preset native-asan >/dev/null &&
     cmake --build --preset native-asan -j"$jobs" --target hostile_tests \
