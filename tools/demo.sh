@@ -115,6 +115,8 @@ ls -l "$out/sample-layers"
 
 echo
 echo "demo: done; the picture is $out/sample.bmp, the layers are in $out/sample-layers/"
+# The wine server and the services it started end with the demonstration.
+_wine_env_stop
 if [ -n "$skipped" ]; then
   echo "demo: Windows builds skipped on this machine:$skipped"
 fi
