@@ -191,13 +191,20 @@ _route_probe() {
   } >"$_route_cache.tmp" && mv "$_route_cache.tmp" "$_route_cache"
 }
 
-# Loads the cache, probing first when there is none.
+# Loads the cache, probing first when there is none, and again when the
+# emulation it names is gone (a restart drops binfmt_misc entries).
 _route_load() {
   if [ ! -f "$_route_cache" ]; then
     _route_probe || return 1
   fi
   # shellcheck source=/dev/null
   . "$_route_cache"
+  if [ "$ROUTE_WIN32" = emulated ] &&
+    ! _route_entry_for "$_route_work/i386-program" >/dev/null 2>&1; then
+    _route_probe || return 1
+    # shellcheck source=/dev/null
+    . "$_route_cache"
+  fi
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
