@@ -5,6 +5,7 @@
 //
 //   write_test_documents DIR
 #include <stdio.h>
+#include <string.h>
 
 #include <functional>
 #include <string>
@@ -416,9 +417,36 @@ void Malformed(Writer& out) {
 
 }  // namespace
 
+// A 40000 x 2000 RGB document in the large-document format, wider than a
+// .psd may be: a 240 MB picture of bands of 100 pixels.
+PsdSpec WidePanorama() {
+  const uint32_t w = 40000, h = 2000;
+  PsdSpec s;
+  s.version = 2;
+  s.mode = 3;
+  s.width = w;
+  s.height = h;
+  s.compression = psdw::kPackBits;
+  for (uint32_t p = 0; p < 3; ++p) {
+    psdw::Samples plane(size_t{w} * h);
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        plane[size_t{y} * w + x] = (x / 100 + y / 8 + 85 * p) & 0xff;
+      }
+    }
+    s.planes.push_back(std::move(plane));
+  }
+  return s;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && strcmp(argv[1], "--panorama") == 0) {
+    return psdw::WriteFile(argv[2], psdw::WritePsd(WidePanorama())) ? 0 : 1;
+  }
   if (argc != 2) {
-    fprintf(stderr, "usage: write_test_documents DIR\n");
+    fprintf(stderr,
+            "usage: write_test_documents DIR\n"
+            "       write_test_documents --panorama FILE.psb\n");
     return 2;
   }
   Writer out;

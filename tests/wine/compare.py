@@ -30,9 +30,9 @@ SUFFIX = {"win32": ".spi", "win64": ".sph"}
 RUN_TIMEOUT = 2400
 MALFORMED_PER_DOCUMENT = 6
 
-# NAME, PLUGIN, the command's words ({docs}, {malformed}, {sample} and
-# {plugin} filled in), and what the native output must contain so that
-# two runs that both did nothing cannot agree.
+# NAME, PLUGIN, the command's words ({docs}, {malformed}, {sample},
+# {panorama} and {plugin} filled in), and what the native output must
+# contain so that two runs that both did nothing cannot agree.
 CHECKS = [
     ("about-flatview", "flatview", ["about", "{plugin}"],
      r'GetPluginInfo 0: "00IN" \(4\)'),
@@ -81,6 +81,10 @@ CHECKS = [
     ("malformed-extract", "layerpack",
      ["extract", "{plugin}", "--files", "{malformed}", "--batch", "-o", "out",
       "--memory-output", "--limit", "4"], r"compound\.bmp"),
+    # A 40000 x 2000 picture of the large-document format (240 MB).
+    ("panorama", "flatview",
+     ["picture", "{plugin}", "{panorama}", "-o", "panorama.bmp"],
+     r"GetPicture result 0\n"),
     # One decode each from a private copy of the plug-in, so that its log
     # holds exactly that decode's lines.
     ("log-flatview", "log/flatview",
@@ -136,6 +140,8 @@ def written_documents(native, work):
     tests = os.path.join(native, "tests")
     run_tool(os.path.join(tests, "write_test_documents"), docs)
     run_tool(os.path.join(tests, "make_sample"), os.path.join(docs, "sample.psd"))
+    run_tool(os.path.join(tests, "write_test_documents"), "--panorama",
+             os.path.join(work, "panorama.psb"))
     run_tool(os.path.join(tests, "hostile", "write_hostile_documents"),
              malformed, str(MALFORMED_PER_DOCUMENT))
     writer = documents_in(docs)
@@ -341,6 +347,7 @@ def run_suite(args):
         "malformed": write_lines(os.path.join(args.work, "malformed.txt"),
                                  malformed),
         "sample": os.path.join(args.work, "docs", "sample.psd"),
+        "panorama": os.path.join(args.work, "panorama.psb"),
     }
     copies, roots, runs = {}, {}, {}
     for side in ("native", args.build):
