@@ -110,7 +110,9 @@ static_assert(offsetof(ArchiveFileInfo, checksum) == 424, "record layout");
 
 // Picture information for the host: 26 bytes packed in 32-bit builds,
 // 32 bytes in 64-bit builds.
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if UINTPTR_MAX <= 0xFFFFFFFFu
+#pragma pack(push, 1)
+#endif
 struct PictureInfo {
   int32_t left;
   int32_t top;
@@ -119,23 +121,15 @@ struct PictureInfo {
   uint16_t x_density;
   uint16_t y_density;
   uint16_t color_depth;
+#if UINTPTR_MAX > 0xFFFFFFFFu
   uint16_t padding;
+#endif
   HLOCAL text_info;
 };
+#if UINTPTR_MAX > 0xFFFFFFFFu
 static_assert(sizeof(PictureInfo) == 32, "64-bit picture information");
 static_assert(offsetof(PictureInfo, text_info) == 24, "record layout");
 #else
-#pragma pack(push, 1)
-struct PictureInfo {
-  int32_t left;
-  int32_t top;
-  int32_t width;
-  int32_t height;
-  uint16_t x_density;
-  uint16_t y_density;
-  uint16_t color_depth;
-  HLOCAL text_info;
-};
 #pragma pack(pop)
 static_assert(sizeof(PictureInfo) == 26, "32-bit picture information");
 static_assert(offsetof(PictureInfo, text_info) == 22, "record layout");

@@ -25,10 +25,8 @@ inline DecodeRequest MemoryRequest(const uint8_t* data, size_t size,
   DecodeRequest r{};
   r.size = sizeof r;
   r.entry_index = entry;
-  r.memory_image = data;
-  r.memory_length = size;
-  r.header_slot = header;
-  r.pixels_slot = pixels;
+  r.memory_image = data, r.memory_length = size;
+  r.header_slot = header, r.pixels_slot = pixels;
   return r;
 }
 

@@ -10,9 +10,7 @@ usage: compare_merged.py BUILD_DIR CORPUS_DIR [FILTER...]
 """
 
 import os
-import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bmpfile  # noqa: E402
@@ -63,16 +61,12 @@ def check_header(tally, rel, doc, bmp):
 
 
 def main(argv):
-    setup = harness.Setup(argv, ['flatview.so'])
-    plugin = setup.plugins['flatview.so']
-    tally = harness.Tally('merged pictures against the stored channels')
-    work = tempfile.mkdtemp(prefix='corpus-merged-')
-    try:
-        for rel in setup.documents():
-            compare(setup, plugin, tally, rel, os.path.join(work, 'p.bmp'))
-    finally:
-        shutil.rmtree(work)
-    return tally.finish(['decoded', 'matched', 'matched (±1)', 'mismatched'])
+    def check(setup, tally, rel, work):
+        compare(setup, setup.plugins['flatview.so'], tally, rel,
+                os.path.join(work, 'p.bmp'))
+    return harness.each_document(
+        argv, ['flatview.so'], 'merged pictures against the stored channels',
+        check, ['decoded', 'matched', 'matched (±1)', 'mismatched'])
 
 
 def compare(setup, plugin, tally, rel, out):
