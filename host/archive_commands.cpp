@@ -169,22 +169,16 @@ int CommandList(const Plugin& plugin, const Arguments& args) {
       !Export(plugin, "GetArchiveInfo", &get_archive_info)) {
     return 2;
   }
-  if (args.positional.empty()) {
-    Error("list needs at least one FILE");
-    return 2;
-  }
-  int status = 0;
-  for (const std::string& path : args.positional) {
+  return ForEachFile(args, "list", [&](const std::string& path) {
     Source source;
     std::vector<ListingEntry> entries;
     if (!source.Load(path, args.memory) ||
         !GetListing(plugin, get_archive_info, source, &entries)) {
-      status = 1;
-      continue;
+      return false;
     }
     printf("%s", FormatListing(path + source.label(), entries).c_str());
-  }
-  return status;
+    return true;
+  });
 }
 
 int CommandFileInfo(const Plugin& plugin, const Arguments& args) {

@@ -1,5 +1,7 @@
 #include "host/arguments.h"
 
+#include <stdio.h>
+
 #include "host/text.h"
 
 std::string BatchName(size_t index, const std::string& path) {
@@ -71,4 +73,17 @@ bool ParseArguments(const std::vector<std::string>& args, Arguments* parsed,
     }
   }
   return true;
+}
+
+int ForEachFile(const Arguments& args, const char* command,
+                const std::function<bool(const std::string& path)>& each) {
+  if (args.positional.empty()) {
+    Error(std::string(command) + " needs at least one FILE");
+    return 2;
+  }
+  int status = 0;
+  for (const std::string& path : args.positional) {
+    if (!each(path)) status = 1;
+  }
+  return status;
 }

@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ struct Arguments {
   bool batch = false;
   size_t limit = 0;  // --limit N: at most N entries a document (0: all)
 };
+
+// Runs `each` on every FILE of a command that takes FILE...; returns 2 (a
+// usage error, said on standard error) when there is none, else 1 when
+// `each` failed for any of them, else 0.
+int ForEachFile(const Arguments& args, const char* command,
+                const std::function<bool(const std::string& path)>& each);
 
 // Splits arguments into positionals and options. "--" ends the options.
 // Fails on an unknown option or on -o without a value.

@@ -162,13 +162,7 @@ int CommandProbe(const Plugin& plugin, const Arguments& args) {
       !Export(plugin, "IsSupportedW", &is_supported_w)) {
     return 2;
   }
-  if (args.positional.empty()) {
-    Error("probe needs at least one FILE");
-    return 2;
-  }
-  int status = 0;
-  for (const std::string& path : args.positional) {
-    if (ProbeFile(is_supported, is_supported_w, path) != 0) status = 1;
-  }
-  return status;
+  return ForEachFile(args, "probe", [&](const std::string& path) {
+    return ProbeFile(is_supported, is_supported_w, path) == 0;
+  });
 }

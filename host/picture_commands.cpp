@@ -119,19 +119,11 @@ int CommandInfo(const Plugin& plugin, const Arguments& args) {
       !Export(plugin, "GetPictureInfoW", &get_info_w)) {
     return 2;
   }
-  if (args.positional.empty()) {
-    Error("info needs at least one FILE");
-    return 2;
-  }
-  int status = 0;
-  for (const std::string& path : args.positional) {
+  return ForEachFile(args, "info", [&](const std::string& path) {
     Source source;
-    if (!source.Load(path, args.memory) ||
-        InfoOne(get_info, get_info_w, source) != 0) {
-      status = 1;
-    }
-  }
-  return status;
+    return source.Load(path, args.memory) &&
+           InfoOne(get_info, get_info_w, source) == 0;
+  });
 }
 
 int CommandPicture(const Plugin& plugin, const Arguments& args) {
