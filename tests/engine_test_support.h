@@ -145,6 +145,16 @@ struct Decoded {
 
 inline HLOCAL Sentinel() { return reinterpret_cast<HLOCAL>(0x5151); }
 
+// A block's bytes; the block is freed.
+inline Bytes TakeBlock(HLOCAL block) {
+  const SIZE_T n = LocalSize(block);
+  const auto* p = static_cast<const uint8_t*>(LocalLock(block));
+  Bytes bytes(p, p + n);
+  LocalUnlock(block);
+  LocalFree(block);
+  return bytes;
+}
+
 // Runs one request. Checks the block accounting: afterwards the caller holds
 // exactly the blocks in the two slots, no heap block and no file is left.
 inline Decoded Decode(const Bytes& doc, const Options& o = Options()) {
@@ -193,20 +203,8 @@ inline Decoded Decode(const Bytes& doc, const Options& o = Options()) {
   EXPECT_EQ(r.reserved3, 0u);
   EXPECT_EQ(r.reserved4, 0u);
 
-  if (d.has_header) {
-    SIZE_T n = LocalSize(header);
-    auto* p = static_cast<const uint8_t*>(LocalLock(header));
-    d.header.assign(p, p + n);
-    LocalUnlock(header);
-    LocalFree(header);
-  }
-  if (d.has_pixels) {
-    SIZE_T n = LocalSize(pixels);
-    auto* p = static_cast<const uint8_t*>(LocalLock(pixels));
-    d.pixels.assign(p, p + n);
-    LocalUnlock(pixels);
-    LocalFree(pixels);
-  }
+  if (d.has_header) d.header = TakeBlock(header);
+  if (d.has_pixels) d.pixels = TakeBlock(pixels);
   if (o.want_pixels && pixels == Sentinel() && d.result != 3 && d.result != 6 &&
       d.result != 8) {
     // Results 0 and 4 after the header always store the pixel slot.
