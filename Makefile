@@ -7,9 +7,10 @@ PRESETS := native win32 win64
 
 APT_PACKAGES := cmake make g++ clang libgtest-dev libbenchmark-dev libstb-dev \
 	g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 \
-	python3-psd-tools python3-pil imagemagick libclang-rt-14-dev
+	qemu-user-static python3-psd-tools python3-pil imagemagick \
+	libclang-rt-14-dev zlib1g-dev libz-mingw-w64-dev
 
-.PHONY: all deps build configure demo test bench fuzz asan format clean
+.PHONY: all deps build configure route demo test dist bench fuzz asan format clean
 
 all: build
 
@@ -37,42 +38,48 @@ build: configure
 	  echo "== build $$p"; cmake --build --preset $$p -j$(JOBS) || exit 1; \
 	done
 
-demo: deps build
-	@if [ -x tools/demo.sh ] || [ -f tools/demo.sh ]; then bash tools/demo.sh; \
-	else echo "demo: tools/demo.sh not written yet"; fi
+# How this machine runs the Windows builds (tools/wine-route.sh): probed
+# afresh, set up where needed, said in one line.
+route: deps
+	@bash tools/wine-route.sh probe
 
-# Every test of the native build (the wine runs included), then the hostile
-# document sweeps under the address and undefined-behaviour sanitizers, then
-# a short run of each fuzzer.
-test: deps build
-	cd build/native && ctest --output-on-failure -j$(JOBS)
-	cmake --preset native-asan >/dev/null
-	cmake --build --preset native-asan -j$(JOBS) --target hostile_tests hostile_threads flatview layerpack
-	cd build/asan && ctest --output-on-failure -L hostile -LE wine
-	cmake --preset fuzz >/dev/null
-	cmake --build build/fuzz -j$(JOBS) --target fuzz_picture fuzz_layer fuzz_listing fuzz_probe write_test_documents make_sample
-	cd build/fuzz && ctest --output-on-failure -L fuzz
+# The route, the builds, then the demonstration (tools/demo.sh), which ends
+# with the route again.
+demo: deps
+	@bash tools/wine-route.sh probe
+	@$(MAKE) --no-print-directory build
+	@bash tools/demo.sh
+
+# Every build and every test, in timed parts (tools/test-all.sh): the native
+# tests, the wine suite, the hostile sweeps under the sanitizers, a short run
+# of each fuzzer.
+test: deps
+	@JOBS=$(JOBS) bash tools/test-all.sh
+
+# dist/psd-plugins-VERSION.zip: the four DLLs, the install text, the licence
+# and their SHA-256 sums (tools/dist.sh).
+dist: deps build
+	@bash tools/dist.sh
 
 asan:
 	cmake --preset native-asan >/dev/null
 	cmake --build --preset native-asan -j$(JOBS)
-	cd build/asan && ctest --output-on-failure -j$(JOBS) -E '^(wine_|dll_exports)'
+	cd build/asan && ctest --output-on-failure -j$(JOBS) -LE wine -E '^dll_exports$$'
 
 bench: deps
 	cmake --preset native >/dev/null
-	@if cmake --build build/native --target help | grep -qx '\.\.\. bench'; then \
-	  cmake --build build/native -j$(JOBS) --target bench; \
-	else echo "bench: not built yet (bench/CMakeLists.txt defines target 'bench')"; fi
+	cmake --build build/native -j$(JOBS) --target bench
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
-	@if cmake --build build/fuzz --target help | grep -qx '\.\.\. fuzz'; then \
-	  cmake --build build/fuzz -j$(JOBS) --target fuzz; \
-	else echo "fuzz: not built yet (fuzz/CMakeLists.txt defines target 'fuzz')"; fi
+	cmake --build build/fuzz -j$(JOBS) --target fuzz
 
+# Checks the format of every source; `make format FIX=1` applies it.
+SOURCES_CMD = find engine common image_plugin archive_plugin platform host tests bench fuzz \
+	  -name '*.cpp' -o -name '*.h'
 format:
-	@find engine common image_plugin archive_plugin platform host tests bench fuzz \
-	  -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs -r clang-format --dry-run --Werror
+	@if [ -n "$(FIX)" ]; then $(SOURCES_CMD) | xargs -r clang-format -i; \
+	else $(SOURCES_CMD) | xargs -r clang-format --dry-run --Werror; fi
 
 clean:
-	rm -rf build out
+	rm -rf build out dist

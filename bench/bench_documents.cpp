@@ -68,8 +68,9 @@ namespace {
 // A document with only a merged picture: `mode` (1 gray, 3 RGB, 4 CMYK) and
 // its usual number of planes.
 psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
-                           Content content) {
+                           Content content, uint16_t version = 1) {
   psdw::PsdSpec spec;
+  spec.version = version;
   spec.mode = mode;
   spec.depth = depth;
   spec.width = kWidth;
@@ -116,6 +117,45 @@ psdw::Bytes LayeredDocument(uint32_t layers) {
     }
     spec.layers.push_back(std::move(layer));
   }
+  return psdw::WritePsd(spec);
+}
+
+// Channel streams of the zip layer: transparency and the three colours.
+std::vector<psdw::Bytes> MakeZipLayerStreams() {
+  std::vector<psdw::Bytes> streams;
+  for (uint32_t c = 0; c < 4; ++c) {
+    const psdw::Samples plane =
+        MakePlane(Content::kPhoto, kWidth, kHeight, c, 16);
+    streams.push_back(
+        psdw::Zip(psdw::EncodeSamples(plane, 16), kWidth, 16, true));
+  }
+  return streams;
+}
+
+// A 16-bit RGB document whose one layer covers the canvas, its channels
+// zip-compressed with prediction as Photoshop saves deep layers.
+psdw::Bytes ZipLayerDocument() {
+  psdw::PsdSpec spec;
+  spec.mode = 3;
+  spec.depth = 16;
+  spec.width = kWidth;
+  spec.height = kHeight;
+  spec.compression = psdw::kRaw;
+  for (uint32_t p = 0; p < 3; ++p) {
+    spec.planes.push_back(psdw::Fill(size_t{kWidth} * kHeight, 0));
+  }
+  psdw::Layer layer;
+  layer.bottom = static_cast<int32_t>(kHeight);
+  layer.right = static_cast<int32_t>(kWidth);
+  const int16_t ids[4] = {-1, 0, 1, 2};
+  for (uint32_t c = 0; c < 4; ++c) {
+    psdw::LayerChannel channel;
+    channel.id = ids[c];
+    channel.compression = psdw::kZipPredict;
+    channel.payload = ZipLayerStreams()[c];
+    layer.channels.push_back(std::move(channel));
+  }
+  spec.layers.push_back(std::move(layer));
   return psdw::WritePsd(spec);
 }
 
@@ -249,8 +289,14 @@ psdw::Bytes Build(Doc doc, std::string* why) {
       return MergedDocument(3, 16, psdw::kPackBits, Content::kPhoto);
     case kRgbPackImageMagick:
       return ImageMagickDocument(Document(kRgbPackPhoto), why);
+    case kRgbZipPhoto:
+      return MergedDocument(3, 8, psdw::kZip, Content::kPhoto);
+    case kRgbPackPhotoLarge:
+      return MergedDocument(3, 8, psdw::kPackBits, Content::kPhoto, 2);
     case kLayered:
       return LayeredDocument(kLayers);
+    case kZipLayer16:
+      return ZipLayerDocument();
     case kComposite:
       return CompositeDocument();
     case kDocCount:
@@ -275,13 +321,29 @@ Built& Cached(Doc doc) {
 
 }  // namespace
 
-const char* const kDocNames[kDocCount] = {
-    "rgb8_packbits_photo",  "rgb8_packbits_flat",   "rgb8_raw_photo",
-    "gray8_packbits_photo", "gray8_raw_photo",      "cmyk8_packbits_photo",
-    "rgb16_raw_photo",      "rgb16_packbits_photo", "rgb8_packbits_imagemagick",
-    "layered_200",          "composite_10_layers"};
+const char* const kDocNames[] = {"rgb8_packbits_photo",
+                                 "rgb8_packbits_flat",
+                                 "rgb8_raw_photo",
+                                 "gray8_packbits_photo",
+                                 "gray8_raw_photo",
+                                 "cmyk8_packbits_photo",
+                                 "rgb16_raw_photo",
+                                 "rgb16_packbits_photo",
+                                 "rgb8_packbits_imagemagick",
+                                 "rgb8_zip_photo",
+                                 "rgb8_packbits_photo_psb",
+                                 "layered_200",
+                                 "zip16_layer",
+                                 "composite_10_layers"};
+static_assert(sizeof(kDocNames) / sizeof(kDocNames[0]) == kDocCount,
+              "a name for every document");
 
 const psdw::Bytes& Document(Doc doc) { return Cached(doc).bytes; }
+
+const std::vector<psdw::Bytes>& ZipLayerStreams() {
+  static const std::vector<psdw::Bytes> streams = MakeZipLayerStreams();
+  return streams;
+}
 
 const std::string& DocumentMissing(Doc doc) { return Cached(doc).why; }
 

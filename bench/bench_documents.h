@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "psd_writer.h"
 
@@ -34,12 +35,15 @@ enum Doc {
   kRgb16RawPhoto,
   kRgb16PackPhoto,
   kRgbPackImageMagick,  // kRgbPackPhoto rewritten by ImageMagick
+  kRgbZipPhoto,         // merged picture as one zip stream
+  kRgbPackPhotoLarge,   // kRgbPackPhoto in the large-document format
   kLayered,
-  kComposite,  // 10 full-size layers, saved without a merged picture
+  kZipLayer16,  // one full-size 16-bit RGB layer, zip with prediction
+  kComposite,   // 10 full-size layers, saved without a merged picture
   kDocCount
 };
 
-extern const char* const kDocNames[kDocCount];
+extern const char* const kDocNames[];
 
 // The document, or an empty one where it cannot be made (ImageMagick
 // missing); `why` then says so.
@@ -53,6 +57,9 @@ std::string DocumentFileOf(Doc doc);
 // removal at the end.
 const std::string& DocumentFile();
 void RemoveDocumentFile();
+
+// The zip streams of kZipLayer16's channels, as the document holds them.
+const std::vector<psdw::Bytes>& ZipLayerStreams();
 
 // One plane of width x height samples of `depth` (8 or 16 bits).
 psdw::Samples MakePlane(Content content, uint32_t width, uint32_t height,

@@ -82,12 +82,16 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "stb_image/rgb16_packbits_photo",
                                "merged/rgb8_packbits_imagemagick",
                                "stb_image/rgb8_packbits_imagemagick",
+                               "merged/rgb8_zip_photo",
+                               "merged/rgb8_packbits_photo_psb",
                                "layer/1",
                                "layer/200",
                                "layer/listing",
                                "composite/rgb8_10_layers",
                                "composite/layers_alone",
                                "vector_mask/full_canvas",
+                               "layer/zip16_layer",
+                               "floor/inflate_zip16_layer",
                                "file/GetPicture",
                                "file/read",
                                "file/cp_to_dev_null",
@@ -122,6 +126,11 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
              c.Get("stb_image/rgb8_packbits_imagemagick"), magick, 3.0, true);
   PrintRatio("merged ImageMagick-written / merged clean, same picture", magick,
              packed, 1.2, false);
+  PrintRatio("merged, large-document format / the same picture in a .psd",
+             c.Get("merged/rgb8_packbits_photo_psb"), packed, 1.1, false);
+  PrintRatio("zip 16-bit layer / zlib's inflate of its streams alone",
+             c.Get("layer/zip16_layer"), c.Get("floor/inflate_zip16_layer"),
+             1.3, false);
   PrintRatio("merged PackBits / (fresh write + input pass)", packed,
              fresh > 0 && pass_packed > 0 ? fresh + pass_packed : -1, 2.0,
              false);

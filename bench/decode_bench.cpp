@@ -15,6 +15,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <map>
 #include <memory>
@@ -121,6 +122,31 @@ void BM_Layer(benchmark::State& state, uint32_t entry) {
   const psdw::Bytes& bytes = Document(kLayered);
   for (auto _ : state) {
     CheckResult(state, DecodeFromMemory(bytes, entry, false), 0);
+  }
+}
+
+void BM_ZipLayer(benchmark::State& state) {
+  const psdw::Bytes& bytes = Document(kZipLayer16);
+  for (auto _ : state) {
+    CheckResult(state, DecodeFromMemory(bytes, 1, false), 0);
+  }
+}
+
+// zlib's inflate alone over the zip layer's streams, into one reused row of
+// fresh memory per channel: the floor of the layer's decode.
+void BM_InflateZipLayer(benchmark::State& state) {
+  const std::vector<psdw::Bytes>& streams = ZipLayerStreams();
+  const size_t plane = size_t{kWidth} * kHeight * 2;
+  for (auto _ : state) {
+    std::unique_ptr<uint8_t[]> out(new uint8_t[plane]);
+    for (const psdw::Bytes& s : streams) {
+      uLongf size = static_cast<uLongf>(plane);
+      if (uncompress(out.get(), &size, s.data(),
+                     static_cast<uLong>(s.size())) != Z_OK) {
+        state.SkipWithError("inflate failed");
+      }
+      benchmark::DoNotOptimize(out.get());
+    }
   }
 }
 
@@ -310,9 +336,10 @@ void Register(const std::string& name, void (*fn)(benchmark::State&, Args...),
 }
 
 void RegisterAll() {
-  const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,    kRgbRawPhoto,
-                        kGrayPackPhoto, kGrayRawPhoto,   kCmykPackPhoto,
-                        kRgb16RawPhoto, kRgb16PackPhoto, kRgbPackImageMagick};
+  const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,      kRgbRawPhoto,
+                        kGrayPackPhoto, kGrayRawPhoto,     kCmykPackPhoto,
+                        kRgb16RawPhoto, kRgb16PackPhoto,   kRgbPackImageMagick,
+                        kRgbZipPhoto,   kRgbPackPhotoLarge};
   for (Doc doc : merged) {
     Register<Doc>(std::string("merged/") + kDocNames[doc], BM_Merged, doc);
 #ifdef HAVE_STB_IMAGE
@@ -330,6 +357,8 @@ void RegisterAll() {
   Register("composite/rgb8_10_layers", BM_Composite);
   Register("composite/layers_alone", BM_CompositeLayersAlone);
   Register("vector_mask/full_canvas", BM_VectorMaskFullCanvas);
+  Register("layer/zip16_layer", BM_ZipLayer);
+  Register("floor/inflate_zip16_layer", BM_InflateZipLayer);
   Register("file/GetPicture", BM_GetPictureFile);
   Register("file/read", BM_FileRead);
   Register("file/cp_to_dev_null", BM_CopyToDevNull);

@@ -1,8 +1,10 @@
-# cmake -DSOURCE_DIR=<repo> -DNATIVE_DIR=<native build> -P check_exports.cmake
+# cmake -DSOURCE_DIR=<repo> -DNATIVE_DIR=<native build> -DPSD_VERSION=<x.y.z>
+#       -P check_exports.cmake
 #
 # Checks every built plug-in: each Windows DLL imports nothing but
-# KERNEL32.dll and USER32.dll and exports exactly the names of its .def
-# file; each Linux shared object exports exactly those names plus the
+# KERNEL32.dll and USER32.dll, exports exactly the names of its .def file
+# and carries a version resource of PSD_VERSION that names the file and the
+# project; each Linux shared object exports exactly those names plus the
 # platform calls for the host.
 
 include(${CMAKE_CURRENT_LIST_DIR}/plugins.cmake)
@@ -71,6 +73,37 @@ function(check_dll file objdump def_file out_var)
   set(${out_var} "${text}" PARENT_SCOPE)
 endfunction()
 
+# The version resource, read back from the DLL by windres.
+function(check_version_resource file windres out_var)
+  execute_process(COMMAND ${windres} -i ${file} -O rc OUTPUT_VARIABLE rc
+                  ERROR_VARIABLE rc_error RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    set(${out_var} "${windres} -i ${file} failed: ${rc_error}; " PARENT_SCOPE)
+    return()
+  endif()
+  get_filename_component(file_name ${file} NAME)
+  string(REPLACE "." "," numbers "${PSD_VERSION}")
+  set(text "")
+  foreach(wanted
+      "VERSIONINFO"
+      "FILEVERSION ${numbers},0"
+      "PRODUCTVERSION ${numbers},0"
+      "VALUE \"FileVersion\", \"${PSD_VERSION}\""
+      "VALUE \"ProductVersion\", \"${PSD_VERSION}\""
+      "VALUE \"OriginalFilename\", \"${file_name}\""
+      "VALUE \"FileDescription\", \""
+      "VALUE \"ProductName\", \"flatview/layerpack PSD reader\""
+      "flatview/layerpack PSD reader project")
+    string(REPLACE ", " "," compact_rc "${rc}")
+    string(REPLACE ", " "," compact_wanted "${wanted}")
+    string(FIND "${compact_rc}" "${compact_wanted}" at)
+    if(at EQUAL -1)
+      string(APPEND text "${file}: version resource lacks ${wanted}; ")
+    endif()
+  endforeach()
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
 function(check_shared_object file def_file out_var)
   if(NOT EXISTS ${file})
     set(${out_var} "${file} has not been built; " PARENT_SCOPE)
@@ -110,16 +143,24 @@ foreach(entry IN LISTS plugins)
     fail("${def} is missing")
     continue()
   endif()
-  check_dll(${SOURCE_DIR}/build/win32/${name}.spi i686-w64-mingw32-objdump
-            ${def} text)
-  if(text)
-    fail("${text}")
-  endif()
-  check_dll(${SOURCE_DIR}/build/win64/${name}.sph x86_64-w64-mingw32-objdump
-            ${def} text)
-  if(text)
-    fail("${text}")
-  endif()
+  foreach(target "win32|spi|i686" "win64|sph|x86_64")
+    string(REPLACE "|" ";" target "${target}")
+    list(GET target 0 build)
+    list(GET target 1 suffix)
+    list(GET target 2 cpu)
+    set(dll ${SOURCE_DIR}/build/${build}/${name}.${suffix})
+    check_dll(${dll} ${cpu}-w64-mingw32-objdump ${def} text)
+    if(text)
+      fail("${text}")
+    elseif(PSD_VERSION)
+      check_version_resource(${dll} ${cpu}-w64-mingw32-windres text)
+      if(text)
+        fail("${text}")
+      endif()
+    else()
+      fail("PSD_VERSION not given: the version resources were not checked")
+    endif()
+  endforeach()
   check_shared_object(${NATIVE_DIR}/${name}.so ${def} text)
   if(text)
     fail("${text}")
@@ -129,4 +170,4 @@ endforeach()
 if(failures)
   message(FATAL_ERROR "plug-in exports and imports:\n${failures}")
 endif()
-message(STATUS "plug-in exports and imports are as listed")
+message(STATUS "plug-in exports, imports and version resources are as listed")

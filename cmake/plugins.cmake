@@ -1,9 +1,11 @@
-# add_psd_plugin(NAME CODE DEF_FILE SOURCES...)
+# add_psd_plugin(NAME CODE DEF_FILE DESCRIPTION SOURCES...)
 #
 # A plug-in: a Windows DLL (.spi for 32-bit, .sph for 64-bit) that imports
-# only KERNEL32.dll and USER32.dll and exports exactly the names of its .def
-# file, or on Linux a shared object NAME.so that exports the same names plus
-# the platform calls a Linux host makes through the plug-in's own handle.
+# only KERNEL32.dll and USER32.dll, exports exactly the names of its .def
+# file and carries a version resource (cmake/version.rc.in: DESCRIPTION and
+# the project's version), or on Linux a shared object NAME.so that exports
+# the same names plus the platform calls a Linux host makes through the
+# plug-in's own handle.
 
 # The platform functions a Linux host reaches through dlsym on the plug-in.
 set(PSD_LINUX_HOST_EXPORTS
@@ -36,7 +38,7 @@ function(read_def_exports def_file out_var)
   set(${out_var} ${names} PARENT_SCOPE)
 endfunction()
 
-function(add_psd_plugin name code def_file)
+function(add_psd_plugin name code def_file description)
   set(sources ${ARGN})
   if(NOT EXISTS ${def_file})
     message(WARNING "${name}: ${def_file} does not exist yet; not built")
@@ -60,6 +62,12 @@ function(add_psd_plugin name code def_file)
   set_target_properties(${name} PROPERTIES PREFIX "" LINK_DEPENDS ${def_file})
 
   if(WIN32)
+    set(PLUGIN_NAME ${name})
+    set(PLUGIN_FILE ${name}${PLUGIN_SUFFIX})
+    set(PLUGIN_DESCRIPTION "${description} (${PLUGIN_BITS}-bit)")
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc @ONLY)
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc)
     set_target_properties(${name} PROPERTIES SUFFIX ${PLUGIN_SUFFIX})
     target_link_options(${name} PRIVATE
       -nostdlib -Wl,-e,${DLL_ENTRY} -Wl,--kill-at -Wl,--no-insert-timestamp

@@ -5,9 +5,11 @@ namespace {
 const char kDescription[] =
     "PSD Plug-in Version 1.5+1 (flatview/layerpack PSD reader project)";
 
-// "8BPS", version 1, six reserved zero bytes.
+// "8BPS", the version (1, or 2 for the large-document format), six
+// reserved zero bytes.
 const uint8_t kSignature[12] = {0x38, 0x42, 0x50, 0x53, 0x00, 0x01,
                                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const uint32_t kVersionByte = 5;
 
 // Values below this are file handles the host opened; others are addresses.
 const uintptr_t kFirstAddress = 0x10000;
@@ -22,14 +24,19 @@ const char* IdentityString(int32_t index) {
       return "*.PSD";
     case 3:
       return "PSD";
+    case 4:
+      return "*.PSB";
+    case 5:
+      return "PSB";
     default:
       return "";
   }
 }
 
 bool HasSignature(const uint8_t* head) {
-  for (int i = 0; i < 12; ++i) {
-    if (head[i] != kSignature[i]) return false;
+  for (uint32_t i = 0; i < 12; ++i) {
+    const bool large = i == kVersionByte && head[i] == 2;
+    if (head[i] != kSignature[i] && !large) return false;
   }
   return true;
 }
@@ -43,14 +50,25 @@ const Char* LastDot(const Char* name) {
   return dot;
 }
 
-bool EqualsPsdIgnoringAsciiCase(const char* text) {
-  const char kExtension[] = ".psd";
+// The extensions of the two formats, compared ignoring case.
+const char kExtensions[2][5] = {".psd", ".psb"};
+
+bool EqualsIgnoringAsciiCase(const char* text, const char* extension) {
   for (int i = 0; i < 5; ++i) {
     char c = text[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kExtension[i]) return false;
+    if (c != extension[i]) return false;
   }
   return true;
+}
+
+bool IsDocumentExtension(const char* dot) {
+  return EqualsIgnoringAsciiCase(dot, kExtensions[0]) ||
+         EqualsIgnoringAsciiCase(dot, kExtensions[1]);
+}
+
+bool IsDocumentExtension(const WCHAR* dot) {
+  return lstrcmpiW(dot, WIDE(".psd")) == 0 || lstrcmpiW(dot, WIDE(".psb")) == 0;
 }
 
 }  // namespace
@@ -97,7 +115,7 @@ PLUGIN_API int32_t WINAPI IsSupportedW(LPCWSTR file_name, uintptr_t head) {
   if (file_name == nullptr) return 0;
   const WCHAR* dot = LastDot(file_name);
   if (dot == nullptr) return 0;
-  return lstrcmpiW(dot, WIDE(".psd")) == 0 ? 1 : 0;
+  return IsDocumentExtension(dot) ? 1 : 0;
 }
 
 PLUGIN_API int32_t WINAPI IsSupported(LPCSTR file_name, uintptr_t head) {
@@ -105,5 +123,5 @@ PLUGIN_API int32_t WINAPI IsSupported(LPCSTR file_name, uintptr_t head) {
   if (file_name == nullptr) return 0;
   const char* dot = LastDot(file_name);
   if (dot == nullptr) return 0;
-  return EqualsPsdIgnoringAsciiCase(dot) ? 1 : 0;
+  return IsDocumentExtension(dot) ? 1 : 0;
 }

@@ -1,8 +1,8 @@
-// Rows of one channel. Every row's place in the file is known before it is
-// read: raw rows follow one another, and a PackBits row begins where the
-// row byte counts before it put it, whatever the runs of the row before it
-// consumed. A row whose data lies past the channel's end, or whose count is
-// 0, is not reached.
+// Rows of one channel. Raw rows follow one another, and a PackBits row
+// begins where the row byte counts before it put it, whatever the runs of
+// the row before it consumed. A row whose data lies past the channel's end,
+// or whose count is 0, is not reached. Zip data is one stream inflated a row
+// at a time; rows behind the point where it ends are not reached.
 #include "engine/channel_reader.h"
 
 #include "engine/bytes.h"
@@ -10,6 +10,7 @@
 #include "engine/limits.h"
 #include "engine/pixel_ops.h"
 #include "engine/rows.h"
+#include "engine/zip_rows.h"
 #include "platform/win32_api.h"
 
 namespace {
@@ -68,9 +69,25 @@ const uint8_t* ReadPackedRow(ChannelReader* r) {
   return r->row8;
 }
 
+const uint8_t* ReadZipRow(ChannelReader* r) {
+  const ChannelSpec& s = r->spec;
+  const uint32_t span = static_cast<uint32_t>(ChannelRowSpan(s));
+  const bool direct = s.sample_size == 1 && s.compression == 2;
+  uint8_t* target = direct ? r->row8 : r->unpacked;
+  const uint32_t filled = InflateRow(r->zip, target, span);
+  if (filled == 0) return nullptr;
+  if (s.compression == 3) {
+    UndoPrediction(target, filled, s.samples, s.sample_size, r->row8);
+  } else {
+    memset(target + filled, 0, span - filled);
+    if (!direct) ReduceSamples(target, s.samples, s.sample_size, r->row8);
+  }
+  return r->row8;
+}
+
 }  // namespace
 
-bool ChannelCompressionKnown(uint16_t compression) { return compression <= 1; }
+bool ChannelCompressionKnown(uint16_t compression) { return compression <= 3; }
 
 Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec) {
   memset(reader, 0, sizeof(*reader));
@@ -79,18 +96,28 @@ Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec) {
   // An 8-bit row and, for deeper samples, the packed row's bytes, each with
   // room for the unpacker's slack.
   const uint64_t row8 = static_cast<uint64_t>(spec.samples) + kUnpackSlack;
+  const bool zip = IsZipCompression(spec.compression);
   const uint64_t unpacked =
-      spec.sample_size == 1 ? 0 : ChannelRowSpan(spec) + kUnpackSlack;
+      spec.sample_size == 1 && !zip ? 0 : ChannelRowSpan(spec) + kUnpackSlack;
   if (row8 + unpacked > kLimits.max_scratch_bytes) return kTooLarge;
   reader->scratch = static_cast<uint8_t*>(
       HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(row8 + unpacked)));
   if (reader->scratch == nullptr) return kNoMemory;
   reader->row8 = reader->scratch;
   reader->unpacked = reader->scratch + row8;
+  if (zip) {
+    const Status opened =
+        OpenZipRows(&reader->zip, spec.data, BytesLeft(spec.data, spec.end));
+    if (opened != kDone) {
+      CloseChannel(reader);
+      return opened;
+    }
+  }
   return kDone;
 }
 
 void CloseChannel(ChannelReader* reader) {
+  CloseZipRows(&reader->zip);
   if (reader->scratch != nullptr) {
     HeapFree(GetProcessHeap(), 0, reader->scratch);
   }
@@ -98,12 +125,19 @@ void CloseChannel(ChannelReader* reader) {
 }
 
 const uint8_t* ReadChannelRow(ChannelReader* reader) {
-  const uint8_t* row = reader->spec.compression == 1 ? ReadPackedRow(reader)
-                                                     : ReadRawRow(reader);
+  const uint16_t compression = reader->spec.compression;
+  const uint8_t* row = compression == 1                ? ReadPackedRow(reader)
+                       : IsZipCompression(compression) ? ReadZipRow(reader)
+                                                       : ReadRawRow(reader);
   ++reader->row;
   return row;
 }
 
 uint64_t ChannelConsumed(const ChannelReader* reader) {
-  return reader->next_offset;
+  return reader->zip != nullptr ? ZipConsumed(reader->zip)
+                                : reader->next_offset;
+}
+
+int32_t ChannelZipError(const ChannelReader* reader) {
+  return reader->zip != nullptr ? ZipError(reader->zip) : 0;
 }

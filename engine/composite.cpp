@@ -42,7 +42,7 @@ Status TakeComposer(DecodeState* state, const LayerList* list,
   OpenRoot(c);
   c->work_limit =
       static_cast<uint64_t>(width) * height * kLimits.composite_canvas_passes +
-      DocumentSize(state) * kLimits.max_expansion;
+      DocumentSize(state) * kLimits.max_zip_expansion;
   return kDone;
 }
 
@@ -77,10 +77,12 @@ Status DecodeComposite(DecodeRequest* request, DecodeState* state,
     return kNotServed;
   }
   const uint64_t size = DocumentSize(state);
-  if (!PictureFitsDocument(header->biSizeImage, size) ||
-      !PictureFitsDocument(CanvasBytes(static_cast<uint32_t>(header->biWidth),
-                                       static_cast<uint32_t>(header->biHeight)),
-                           size)) {
+  // Layers may be zip-compressed (and fills describe much from little): the
+  // picture and its canvas are held to what zip data could describe.
+  const uint64_t canvas = CanvasBytes(static_cast<uint32_t>(header->biWidth),
+                                      static_cast<uint32_t>(header->biHeight));
+  if (!PictureFitsDocument(header->biSizeImage, size, true) ||
+      !PictureFitsDocument(canvas, size, true)) {
     *request->pixels_slot = nullptr;
     return kTooLarge;
   }

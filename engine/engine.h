@@ -105,8 +105,9 @@ Status ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header);
 // Fills the palette behind the first 40 bytes of the header block.
 void BuildPalette(const DecodeState* state, HLOCAL header_block);
 
-// Largest pixel block the engine hands out for a document of `size` bytes.
-bool PictureFitsDocument(uint64_t image_size, uint64_t document_size);
+// Largest pixel block the engine hands out for a document of `size` bytes
+// whose pixel data is zip-compressed (`zip`) or not.
+bool PictureFitsDocument(uint64_t image_size, uint64_t document_size, bool zip);
 
 // Merged picture (merged_image.cpp) ------------------------------------------
 

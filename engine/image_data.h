@@ -1,15 +1,21 @@
 // The planes of the Image Data section, each read by a channel reader. All
-// planes share one compression word; PackBits planes share one table of row
-// byte counts (every row of the first channel, then of the second, ...).
+// planes share one compression word. PackBits planes share one table of row
+// byte counts (every row of the first channel, then of the second, ...);
+// zip planes are one stream holding every plane's rows, which is inflated
+// once, up to the last plane wanted, into one byte per sample.
 #pragma once
 
 #include "engine/channel_reader.h"
 #include "engine/engine.h"
 
 struct ImageDataPlanes {
-  uint32_t count;       // planes opened
-  uint64_t pixel_data;  // offset of the first row of the first plane
-  uint64_t starts[4];   // offset of each plane's first row
+  uint32_t count;        // planes opened
+  uint32_t rows;         // rows of each plane
+  uint64_t pixel_data;   // offset of the first row of the first plane
+  uint64_t starts[4];    // offset of each plane's first row
+  uint64_t zip_ends[4];  // zip: stream offset behind each plane's rows
+  int32_t zip_error;     // zip: why the stream ended early (0: it did not)
+  uint8_t* inflated;     // zip: the planes' rows, one byte per sample
   ChannelReader readers[4];
 };
 
@@ -22,3 +28,9 @@ uint64_t ImageDataPixelOffset(const DecodeState* state, uint32_t rows);
 Status OpenImageData(const DecodeState* state, uint32_t count, uint32_t samples,
                      uint32_t rows, ImageDataPlanes* planes);
 void CloseImageData(ImageDataPlanes* planes);
+
+// Where plane p's data ends, once its rows have been read: behind its rows
+// as the row sizes or counts give them (raw rows only while whole rows
+// remain in the document), or where the zip stream stood after them.
+uint64_t ImageDataPlaneEnd(const DecodeState* state,
+                           const ImageDataPlanes& planes, uint32_t p);

@@ -31,6 +31,7 @@ int32_t SlotForChannel(const LayerPlan& plan, int32_t id) {
 struct LayerChannels {
   bool active[kSlots];
   uint8_t fill[kSlots];
+  int32_t number[kSlots];  // the channel's place in the record
   ChannelReader readers[kSlots];
 };
 
@@ -52,6 +53,7 @@ Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,
   const uint64_t size = DocumentSize(state);
   const uint8_t* found[kSlots] = {};
   uint64_t found_end[kSlots] = {};
+  int32_t found_number[kSlots] = {};
   uint64_t offset = static_cast<uint64_t>(plan.data - base);
   for (int32_t k = 0; k < layer.channel_count; ++k) {
     const ChannelEntry entry = ChannelAt(state, layer, k);
@@ -65,6 +67,7 @@ Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,
     if (slot < 0 || BytesLeft(at, end) < 2) continue;
     found[slot] = at;
     found_end[slot] = channel_end;
+    found_number[slot] = k;
     c->fill[slot] = 0;
     if (!ChannelCompressionKnown(word)) {
       LogLine(state->log, logtext::kCompressionError, word,
@@ -84,8 +87,22 @@ Status OpenLayerChannels(const DecodeState* state, const LayerRecord& layer,
       return opened;
     }
     c->active[s] = true;
+    c->number[s] = found_number[s];
   }
   return kDone;
+}
+
+// A zip channel whose stream ended before its rows: where and why.
+void LogZipFaults(const DecodeState* state, uint32_t index,
+                  const LayerChannels& c) {
+  for (int s = 0; s < kSlots; ++s) {
+    if (!c.active[s] || ChannelZipError(&c.readers[s]) == 0) continue;
+    const uint64_t stop =
+        static_cast<uint64_t>(c.readers[s].spec.data - state->file_base) +
+        ChannelConsumed(&c.readers[s]);
+    LogLine(state->log, logtext::kLayerZipError, index, c.number[s],
+            ChannelZipError(&c.readers[s]), static_cast<uint32_t>(stop));
+  }
 }
 
 // Writes one output row of the layer picture from the slots' rows.
@@ -177,6 +194,7 @@ Status DecodeLayerImage(DecodeRequest* request, const DecodeState* state,
                   static_cast<uint8_t*>(LocalLock(block)));
   LocalUnlock(block);
   HeapFree(GetProcessHeap(), 0, fills);
+  LogZipFaults(state, index, channels);
   CloseLayerChannels(&channels);
 
   BITMAPINFOHEADER layer_header = *header;

@@ -41,11 +41,15 @@ void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
   if (offset > size) return;
   const LayerRecord& layer = list->records[index];
   bool alpha = false;
+  bool zip = false;
   uint32_t colours = 0;  // bit c: colour channel c present
   uint64_t channel = offset;
   for (int32_t k = 0; k < layer.channel_count; ++k) {
     const ChannelEntry c = ChannelAt(state, layer, k);
     if (IsMaskChannel(c.id) && !RangeFits(channel, c.length, size)) return;
+    if (RangeFits(channel, 2, size)) {
+      zip = zip || IsZipCompression(ReadU16(state->file_base + channel));
+    }
     if (c.id == -1) alpha = true;
     if (c.id >= 0 && c.id <= 3) colours |= 1u << c.id;
     channel = SaturatingAdd(channel, c.length);
@@ -58,7 +62,7 @@ void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
       layer.height > 0 ? static_cast<uint32_t>(layer.height) : 0;
   const uint64_t stride = PadTo4(e * width);
   const uint64_t image_size = stride * height;
-  if (image_size > 0xFFFFFFFFu || !PictureFitsDocument(image_size, size)) {
+  if (image_size > 0xFFFFFFFFu || !PictureFitsDocument(image_size, size, zip)) {
     return;
   }
 
@@ -95,4 +99,3 @@ ChannelSpec LayerChannelSpec(const DecodeState* state, const uint8_t* at,
   }
   return spec;
 }
-

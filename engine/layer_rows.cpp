@@ -60,12 +60,13 @@ void ConvertRow(const LayerPlan& plan, const uint8_t* const* rows,
 
 // Mask sides the compositor reads: a mask must fit in the document's
 // address range as a picture would.
-bool MaskSizeAccepted(const DecodeState* state, const MaskRect& r) {
+bool MaskSizeAccepted(const DecodeState* state, const MaskRect& r, bool zip) {
   const int64_t w = static_cast<int64_t>(r.right) - r.left;
   const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
   if (w <= 0 || h <= 0) return false;
   if (w > kLimits.max_side_v2 || h > kLimits.max_side_v2) return false;
-  return PictureFitsDocument(static_cast<uint64_t>(w * h), DocumentSize(state));
+  return PictureFitsDocument(static_cast<uint64_t>(w * h), DocumentSize(state),
+                             zip);
 }
 
 }  // namespace
@@ -173,7 +174,8 @@ Status OpenMaskRows(const DecodeState* state, const LayerMaskInfo& info,
   mask->default_colour = real ? info.real_default_colour : info.default_colour;
   mask->density = info.user_density;
   mask->next_y = mask->rect.top;
-  if (p.at == nullptr || !MaskSizeAccepted(state, mask->rect) ||
+  if (p.at == nullptr ||
+      !MaskSizeAccepted(state, mask->rect, ReadU16(p.at) >= 2) ||
       !ChannelCompressionKnown(ReadU16(p.at))) {
     // No readable pixels: the whole plane has the default colour.
     mask->rect = MaskRect{0, 0, 0, 0};

@@ -11,10 +11,12 @@ struct EngineLimits {
   uint32_t file_tail;
   // A pixel block up to this size is always accepted ...
   uint64_t always_accepted_bytes;
-  // ... a larger one only when the document is at least 1/N of its size:
-  // PackBits expands at most 64 times, so a picture far larger than its
+  // ... a larger one only when the document is at least 1/N of its size,
+  // N by how far its data can expand: PackBits at most 64 times, zip (the
+  // deflate format) at most 1032 times. A picture far larger than its
   // document could describe is refused instead of being filled with zeros.
   uint32_t max_expansion;
+  uint32_t max_zip_expansion;
   // Layers of a document: the format's 16-bit count.
   uint32_t max_layers;
   // Colour planes of an output pixel.
@@ -26,8 +28,8 @@ struct EngineLimits {
   // the application itself nests groups 10 deep) ...
   uint32_t max_canvas_levels;
   // ... and the pixels it paints: this many passes over the whole canvas,
-  // plus max_expansion pixels for every byte of the document; layers past
-  // the limit are left out.
+  // plus max_zip_expansion pixels for every byte of the document (what its
+  // data could describe at most); layers past the limit are left out.
   uint32_t composite_canvas_passes;
   // Line edges of one vector mask once its curves are flattened (each
   // 24 bytes): a longer path leaves the mask out.
@@ -40,6 +42,7 @@ inline constexpr EngineLimits kLimits = {
     256,           // file_tail
     256ull << 20,  // always_accepted_bytes
     130,           // max_expansion
+    1100,          // max_zip_expansion
     32767,         // max_layers
     4,             // max_planes
     0x7FFFFFFFu,   // max_scratch_bytes

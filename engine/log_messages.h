@@ -28,6 +28,7 @@ inline constexpr char kRowMismatch[] =
 inline constexpr char kMoreRowMismatches[] = "nowp unmatch: %d more rows";
 inline constexpr char kLastPlane[] = "last plane ptr: %x";
 inline constexpr char kCmykFix[] = "CMYK fix";
+inline constexpr char kImageZipError[] = "Image Data zip error %d (%x)";
 
 // Layer records and layer pictures.
 inline constexpr char kLayerRecord[] =
@@ -38,6 +39,7 @@ inline constexpr char kOpacity[] = "Opacity: %d";
 inline constexpr char kLayerImage[] = "Layer image: %x";
 inline constexpr char kLayerChannel[] = "layer image #%d-%d %x (%d)";
 inline constexpr char kCompressionError[] = "Compression error %d (%x)";
+inline constexpr char kLayerZipError[] = "layer image #%d-%d zip error %d (%x)";
 
 // The merged picture composited from the layers.
 inline constexpr char kComposite[] = "Composite of %d layers";
@@ -46,13 +48,13 @@ inline constexpr char kCompositeCutShort[] =
 
 // Every format above, for the tests that check each line of a log.
 inline constexpr const char* kAll[] = {
-    kImageSize,         kImageMode,    kColorModeData,     kImageResources,
-    kLayerAndMask,      kLayers,       kSkipRowCounts,     kHeaderOnly,
-    kPaletteBitmap,     kPaletteGray,  kPaletteIndex,      kPaletteUnknown,
-    kImageData,         kRowMismatch,  kMoreRowMismatches, kLastPlane,
-    kCmykFix,           kLayerRecord,  kMaskError,         kOpacity,
-    kLayerImage,        kLayerChannel, kCompressionError,  kComposite,
-    kCompositeCutShort,
+    kImageSize,     kImageMode,     kColorModeData,     kImageResources,
+    kLayerAndMask,  kLayers,        kSkipRowCounts,     kHeaderOnly,
+    kPaletteBitmap, kPaletteGray,   kPaletteIndex,      kPaletteUnknown,
+    kImageData,     kRowMismatch,   kMoreRowMismatches, kLastPlane,
+    kCmykFix,       kImageZipError, kLayerRecord,       kMaskError,
+    kOpacity,       kLayerImage,    kLayerChannel,      kCompressionError,
+    kLayerZipError, kComposite,     kCompositeCutShort,
 };
 
 }  // namespace logtext

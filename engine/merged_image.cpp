@@ -53,8 +53,6 @@ void ComposeRow(const DecodeState* state, const MergedLayout& m,
 // then one line counting the rest), then where the plane's data ends.
 void LogPlanes(const DecodeState* state, const MergedLayout& m,
                const ImageDataPlanes& planes) {
-  const uint64_t span =
-      static_cast<uint64_t>(SampleSizeForDepth(state->depth)) * m.samples;
   uint32_t total = 0;
   for (uint32_t p = 0; p < m.present; ++p) {
     total += planes.readers[p].mismatch_count;
@@ -62,28 +60,21 @@ void LogPlanes(const DecodeState* state, const MergedLayout& m,
   uint32_t logged = 0;
   for (uint32_t p = 0; p < m.present; ++p) {
     const ChannelReader& r = planes.readers[p];
-    uint64_t position;
-    if (state->compression == 1) {
-      for (uint32_t i = 0; i < r.mismatch_count && i < kKeptMismatches &&
-                           logged < kKeptMismatches;
-           ++i) {
-        const RowMismatch& row = r.mismatches[i];
-        LogLine(state->log, logtext::kRowMismatch, row.row, row.delta,
-                row.count);
-        if (++logged == kKeptMismatches && total > logged) {
-          LogLine(state->log, logtext::kMoreRowMismatches, total - logged);
-        }
+    for (uint32_t i = 0; i < r.mismatch_count && i < kKeptMismatches &&
+                         logged < kKeptMismatches;
+         ++i) {
+      const RowMismatch& row = r.mismatches[i];
+      LogLine(state->log, logtext::kRowMismatch, row.row, row.delta, row.count);
+      if (++logged == kKeptMismatches && total > logged) {
+        LogLine(state->log, logtext::kMoreRowMismatches, total - logged);
       }
-      position = planes.starts[p] + ChannelConsumed(&r);
-    } else {
-      // Raw rows are read only while whole rows remain in the document.
-      const uint64_t left = DocumentSize(state) - planes.pixel_data;
-      const uint64_t available = span == 0 ? 0 : left / span;
-      uint64_t rows = (static_cast<uint64_t>(p) + 1) * m.height;
-      if (span != 0 && rows > available) rows = available;
-      position = planes.pixel_data + rows * span;
     }
+    const uint64_t position = ImageDataPlaneEnd(state, planes, p);
     LogLine(state->log, logtext::kLastPlane, static_cast<uint32_t>(position));
+  }
+  if (planes.zip_error != 0) {
+    LogLine(state->log, logtext::kImageZipError, planes.zip_error,
+            static_cast<uint32_t>(planes.zip_ends[m.present - 1]));
   }
 }
 
@@ -93,7 +84,8 @@ Status TakePixelBlock(DecodeRequest* request, const DecodeState* state,
                       const BITMAPINFOHEADER* header, uint8_t** pixels) {
   HLOCAL block = nullptr;
   const bool fits =
-      PictureFitsDocument(header->biSizeImage, DocumentSize(state));
+      PictureFitsDocument(header->biSizeImage, DocumentSize(state),
+                          IsZipCompression(state->compression));
   if (fits) block = LocalAlloc(LMEM_FIXED, header->biSizeImage);
   *request->pixels_slot = block;
   if (block == nullptr) return fits ? kNoMemory : kTooLarge;

@@ -62,9 +62,12 @@ Status ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header) {
   return kDone;
 }
 
-bool PictureFitsDocument(uint64_t image_size, uint64_t document_size) {
+bool PictureFitsDocument(uint64_t image_size, uint64_t document_size,
+                         bool zip) {
+  const uint32_t expansion =
+      zip ? kLimits.max_zip_expansion : kLimits.max_expansion;
   return image_size <= kLimits.always_accepted_bytes ||
-         image_size / kLimits.max_expansion <= document_size;
+         image_size / expansion <= document_size;
 }
 
 void BuildPalette(const DecodeState* state, HLOCAL header_block) {

@@ -10,11 +10,14 @@
 // Bytes that UnpackBitsRowWide may write behind `room`.
 const uint32_t kUnpackSlack = 32;
 
-// UnpackBitsRow (rows.h) with the same result, read position and bytes
-// 0..filled-1 of `out`, for an `out` that has room + kUnpackSlack writable
-// bytes: runs are copied and filled 16 bytes at a time, at least 32 a run,
-// so bytes from `filled` up to room + kUnpackSlack may be overwritten.
-// Nothing at or past `end` is read.
+// Unpacks PackBits runs from `src` (never reading at or past `end`) into
+// `out`, which has room for `room` bytes and kUnpackSlack more that may be
+// overwritten (runs are copied and filled 16 bytes at a time, at least 32 a
+// run). The row ends when `out` is full, when a run does not fit in what is
+// left of it (its header byte stays consumed), or when the input ends. A
+// header byte h < 128 is followed by h + 1 literal bytes; h >= 128 repeats
+// the next byte 257 - h times. Returns the bytes written; `*next` is the
+// read position afterwards.
 uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end, uint8_t* out,
                            uint32_t room, const uint8_t** next);
 

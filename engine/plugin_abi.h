@@ -110,7 +110,9 @@ static_assert(offsetof(ArchiveFileInfo, checksum) == 424, "record layout");
 
 // Picture information for the host: 26 bytes packed in 32-bit builds,
 // 32 bytes in 64-bit builds.
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if UINTPTR_MAX <= 0xFFFFFFFFu
+#pragma pack(push, 1)
+#endif
 struct PictureInfo {
   int32_t left;
   int32_t top;
@@ -119,23 +121,15 @@ struct PictureInfo {
   uint16_t x_density;
   uint16_t y_density;
   uint16_t color_depth;
+#if UINTPTR_MAX > 0xFFFFFFFFu
   uint16_t padding;
+#endif
   HLOCAL text_info;
 };
+#if UINTPTR_MAX > 0xFFFFFFFFu
 static_assert(sizeof(PictureInfo) == 32, "64-bit picture information");
 static_assert(offsetof(PictureInfo, text_info) == 24, "record layout");
 #else
-#pragma pack(push, 1)
-struct PictureInfo {
-  int32_t left;
-  int32_t top;
-  int32_t width;
-  int32_t height;
-  uint16_t x_density;
-  uint16_t y_density;
-  uint16_t color_depth;
-  HLOCAL text_info;
-};
 #pragma pack(pop)
 static_assert(sizeof(PictureInfo) == 26, "32-bit picture information");
 static_assert(offsetof(PictureInfo, text_info) == 22, "record layout");
@@ -144,39 +138,38 @@ static_assert(offsetof(PictureInfo, text_info) == 22, "record layout");
 // The engine's entry point: serves one request and owns nothing afterwards.
 PLUGIN_API int32_t WINAPI DecodePictureW(DecodeRequest* request);
 
-// flatview's picture entry points.
-PLUGIN_API int32_t WINAPI GetPictureW(LPCWSTR source, intptr_t source_size,
-                                      uint32_t mode, HLOCAL* header_slot,
-                                      HLOCAL* pixels_slot,
-                                      ProgressCallback progress,
-                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPicture(LPCSTR source, intptr_t source_size,
+// The shapes of the exports. The picture calls exist twice: with an ANSI
+// name (Name = LPCSTR) and with a UTF-16 one (LPCWSTR, the W form).
+template <typename Name>
+using PictureCallOf = int32_t WINAPI(Name source, intptr_t source_size,
                                      uint32_t mode, HLOCAL* header_slot,
                                      HLOCAL* pixels_slot,
                                      ProgressCallback progress,
                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPictureInfoW(LPCWSTR source, intptr_t source_size,
-                                          uint32_t mode, PictureInfo* info);
-PLUGIN_API int32_t WINAPI GetPictureInfo(LPCSTR source, intptr_t source_size,
+template <typename Name>
+using PictureInfoCallOf = int32_t WINAPI(Name source, intptr_t source_size,
                                          uint32_t mode, PictureInfo* info);
-PLUGIN_API int32_t WINAPI GetPreviewW(LPCWSTR source, intptr_t source_size,
-                                      uint32_t mode, HLOCAL* header_slot,
-                                      HLOCAL* pixels_slot,
-                                      ProgressCallback progress,
-                                      intptr_t user_data);
-PLUGIN_API int32_t WINAPI GetPreview(LPCSTR source, intptr_t source_size,
-                                     uint32_t mode, HLOCAL* header_slot,
-                                     HLOCAL* pixels_slot,
-                                     ProgressCallback progress,
-                                     intptr_t user_data);
+typedef PictureCallOf<LPCSTR> PictureCall;
+typedef PictureCallOf<LPCWSTR> PictureCallW;
+typedef PictureInfoCallOf<LPCSTR> PictureInfoCall;
+typedef PictureInfoCallOf<LPCWSTR> PictureInfoCallW;
+typedef int32_t WINAPI ArchiveInfoCall(LPCSTR source, intptr_t source_size,
+                                       uint32_t mode, HLOCAL* listing_out);
+typedef int32_t WINAPI FileInfoCall(LPCSTR source, intptr_t source_size,
+                                    LPCSTR requested_name, uint32_t mode,
+                                    ArchiveFileInfo* info_out);
+typedef int32_t WINAPI FileCall(LPCSTR source, intptr_t entry,
+                                LPSTR destination, uint32_t mode,
+                                ProgressCallback progress,
+                                intptr_t callback_data);
+
+// flatview's picture entry points.
+PLUGIN_API PictureCall GetPicture, GetPreview;
+PLUGIN_API PictureCallW GetPictureW, GetPreviewW;
+PLUGIN_API PictureInfoCall GetPictureInfo;
+PLUGIN_API PictureInfoCallW GetPictureInfoW;
 
 // layerpack's archive entry points.
-PLUGIN_API int32_t WINAPI GetArchiveInfo(LPCSTR source, intptr_t source_size,
-                                         uint32_t mode, HLOCAL* listing_out);
-PLUGIN_API int32_t WINAPI GetFileInfo(LPCSTR source, intptr_t source_size,
-                                      LPCSTR requested_name, uint32_t mode,
-                                      ArchiveFileInfo* info_out);
-PLUGIN_API int32_t WINAPI GetFile(LPCSTR source, intptr_t entry,
-                                  LPSTR destination, uint32_t mode,
-                                  ProgressCallback progress,
-                                  intptr_t callback_data);
+PLUGIN_API ArchiveInfoCall GetArchiveInfo;
+PLUGIN_API FileInfoCall GetFileInfo;
+PLUGIN_API FileCall GetFile;

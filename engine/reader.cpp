@@ -10,9 +10,11 @@
 
 namespace {
 
-const uint8_t kSignature[12] = {0x38, 0x42, 0x50, 0x53, 0x00, 0x01,
-                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const uint8_t kSignature[4] = {0x38, 0x42, 0x50, 0x53};  // "8BPS"
+const uint8_t kReserved[6] = {0, 0, 0, 0, 0, 0};
 const uint32_t kHeaderSize = 26;
+// ReadFile moves at most this much at a time.
+const DWORD kReadPiece = 1u << 30;
 
 struct LoadedDocument {
   uint8_t* buffer;  // the engine's copy of a file, or null for a memory image
@@ -31,11 +33,13 @@ Status LoadDocument(const DecodeRequest* request, DecodeState* state,
                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kUnreadable;
   DWORD high = 0;
-  DWORD size = GetFileSize(file, &high);
-  if (high != 0) size = 0xFFFFFFFFu;
-  const uint64_t total = static_cast<uint64_t>(size) + kLimits.file_tail;
+  const DWORD low = GetFileSize(file, &high);
+  const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+  // A document this process cannot hold (beyond the address space of a
+  // 32-bit build) is refused as memory that cannot be had.
+  const uint64_t total = size + kLimits.file_tail;
   uint8_t* buffer = nullptr;
-  if (total <= static_cast<uint64_t>(static_cast<SIZE_T>(-1))) {
+  if (total <= static_cast<uint64_t>(static_cast<SIZE_T>(-1) / 2)) {
     buffer = static_cast<uint8_t*>(
         HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(total)));
   }
@@ -43,17 +47,26 @@ Status LoadDocument(const DecodeRequest* request, DecodeState* state,
     CloseHandle(file);
     return kNoMemory;
   }
-  DWORD read = 0;
-  const BOOL ok = ReadFile(file, buffer, size, &read, nullptr);
+  uint64_t done = 0;
+  bool ok = true;
+  while (ok && done < size) {
+    const uint64_t left = size - done;
+    const DWORD piece =
+        left < kReadPiece ? static_cast<DWORD>(left) : kReadPiece;
+    DWORD read = 0;
+    ok = ReadFile(file, buffer + done, piece, &read, nullptr) != FALSE;
+    done += read;
+    if (read == 0) break;  // the file is shorter than it was
+  }
   CloseHandle(file);
   if (!ok) {
     HeapFree(GetProcessHeap(), 0, buffer);
     return kUnreadable;
   }
-  memset(buffer + read, 0, kLimits.file_tail);
+  memset(buffer + done, 0, kLimits.file_tail);
   doc->buffer = buffer;
   state->file_base = buffer;
-  state->file_end = buffer + read;
+  state->file_end = buffer + done;
   return kDone;
 }
 
@@ -72,17 +85,21 @@ void CopyHeaderIntoBlock(HLOCAL block, const BITMAPINFOHEADER* header) {
 // The file header: signature, version, sides, channels, depth and mode.
 Status ReadFileHeader(DecodeState* state, BITMAPINFOHEADER* header) {
   const uint8_t* base = state->file_base;
-  if (DocumentSize(state) < kHeaderSize || memcmp(base, kSignature, 12) != 0) {
+  if (DocumentSize(state) < kHeaderSize || memcmp(base, kSignature, 4) != 0 ||
+      memcmp(base + 6, kReserved, 6) != 0) {
     return kNotPsd;
   }
   state->version = ReadU16(base + 4);
+  if (state->version != kVersionPsd && state->version != kVersionPsb) {
+    return kNotPsd;
+  }
   const uint32_t width = ReadU32(base + 18);
   const uint32_t height = ReadU32(base + 14);
   LogLine(state->log, logtext::kImageSize, width, height);
   if (width == 0 || height == 0) return kNotPsd;
-  if (width > kLimits.max_side_v1 || height > kLimits.max_side_v1) {
-    return kNotPsd;
-  }
+  const uint32_t max_side =
+      state->version == kVersionPsb ? kLimits.max_side_v2 : kLimits.max_side_v1;
+  if (width > max_side || height > max_side) return kNotPsd;
   header->biWidth = static_cast<LONG>(width);
   header->biHeight = static_cast<LONG>(height);
   state->channels = ReadU16(base + 12);

@@ -41,28 +41,6 @@ double InverseLabCurve(double t) {
 
 }  // namespace
 
-uint32_t UnpackBitsRow(const uint8_t* src, const uint8_t* end, uint8_t* out,
-                       uint32_t room, const uint8_t** next) {
-  uint32_t filled = 0;
-  while (filled < room && src < end) {
-    const uint32_t h = *src++;
-    if (h >= 128) {
-      const uint32_t n = 257 - h;
-      if (n > room - filled || src >= end) break;
-      memset(out + filled, *src++, n);
-      filled += n;
-    } else {
-      const uint32_t n = h + 1;
-      if (static_cast<uint64_t>(end - src) < n || n > room - filled) break;
-      memcpy(out + filled, src, n);
-      src += n;
-      filled += n;
-    }
-  }
-  *next = src;
-  return filled;
-}
-
 uint8_t LinearToSrgbByte(float value) {
   return SrgbByteFromBits(FloatBits(value));
 }

@@ -1,18 +1,8 @@
-// The row decoder shared by the merged picture and the layers: PackBits
-// unpacking, reduction of 1-, 2- and 4-byte samples to one byte, and the
-// colour conversions.
+// Row conversions shared by the merged picture and the layers: reduction
+// of 1-, 2- and 4-byte samples to one byte, and the colour conversions.
 #pragma once
 
 #include <stdint.h>
-
-// Unpacks PackBits runs from `src` (never reading at or past `end`) into
-// `out`, which has room for `room` bytes. The row ends when `out` is full,
-// when a run does not fit in what is left of it (its header byte stays
-// consumed), or when the input ends. A header byte h < 128 is followed by
-// h + 1 literal bytes; h >= 128 repeats the next byte 257 - h times.
-// Returns the bytes written; `*next` is the read position afterwards.
-uint32_t UnpackBitsRow(const uint8_t* src, const uint8_t* end, uint8_t* out,
-                       uint32_t room, const uint8_t** next);
 
 // One byte per sample from `count` samples of `sample_size` bytes: 8-bit
 // samples as they are, the most significant byte of 16-bit samples, and

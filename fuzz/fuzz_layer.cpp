@@ -93,17 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t length = size - 1;
 
   // The entry from an exactly sized memory image, as GetFile asks for it.
-  DecodeRequest request;
-  memset(&request, 0, sizeof request);
-  request.size = sizeof request;
-  request.entry_index = entry;
-  request.memory_image = document;
-  request.memory_length = length;
-  request.image_size = 0xA5A5A5A5u;
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
-  request.header_slot = &header;
-  request.pixels_slot = &pixels;
+  DecodeRequest request =
+      MemoryRequest(document, length, entry, &header, &pixels);
+  request.image_size = 0xA5A5A5A5u;
   const int32_t result = DecodePictureW(&request);
   Require(result == 0 || result == 3 || result == 4, "decode result", result);
   std::vector<uint8_t> expected;  // the BMP GetFile should produce

@@ -23,16 +23,9 @@ size_t TextLength(const char* text, size_t room) {
 // The size extracting `entry` yields: 14 + header block + pixel block, or 0
 // without pixels; -1 when the request fails.
 long long ExtractedSize(const uint8_t* data, size_t size, uint32_t entry) {
-  DecodeRequest request;
-  memset(&request, 0, sizeof request);
-  request.size = sizeof request;
-  request.entry_index = entry;
-  request.memory_image = data;
-  request.memory_length = size;
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
-  request.header_slot = &header;
-  request.pixels_slot = &pixels;
+  DecodeRequest request = MemoryRequest(data, size, entry, &header, &pixels);
   const int32_t result = DecodePictureW(&request);
   long long total = -1;
   if (result == 0) {

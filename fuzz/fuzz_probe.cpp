@@ -18,14 +18,23 @@ using namespace fuzzcheck;
 
 namespace {
 
-const char* const kStrings[4] = {PLUGIN_INTERFACE_CODE,
-                                 "PSD Plug-in Version 1.5+1", "*.PSD", "PSD"};
+const char* const kStrings[6] = {PLUGIN_INTERFACE_CODE,
+                                 "PSD Plug-in Version 1.5+1",
+                                 "*.PSD",
+                                 "PSD",
+                                 "*.PSB",
+                                 "PSB"};
 
-const uint8_t kSignature[12] = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
+// "8BPS", version 1 or 2, six zero bytes.
+bool Signed(const uint8_t* head) {
+  const uint8_t v1[12] = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
+  const uint8_t v2[12] = {'8', 'B', 'P', 'S', 0, 2, 0, 0, 0, 0, 0, 0};
+  return memcmp(head, v1, 12) == 0 || memcmp(head, v2, 12) == 0;
+}
 
 std::string g_head_file;
 
-bool EndsInPsd(const std::u16string& name) {
+bool EndsInPsdOrPsb(const std::u16string& name) {
   const size_t dot = name.rfind(u'.');
   if (dot == std::u16string::npos) return false;
   std::u16string ext = name.substr(dot);
@@ -33,7 +42,7 @@ bool EndsInPsd(const std::u16string& name) {
   for (char16_t& c : ext) {
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
   }
-  return ext == u".psd";
+  return ext == u".psd" || ext == u".psb";
 }
 
 void CheckInfo(int32_t index, int32_t length) {
@@ -46,7 +55,7 @@ void CheckInfo(int32_t index, int32_t length) {
   } else {
     Require(n >= 0 && n < length, "GetPluginInfo length", n, length);
     Require(narrow[n] == 0, "GetPluginInfo terminator", n);
-    const char* want = index >= 0 && index < 4 ? kStrings[index] : "";
+    const char* want = index >= 0 && index < 6 ? kStrings[index] : "";
     // Index 1 continues with the maker's notice.
     const size_t known = strlen(want);
     const size_t compared = static_cast<size_t>(n) < known ? n : known;
@@ -94,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3 + head_size) return 0;
   // The head, exactly sized: the probe may read its first 12 bytes only.
   std::vector<uint8_t> head(data + 3, data + 3 + head_size);
-  const bool signed_head = memcmp(head.data(), kSignature, 12) == 0;
+  const bool signed_head = Signed(head.data());
 
   // The name, narrow and widened byte by byte (ASCII and Latin-1 agree with
   // the platform's UTF-8 only for ASCII, so other bytes widen to '?').
@@ -106,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wide.push_back(static_cast<unsigned char>(c) < 0x80 ? c : u'?');
   }
   const uintptr_t address = reinterpret_cast<uintptr_t>(head.data());
-  const bool by_name = EndsInPsd(wide);
+  const bool by_name = EndsInPsdOrPsb(wide);
 
   const int32_t w = IsSupportedW(wide.c_str(), address);
   Require(w == (signed_head || by_name ? 1 : 0), "IsSupportedW", w);

@@ -17,6 +17,19 @@
 
 namespace fuzzcheck {
 
+// A request for entry `entry` of the memory image of `size` bytes at
+// `data`, with the two slots.
+inline DecodeRequest MemoryRequest(const uint8_t* data, size_t size,
+                                   uint32_t entry, HLOCAL* header,
+                                   HLOCAL* pixels) {
+  DecodeRequest r{};
+  r.size = sizeof r;
+  r.entry_index = entry;
+  r.memory_image = data, r.memory_length = size;
+  r.header_slot = header, r.pixels_slot = pixels;
+  return r;
+}
+
 [[noreturn]] inline void Fail(const char* what, long long a, long long b) {
   fprintf(stderr, "fuzz check failed: %s (%lld, %lld)\n", what, a, b);
   abort();

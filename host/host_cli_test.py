@@ -58,10 +58,16 @@ def main():
         'GetPluginInfo 1: "Stand-in plug-in" (16)\n'
         'GetPluginInfo 2: "*.PSD" (5)\n'
         'GetPluginInfo 3: "PSD" (3)\n'
+        'GetPluginInfo 4: "*.PSB" (5)\n'
+        'GetPluginInfo 5: "PSB" (3)\n'
+        'GetPluginInfo 6: "" (0)\n'
         'GetPluginInfoW 0: "00IN" (4)\n'
         'GetPluginInfoW 1: "Stand-in plug-in\u00e9" (17)\n'
         'GetPluginInfoW 2: "*.PSD" (5)\n'
-        'GetPluginInfoW 3: "PSD" (3)\n'))
+        'GetPluginInfoW 3: "PSD" (3)\n'
+        'GetPluginInfoW 4: "*.PSB" (5)\n'
+        'GetPluginInfoW 5: "PSB" (3)\n'
+        'GetPluginInfoW 6: "" (0)\n'))
 
     # Probe: sig.bin is accepted only by its head, so the second handle
     # probe sees the head only if psdhost rewound the file in between.
@@ -171,12 +177,54 @@ def main():
     rc, out, _ = run("--help", cwd=work)
     expect("help", (rc, all(c in out for c in (
         "about", "probe", "info", "picture", "list", "fileinfo", "extract",
-        "--memory-output", "--batch", "--files"))), (0, True))
+        "script", "--memory-output", "--batch", "--files"))), (0, True))
+    rc, out, _ = run("--version", cwd=work)
+    expect("version", (rc, out.startswith("psdhost ") and
+                       out.strip().split(".")[0][-1].isdigit()), (0, True))
+    check_script(work)
 
     for failure in failures:
         print("FAILED " + failure)
     print("%d failed" % len(failures) if failures else "all passed")
     return 1 if failures else 0
+
+
+def check_script(work):
+    """A script runs each command as a separate run would: the same output,
+    error text, exit status and files, each in the command's own folder."""
+    commands = [
+        ["about", PICTURE],
+        ["picture", PICTURE, "../../toy.psd", "-o", "toy.bmp", "--memory"],
+        ["list", ARCHIVE, "../../toy.psd", "../../other.psd"],
+        ["extract", ARCHIVE, "../../toy.psd", "-o", "out", "--memory-output"],
+        ["extract", ARCHIVE, "../../toy.psd", "-o", "out"],
+        ["info", ARCHIVE, "../../toy.psd"],
+    ]
+    script_dir = os.path.join(work, "script")
+    os.makedirs(script_dir)
+    with open(os.path.join(script_dir, "list.txt"), "w") as f:
+        f.write("# one command a line\n\n")
+        for k, words in enumerate(commands):
+            f.write("\t".join(["run%d" % k] + words) + "\n")
+        f.write("bad line without a tab\n")
+    done = subprocess.run([HOST, "script", "list.txt"], cwd=script_dir,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=60)
+    expect("script exit", done.returncode, 2)
+    expect("script bad line", b"bad line without a tab" in done.stderr, True)
+    for k, words in enumerate(commands):
+        alone = os.path.join(work, "alone", "%d" % k)
+        os.makedirs(alone)
+        rc, out, err = run(*words, cwd=alone)
+        name = os.path.join(script_dir, "run%d" % k)
+        with open(name + ".out") as o, open(name + ".err") as e, \
+                open(name + ".exit") as x:
+            expect("script %s" % words[0], (o.read(), e.read(), x.read()),
+                   (out, err, "%d\n" % rc))
+        expect("script %s files" % words[0], sorted(os.listdir(name)),
+               sorted(os.listdir(alone)))
+        expect("script line %d" % k,
+               ("run%d: exit %d\n" % (k, rc)).encode() in done.stdout, True)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,14 @@
-#include "host/host_util.h"
-
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
+
+#include "host/arguments.h"
+#include "host/listing.h"
+#include "host/picture_records.h"
+#include "host/progress.h"
+#include "host/text.h"
 
 namespace {
 

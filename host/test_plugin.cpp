@@ -133,6 +133,8 @@ EXPORT int32_t GetPluginInfo(int32_t index, LPSTR buffer, int32_t length) {
   if (index == 1) text = "Stand-in plug-in";
   if (index == 2) text = "*.PSD";
   if (index == 3) text = "PSD";
+  if (index == 4) text = "*.PSB";
+  if (index == 5) text = "PSB";
   if (length < 1) return 0;
   snprintf(buffer, static_cast<size_t>(length), "%s", text);
   return static_cast<int32_t>(strlen(buffer));

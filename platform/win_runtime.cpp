@@ -1,10 +1,13 @@
 // The C runtime routines of the freestanding Windows plug-ins: the memory
 // calls the code makes itself (copies, moves, comparisons) and those the
 // compiler emits for struct copies, zeroing and loops it recognises, such as
-// a string length. The plug-ins link no C runtime, so these are the only
-// ones in the DLL.
+// a string length, and the allocator zlib's objects name (the engine hands
+// zlib its own allocation calls, so these two serve only as their default).
+// The plug-ins link no C runtime, so these are the only ones in the DLL.
 
 #include <stddef.h>
+
+#include "platform/win32_api.h"
 
 extern "C" {
 
@@ -53,6 +56,12 @@ size_t strlen(const char* text) {
   const char* end = text;
   while (*end != '\0') ++end;
   return static_cast<size_t>(end - text);
+}
+
+void* malloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+
+void free(void* block) {
+  if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
 }
 
 }  // extern "C"

@@ -5,13 +5,8 @@
 
 namespace {
 
-using enginetest::Bytes;
-using enginetest::Decode;
-using enginetest::Decoded;
-using enginetest::Entry;
-using psdw::Layer;
-using psdw::LayerChannel;
-using psdw::PsdSpec;
+using namespace enginetest;  // NOLINT: the tests' own helpers
+using namespace psdw;        // NOLINT: the document writer
 
 Layer MakeLayer(int32_t top, int32_t left, int32_t bottom, int32_t right,
                 const std::vector<int16_t>& ids) {

@@ -9,15 +9,8 @@
 
 namespace {
 
-using enginetest::Bytes;
-using enginetest::CountPrefix;
-using enginetest::Decode;
-using enginetest::Decoded;
-using enginetest::Dib;
-using enginetest::HasLine;
-using enginetest::Hex;
-using psdw::PsdSpec;
-using psdw::Samples;
+using namespace enginetest;  // NOLINT: the tests' own helpers
+using namespace psdw;        // NOLINT: the document writer
 
 // Deterministic samples with runs and noise, one byte each.
 uint8_t Value(uint32_t x, uint32_t y, uint32_t c) {

@@ -6,13 +6,8 @@
 
 namespace {
 
-using enginetest::Bytes;
-using enginetest::Decode;
-using enginetest::Decoded;
-using enginetest::HasLine;
-using enginetest::Hex;
-using enginetest::Options;
-using psdw::PsdSpec;
+using namespace enginetest;  // NOLINT: the tests' own helpers
+using namespace psdw;        // NOLINT: the document writer
 
 PsdSpec Rgb(uint32_t w, uint32_t h, uint16_t compression = psdw::kRaw) {
   PsdSpec s;
@@ -43,15 +38,16 @@ psdw::Layer SmallLayer() {
   return l;
 }
 
-TEST(ReaderTest, RefusesWhatIsNotAVersionOnePsd) {
+TEST(ReaderTest, RefusesWhatIsNotAPsdOfAKnownVersion) {
   Bytes good = psdw::WritePsd(Rgb(4, 3));
   struct Case {
     const char* what;
     size_t offset;
     uint8_t value;
   };
-  for (Case c : {Case{"signature", 3, 'B'}, Case{"version 2", 5, 2},
-                 Case{"reserved byte", 11, 1}, Case{"reserved byte", 6, 1}}) {
+  for (Case c : {Case{"signature", 3, 'B'}, Case{"version 3", 5, 3},
+                 Case{"version 0", 5, 0}, Case{"reserved byte", 11, 1},
+                 Case{"reserved byte", 6, 1}}) {
     Bytes doc = good;
     doc[c.offset] = c.value;
     Options o;
@@ -333,6 +329,38 @@ TEST(ReaderTest, OversizedPicturesAreRefused) {
   EXPECT_EQ(d.result, 4);
   EXPECT_TRUE(d.has_header);
   EXPECT_FALSE(d.has_pixels);
+
+  // The large-document format: sides up to 300,000, but the rows of a DIB
+  // must fit in 32 bits.
+  struct Large {
+    uint32_t width, height;
+    int32_t result;
+  };
+  for (Large l : {Large{300001, 2, 3}, Large{2, 300001, 3},
+                  Large{60000, 40000, 4}, Large{40000, 2000, 0}}) {
+    PsdSpec s = Rgb(1, 1, psdw::kPackBits);
+    s.version = 2;
+    s.width = l.width;
+    s.height = l.height;
+    s.planes.clear();
+    s.channels = 3;
+    if (l.result == 0) {  // every row of every plane 7s
+      const Bytes row = psdw::PackBits(Bytes(l.width, 7));
+      s.row_counts = std::vector<uint16_t>(3 * l.height,
+                                           static_cast<uint16_t>(row.size()));
+      s.image_payload.emplace();
+      for (uint32_t i = 0; i < 3 * l.height; ++i) {
+        s.image_payload->insert(s.image_payload->end(), row.begin(), row.end());
+      }
+    }
+    Decoded large = Decode(psdw::WritePsd(s));
+    EXPECT_EQ(large.result, l.result) << l.width << " x " << l.height;
+    if (l.result == 0) {
+      ASSERT_EQ(large.pixels.size(), 120000u * 2000u);
+      EXPECT_EQ(large.pixels.front(), 7);
+      EXPECT_EQ(large.pixels.back(), 7);
+    }
+  }
 }
 
 // Every allocation of a request fails in turn. Each failure ends in 4 with

@@ -30,22 +30,30 @@ inline std::string LogPath() {
   return std::string(exe) + ".LOG";
 }
 
-inline std::string ReadAll(const std::string& path) {
+// The log's bytes from `from` on.
+inline std::string ReadFrom(const std::string& path, size_t from) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (!in || size <= static_cast<std::streamoff>(from)) return "";
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string tail(static_cast<size_t>(size) - from, '\0');
+  in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
+  return tail;
+}
+
+inline size_t FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<size_t>(in.tellg()) : 0;
 }
 
 // Lines appended to the log since construction, without their time stamps.
 class LogWatch {
  public:
-  LogWatch() : start_(ReadAll(LogPath()).size()) {}
+  LogWatch() : start_(FileSize(LogPath())) {}
   std::vector<std::string> Lines() const {
-    std::string all = ReadAll(LogPath());
     std::vector<std::string> lines;
-    if (all.size() <= start_) return lines;
-    std::string tail = all.substr(start_);
+    const std::string tail = ReadFrom(LogPath(), start_);
     size_t pos = 0;
     while (pos < tail.size()) {
       size_t end = tail.find("\r\n", pos);
@@ -137,6 +145,16 @@ struct Decoded {
 
 inline HLOCAL Sentinel() { return reinterpret_cast<HLOCAL>(0x5151); }
 
+// A block's bytes; the block is freed.
+inline Bytes TakeBlock(HLOCAL block) {
+  const SIZE_T n = LocalSize(block);
+  const auto* p = static_cast<const uint8_t*>(LocalLock(block));
+  Bytes bytes(p, p + n);
+  LocalUnlock(block);
+  LocalFree(block);
+  return bytes;
+}
+
 // Runs one request. Checks the block accounting: afterwards the caller holds
 // exactly the blocks in the two slots, no heap block and no file is left.
 inline Decoded Decode(const Bytes& doc, const Options& o = Options()) {
@@ -185,20 +203,8 @@ inline Decoded Decode(const Bytes& doc, const Options& o = Options()) {
   EXPECT_EQ(r.reserved3, 0u);
   EXPECT_EQ(r.reserved4, 0u);
 
-  if (d.has_header) {
-    SIZE_T n = LocalSize(header);
-    auto* p = static_cast<const uint8_t*>(LocalLock(header));
-    d.header.assign(p, p + n);
-    LocalUnlock(header);
-    LocalFree(header);
-  }
-  if (d.has_pixels) {
-    SIZE_T n = LocalSize(pixels);
-    auto* p = static_cast<const uint8_t*>(LocalLock(pixels));
-    d.pixels.assign(p, p + n);
-    LocalUnlock(pixels);
-    LocalFree(pixels);
-  }
+  if (d.has_header) d.header = TakeBlock(header);
+  if (d.has_pixels) d.pixels = TakeBlock(pixels);
   if (o.want_pixels && pixels == Sentinel() && d.result != 3 && d.result != 6 &&
       d.result != 8) {
     // Results 0 and 4 after the header always store the pixel slot.

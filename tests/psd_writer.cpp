@@ -2,7 +2,11 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 namespace psdw {
 namespace {
@@ -41,6 +45,20 @@ void PascalString(Bytes& out, const std::string& s, size_t pad) {
   }
 }
 
+// A length or row count whose field is wider in version 2 documents.
+void Wide(Bytes& out, uint64_t v, bool wide) {
+  if (wide) Be32(out, static_cast<uint32_t>(v >> 32));
+  Be32(out, static_cast<uint32_t>(v));
+}
+
+void RowCount(Bytes& out, uint32_t v, uint16_t version) {
+  if (version == 2) {
+    Be32(out, v);
+  } else {
+    Be16(out, static_cast<uint16_t>(v));
+  }
+}
+
 size_t SampleBytes(uint16_t depth) {
   return depth == 32 ? 4 : depth == 16 ? 2 : 1;
 }
@@ -50,19 +68,28 @@ uint32_t RowSamples(uint32_t width, uint16_t depth) {
   return depth == 1 ? (width + 7) / 8 : width;
 }
 
+bool IsZip(uint16_t compression) {
+  return compression == kZip || compression == kZipPredict;
+}
+
 // Data of one channel after its compression word.
 Bytes ChannelBody(const Samples& samples, uint16_t compression,
                   uint32_t row_samples, uint32_t rows, uint16_t depth,
                   const std::optional<std::vector<uint16_t>>& row_counts,
-                  const std::optional<Bytes>& payload) {
+                  const std::optional<Bytes>& payload, uint16_t version) {
   if (payload) return *payload;
   Bytes out;
   if (compression == kPackBits) {
     PackedPlane plane = PackPlane(samples, row_samples, rows, depth);
-    const std::vector<uint16_t>& counts =
-        row_counts ? *row_counts : plane.row_counts;
-    for (uint16_t c : counts) Be16(out, c);
+    if (row_counts) {
+      for (uint16_t c : *row_counts) RowCount(out, c, version);
+    } else {
+      for (uint32_t c : plane.row_counts) RowCount(out, c, version);
+    }
     Append(out, plane.data);
+  } else if (IsZip(compression)) {
+    out = Zip(EncodeSamples(samples, depth), row_samples, depth,
+              compression == kZipPredict);
   } else {
     out = EncodeSamples(samples, depth);
   }
@@ -100,6 +127,51 @@ Bytes PackBits(const uint8_t* data, size_t size) {
 
 Bytes PackBits(const Bytes& row) { return PackBits(row.data(), row.size()); }
 
+Bytes PredictRows(const Bytes& stored, uint32_t row_samples, uint16_t depth) {
+  const size_t size = SampleBytes(depth);
+  const size_t span = size * row_samples;
+  Bytes out(stored);
+  for (size_t row = 0; span != 0 && row + span <= out.size(); row += span) {
+    uint8_t* r = out.data() + row;
+    if (size == 4) {  // byte planes: all first bytes, then all second ...
+      Bytes planar(span);
+      for (size_t x = 0; x < row_samples; ++x) {
+        for (size_t k = 0; k < 4; ++k)
+          planar[k * row_samples + x] = r[4 * x + k];
+      }
+      std::copy(planar.begin(), planar.end(), r);
+    }
+    if (size == 2) {  // differences of big-endian samples
+      for (size_t x = row_samples; x-- > 1;) {
+        const uint16_t v =
+            static_cast<uint16_t>(((r[2 * x] << 8) | r[2 * x + 1]) -
+                                  ((r[2 * x - 2] << 8) | r[2 * x - 1]));
+        r[2 * x] = static_cast<uint8_t>(v >> 8);
+        r[2 * x + 1] = static_cast<uint8_t>(v);
+      }
+    } else {  // differences of bytes over the whole row
+      for (size_t i = span; i-- > 1;)
+        r[i] = static_cast<uint8_t>(r[i] - r[i - 1]);
+    }
+  }
+  return out;
+}
+
+Bytes Zip(const Bytes& stored, uint32_t row_samples, uint16_t depth,
+          bool predict) {
+  const Bytes source =
+      predict ? PredictRows(stored, row_samples, depth) : stored;
+  uLongf size = compressBound(static_cast<uLong>(source.size()));
+  Bytes out(size);
+  if (compress2(out.data(), &size, source.data(),
+                static_cast<uLong>(source.size()),
+                Z_DEFAULT_COMPRESSION) != Z_OK) {
+    abort();
+  }
+  out.resize(size);
+  return out;
+}
+
 Bytes EncodeSamples(const Samples& samples, uint16_t depth) {
   Bytes out;
   size_t step = SampleBytes(depth);
@@ -126,7 +198,7 @@ PackedPlane PackPlane(const Samples& samples, uint32_t row_samples,
       row.push_back(i < samples.size() ? samples[i] : 0);
     }
     Bytes packed = PackBits(EncodeSamples(row, depth));
-    plane.row_counts.push_back(static_cast<uint16_t>(packed.size()));
+    plane.row_counts.push_back(static_cast<uint32_t>(packed.size()));
     Append(plane.data, packed);
   }
   return plane;
@@ -185,6 +257,7 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
+  const bool wide = spec.version == 2;
   PsdLayout local;
   PsdLayout& at = layout ? *layout : local;
   at = PsdLayout();
@@ -251,7 +324,7 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
                ChannelBody(ch.samples, ch.compression,
                            RowSamples(static_cast<uint32_t>(w), spec.depth),
                            static_cast<uint32_t>(h), spec.depth, ch.row_counts,
-                           ch.payload));
+                           ch.payload, spec.version));
         per_layer.push_back(body);
       }
       bodies.push_back(per_layer);
@@ -271,8 +344,7 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
       for (size_t c = 0; c < layer.channels.size(); ++c) {
         const LayerChannel& ch = layer.channels[c];
         Be16(info, static_cast<uint16_t>(ch.id));
-        Be32(info, ch.length ? *ch.length
-                             : static_cast<uint32_t>(bodies[li][c].size()));
+        Wide(info, ch.length ? *ch.length : bodies[li][c].size(), wide);
       }
       Text4(info, layer.blend_signature);
       Text4(info, layer.blend_key);
@@ -319,9 +391,9 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
     if (info.size() % 2) info.push_back(0);
 
     // Section: layer info length, layer info, global mask info length.
-    Be32(section, spec.layer_info_length ? *spec.layer_info_length
-                                         : static_cast<uint32_t>(info.size()));
-    size_t info_at = at.layer_mask + 4 + section.size();
+    Wide(section,
+         spec.layer_info_length ? *spec.layer_info_length : info.size(), wide);
+    size_t info_at = at.layer_mask + (wide ? 8 : 4) + section.size();
     Append(section, info);
     Be32(section, 0);
 
@@ -331,8 +403,8 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
       for (size_t& o : offsets) o += info_at;
     }
   }
-  Be32(out, spec.layer_mask_length ? *spec.layer_mask_length
-                                   : static_cast<uint32_t>(section.size()));
+  Wide(out, spec.layer_mask_length ? *spec.layer_mask_length : section.size(),
+       wide);
   Append(out, section);
 
   // Image Data.
@@ -341,22 +413,32 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
   uint32_t row_samples = RowSamples(spec.width, spec.depth);
   if (spec.image_payload) {
     if (spec.row_counts) {
-      for (uint16_t c : *spec.row_counts) Be16(out, c);
+      for (uint16_t c : *spec.row_counts) RowCount(out, c, spec.version);
     }
     at.pixel_data = out.size();
     Append(out, *spec.image_payload);
   } else if (spec.compression == kPackBits) {
-    std::vector<uint16_t> counts;
+    std::vector<uint32_t> counts;
     Bytes data;
     for (const Samples& plane : spec.planes) {
       PackedPlane p = PackPlane(plane, row_samples, spec.height, spec.depth);
       counts.insert(counts.end(), p.row_counts.begin(), p.row_counts.end());
       Append(data, p.data);
     }
-    if (spec.row_counts) counts = *spec.row_counts;
-    for (uint16_t c : counts) Be16(out, c);
+    if (spec.row_counts)
+      counts.assign(spec.row_counts->begin(), spec.row_counts->end());
+    for (uint32_t c : counts) RowCount(out, c, spec.version);
     at.pixel_data = out.size();
     Append(out, data);
+  } else if (IsZip(spec.compression)) {
+    // Every plane's rows in one stream.
+    Bytes stored;
+    for (const Samples& plane : spec.planes) {
+      Append(stored, EncodeSamples(plane, spec.depth));
+    }
+    at.pixel_data = out.size();
+    Append(out, Zip(stored, row_samples, spec.depth,
+                    spec.compression == kZipPredict));
   } else {
     at.pixel_data = out.size();
     for (const Samples& plane : spec.planes) {

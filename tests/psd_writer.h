@@ -80,6 +80,7 @@ struct PsdSpec {
   // Channels in the header; by default the number of merged planes.
   std::optional<uint16_t> channels;
   std::string signature = "8BPS";
+  // 2: the large-document format (wider lengths and row counts).
   uint16_t version = 1;
   Bytes reserved = Bytes(6, 0);
 
@@ -126,15 +127,25 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout = nullptr);
 Bytes PackBits(const uint8_t* data, size_t size);
 Bytes PackBits(const Bytes& row);
 
+// Zip data of stored rows (`row_samples` samples of `depth` a row) as one
+// zlib stream, with the rows' prediction coded first when `predict` is set:
+// 8-bit rows as differences of bytes, 16-bit rows as differences of
+// big-endian samples, 32-bit rows as byte planes coded as differences of
+// bytes.
+Bytes PredictRows(const Bytes& stored, uint32_t row_samples, uint16_t depth);
+Bytes Zip(const Bytes& stored, uint32_t row_samples, uint16_t depth,
+          bool predict);
+
 // The samples of one channel as stored in the file, big-endian, for depth
 // 1, 8, 16 or 32. Depth 1: each sample is one stored byte.
 Bytes EncodeSamples(const Samples& samples, uint16_t depth);
 
 // A channel of `height` rows, each row packed separately, as the PSD format
-// stores it: the table of packed row sizes (16-bit), then the rows.
+// stores it: the table of packed row sizes (16-bit, 32-bit in version 2
+// documents), then the rows.
 // Deep samples are packed byte by byte over the row's stored bytes.
 struct PackedPlane {
-  std::vector<uint16_t> row_counts;
+  std::vector<uint32_t> row_counts;
   Bytes data;
 };
 PackedPlane PackPlane(const Samples& samples, uint32_t row_samples,

@@ -6,6 +6,7 @@
 //   write_test_documents DIR
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <functional>
 #include <string>
@@ -153,7 +154,13 @@ struct Writer {
   }
 };
 
-const char* CompressionName(uint16_t c) { return c ? "packbits" : "raw"; }
+const char* CompressionName(uint16_t c) {
+  const char* const names[] = {"raw", "packbits", "zip", "zippredict"};
+  return c < 4 ? names[c] : "unknown";
+}
+
+const uint16_t kAllCompressions[] = {psdw::kRaw, psdw::kPackBits, psdw::kZip,
+                                     psdw::kZipPredict};
 
 void ColourModes(Writer& out) {
   struct ModeCase {
@@ -170,7 +177,12 @@ void ColourModes(Writer& out) {
   };
   for (const ModeCase& m : cases) {
     for (uint16_t depth : m.depths) {
-      for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
+      for (uint16_t compression : kAllCompressions) {
+        // Zip pictures of the common modes only.
+        if (compression >= psdw::kZip && m.mode != 1 && m.mode != 3 &&
+            m.mode != 4) {
+          continue;
+        }
         char name[96];
         snprintf(name, sizeof name, "mode%u_%s_depth%u_%s.psd", m.mode, m.name,
                  depth, CompressionName(compression));
@@ -235,7 +247,7 @@ PsdSpec RgbWithLayers(uint16_t depth = 8) {
 void Layers(Writer& out) {
   const std::vector<int16_t> rgba = {-1, 0, 1, 2};
   const std::vector<int16_t> rgb = {0, 1, 2};
-  for (uint16_t c : {psdw::kRaw, psdw::kPackBits}) {
+  for (uint16_t c : kAllCompressions) {
     std::string suffix = std::string("_") + CompressionName(c) + ".psd";
     PsdSpec s = RgbWithLayers();
     s.layers.push_back(MakeLayer(8, 2, 3, 12, 20, rgba, c));
@@ -435,6 +447,29 @@ void Composites(Writer& out) {
   out.Put("composite_cmyk.psd", s);
 }
 
+// The large-document format: wider section lengths, channel lengths and
+// row counts, every compression, deep layers.
+void LargeDocuments(Writer& out) {
+  const std::vector<int16_t> rgba = {-1, 0, 1, 2};
+  for (uint16_t c : kAllCompressions) {
+    const std::string suffix = std::string("_") + CompressionName(c) + ".psb";
+    PsdSpec s = Document(3, 8, 3, c, 24, 16);
+    s.version = 2;
+    s.layers = {MakeLayer(8, 2, 3, 12, 20, rgba, c),
+                MakeLayer(8, 0, 0, 16, 24, {0, 1, 2}, c)};
+    out.Put("large_rgb_layers" + suffix, s);
+    for (uint16_t depth : {16, 32}) {
+      PsdSpec d = Document(3, depth, 3, c, 24, 16);
+      d.version = 2;
+      d.layers = {MakeLayer(depth, 1, 2, 9, 11, rgba, c)};
+      out.Put("large_depth" + std::to_string(depth) + "_layers" + suffix, d);
+    }
+    PsdSpec g = Document(1, 8, 1, c, 31, 9);
+    g.version = 2;
+    out.Put("large_gray" + suffix, g);
+  }
+}
+
 void Malformed(Writer& out) {
   PsdSpec s = RgbWithLayers();
   s.layers = {MakeLayer(8, 2, 3, 12, 20, {-1, 0, 1, 2}, psdw::kPackBits)};
@@ -457,8 +492,12 @@ void Malformed(Writer& out) {
   bad.signature = "8BPB";
   out.Put("malformed_bad_signature.psd", bad);
   bad = s;
-  bad.version = 2;
-  out.Put("malformed_version2.psd", bad);
+  bad.version = 3;
+  out.Put("malformed_version3.psd", bad);
+  // Version 2 in the header, the lengths of version 1 in the sections.
+  psdw::Bytes narrow = psdw::WritePsd(s);
+  narrow[5] = 2;
+  out.Put("malformed_version2_narrow_lengths.psb", narrow);
   bad = s;
   bad.reserved[3] = 1;
   out.Put("malformed_reserved_not_zero.psd", bad);
@@ -509,9 +548,36 @@ void Malformed(Writer& out) {
 
 }  // namespace
 
+// A 40000 x 2000 RGB document in the large-document format, wider than a
+// .psd may be: a 240 MB picture of bands of 100 pixels.
+PsdSpec WidePanorama() {
+  const uint32_t w = 40000, h = 2000;
+  PsdSpec s;
+  s.version = 2;
+  s.mode = 3;
+  s.width = w;
+  s.height = h;
+  s.compression = psdw::kPackBits;
+  for (uint32_t p = 0; p < 3; ++p) {
+    psdw::Samples plane(size_t{w} * h);
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        plane[size_t{y} * w + x] = (x / 100 + y / 8 + 85 * p) & 0xff;
+      }
+    }
+    s.planes.push_back(std::move(plane));
+  }
+  return s;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && strcmp(argv[1], "--panorama") == 0) {
+    return psdw::WriteFile(argv[2], psdw::WritePsd(WidePanorama())) ? 0 : 1;
+  }
   if (argc != 2) {
-    fprintf(stderr, "usage: write_test_documents DIR\n");
+    fprintf(stderr,
+            "usage: write_test_documents DIR\n"
+            "       write_test_documents --panorama FILE.psb\n");
     return 2;
   }
   Writer out;
@@ -520,6 +586,7 @@ int main(int argc, char** argv) {
   Resources(out);
   Layers(out);
   Composites(out);
+  LargeDocuments(out);
   Malformed(out);
   printf("%d documents written to %s\n", out.written, argv[1]);
   return out.failures ? 1 : 0;

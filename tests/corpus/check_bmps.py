@@ -14,7 +14,6 @@ usage: check_bmps.py BUILD_DIR CORPUS_DIR [FILTER...]
 import os
 import shutil
 import sys
-import tempfile
 import warnings
 
 from PIL import Image
@@ -53,17 +52,9 @@ def check_file(tally, rel, name, path):
 
 
 def main(argv):
-    setup = harness.Setup(argv, ['flatview.so', 'layerpack.so'])
-    tally = harness.Tally('BMP files from the corpus')
-    work = tempfile.mkdtemp(prefix='corpus-bmps-')
-    try:
-        for rel in setup.documents():
-            if rel.lower().endswith('.psb'):
-                continue
-            run(setup, tally, rel, work)
-    finally:
-        shutil.rmtree(work)
-    return tally.finish(['pictures', 'entries', 'valid', 'empty'])
+    return harness.each_document(
+        argv, ['flatview.so', 'layerpack.so'], 'BMP files from the corpus',
+        run, ['pictures', 'entries', 'valid', 'empty'])
 
 
 def run(setup, tally, rel, work):

@@ -14,7 +14,6 @@ usage: compare_layers.py BUILD_DIR CORPUS_DIR [FILTER...]
 import os
 import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bmpfile  # noqa: E402
@@ -108,19 +107,13 @@ def compare_layer(tally, rel, doc, layer, path, compound, listed_fallback):
 
 
 def main(argv):
-    setup = harness.Setup(argv, ['layerpack.so'])
-    plugin = setup.plugins['layerpack.so']
-    tally = harness.Tally('extracted layers against the layer records')
-    work = tempfile.mkdtemp(prefix='corpus-layers-')
-    try:
-        for rel in setup.documents():
-            if rel.lower().endswith('.psb'):
-                continue  # refused as a whole; compare_merged checks that
-            run(setup, plugin, tally, rel, os.path.join(work, 'out'))
-    finally:
-        shutil.rmtree(work)
-    return tally.finish(['documents', 'layers', 'extracted', 'matched',
-                         'empty', 'fallen back', 'mismatched'])
+    def check(setup, tally, rel, work):
+        run(setup, setup.plugins['layerpack.so'], tally, rel,
+            os.path.join(work, 'out'))
+    return harness.each_document(
+        argv, ['layerpack.so'], 'extracted layers against the layer records',
+        check, ['documents', 'layers', 'extracted', 'matched', 'empty',
+                'fallen back', 'mismatched'])
 
 
 def run(setup, plugin, tally, rel, out):

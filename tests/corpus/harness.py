@@ -8,8 +8,10 @@ SKIP_RETURN_CODE); a missing psdhost or plug-in is a failure.
 
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 
 SKIPPED = 77
 TIMEOUT = 120  # seconds for one psdhost run; a hang is a fault
@@ -103,6 +105,20 @@ def parse_listing(out):
             entries.append((int(m.group(1)), m.group(2).rstrip(),
                             int(m.group(3)), int(m.group(4)), m.group(5)))
     return entries
+
+
+def each_document(argv, plugins, title, check, order):
+    """Runs check(setup, tally, rel, work) over every document, `work` a
+    scratch folder, and returns the status of the tally's summary."""
+    setup = Setup(argv, plugins)
+    tally = Tally(title)
+    work = tempfile.mkdtemp(prefix='corpus-')
+    try:
+        for rel in setup.documents():
+            check(setup, tally, rel, work)
+    finally:
+        shutil.rmtree(work)
+    return tally.finish(order)
 
 
 class Tally(object):

@@ -136,9 +136,6 @@ class Layer(object):
     def _decode(self, position):
         w, h = max(self.width, 0), max(self.height, 0)
         cd = self._data[position]
-        comp = int(cd.compression)
-        if comp > 1:
-            raise Unreadable('compression %d' % comp)
         try:
             raw = cd.get_data(w, h, self._depth, self._version)
         except Exception as e:  # psd-tools refuses malformed data
@@ -216,8 +213,6 @@ class Document(object):
             plane = row * h
             return [np.frombuffer(data, np.uint8)[i * plane:(i + 1) * plane]
                     for i in range(ch)]
-        if comp > 1:
-            raise Unreadable('merged compression %d' % comp)
         size = self.depth // 8
         if comp == 0 and len(img.data) < w * h * ch * size:
             # A truncated raw section: the rows that lie wholly inside the
@@ -234,8 +229,10 @@ class Document(object):
         return [reduce_samples(p, self.depth, w * h) for p in planes]
 
     def _unpack_rows(self, data, row_size, rows):
-        counts = struct.unpack('>%dH' % rows, data[:2 * rows])
-        pos, out = 2 * rows, []
+        width = 4 if self.version == 2 else 2
+        counts = struct.unpack('>%d%s' % (rows, 'I' if width == 4 else 'H'),
+                               data[:width * rows])
+        pos, out = width * rows, []
         for c in counts:
             try:
                 out.append(rle_impl.decode(data[pos:pos + c], row_size))
@@ -411,8 +408,6 @@ class NotCompared(Exception):
 def expected_merged(doc):
     """Expected merged picture of `doc`, or NotCompared."""
     mode, depth, w, h = doc.mode, doc.depth, doc.width, doc.height
-    if doc.version != 1:
-        raise NotCompared('large-document format')
     if not doc.has_real_merged_data() and doc.layers():
         raise NotCompared('saved without a merged picture (composited)')
     if depth == 1:
@@ -476,9 +471,6 @@ def expected_layer(doc, layer):
     tol = 0
 
     def plane(j):
-        c = ids[j]
-        if layer.compressions[j] > 1:
-            return np.full(n, 255 if c == -1 else 0, np.uint8)
         return layer.plane(j)
 
     cmyk = {}

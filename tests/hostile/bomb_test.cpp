@@ -4,6 +4,7 @@
 // generous (they catch a runaway, not a slow machine).
 #include <sys/resource.h>
 #include <time.h>
+#include <zlib.h>
 
 #include "engine/plugin_abi.h"
 #include "hostile_support.h"
@@ -149,13 +150,63 @@ TEST_F(BombTest, PicturesTooLargeForTheirDocumentAreRefused) {
                {12000, 12000, 3, 3},
                {30000, 30000, 1, 1}};
   for (const Case& c : cases) {
-    const Measured m =
-        Picture(Document(c.width, c.height, c.channels, c.mode, {}, {0, 1}));
-    EXPECT_EQ(m.result, 4) << c.width << " x " << c.height;
-    EXPECT_EQ(m.pixel_bytes, 0u);
-    EXPECT_LT(m.grown_kb, 64 * 1024) << "memory grew for a refused picture";
-    EXPECT_LT(m.seconds, 30.0);
+    // PackBits, and zip, which expands further but not this far.
+    for (uint8_t compression : {1, 3}) {
+      const Measured m = Picture(Document(c.width, c.height, c.channels, c.mode,
+                                          {}, {0, compression}));
+      EXPECT_EQ(m.result, 4) << c.width << " x " << c.height;
+      EXPECT_EQ(m.pixel_bytes, 0u);
+      EXPECT_LT(m.grown_kb, 64 * 1024) << "memory grew for a refused picture";
+      EXPECT_LT(m.seconds, 30.0);
+    }
   }
+}
+
+TEST_F(BombTest, ZipDataExpandsNoFurtherThanItsRows) {
+  // A 300 x 200 gray picture whose zip stream holds 256 MB of zeros (about
+  // 250 KB of data): inflating stops at the picture's last row.
+  Bytes zeros(1 << 20, 0);
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+  Bytes stream(1 << 20);
+  z.next_out = stream.data();
+  z.avail_out = static_cast<uInt>(stream.size());
+  for (int i = 0; i < 256; ++i) {
+    z.next_in = zeros.data();
+    z.avail_in = static_cast<uInt>(zeros.size());
+    ASSERT_EQ(deflate(&z, i == 255 ? Z_FINISH : Z_NO_FLUSH),
+              i == 255 ? Z_STREAM_END : Z_OK);
+  }
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  Bytes image = {0, 2};
+  image.insert(image.end(), stream.begin(), stream.end());
+  const Measured m = Picture(Document(300, 200, 1, 1, {}, image));
+  ASSERT_EQ(m.result, 0);
+  EXPECT_EQ(m.pixel_bytes, 300u * 200u);
+  EXPECT_LT(m.seconds, 5.0) << "the stream was inflated past the rows";
+  // A 20000 x 20000 gray picture of zeros is 400 MB from about 390 KB:
+  // within what zip describes, so it is served, not refused.
+  const uint64_t side = 20000;
+  Bytes big = {0, 2};
+  Bytes row_zeros(side, 0);
+  z_stream w{};
+  ASSERT_EQ(deflateInit(&w, Z_DEFAULT_COMPRESSION), Z_OK);
+  Bytes out(2 << 20);
+  w.next_out = out.data();
+  w.avail_out = static_cast<uInt>(out.size());
+  for (uint64_t y = 0; y < side; ++y) {
+    w.next_in = row_zeros.data();
+    w.avail_in = static_cast<uInt>(side);
+    ASSERT_NE(deflate(&w, y + 1 == side ? Z_FINISH : Z_NO_FLUSH),
+              Z_STREAM_ERROR);
+  }
+  out.resize(w.total_out);
+  deflateEnd(&w);
+  big.insert(big.end(), out.begin(), out.end());
+  const Measured served = Picture(Document(side, side, 1, 1, {}, big));
+  EXPECT_EQ(served.result, 0);
+  EXPECT_EQ(served.pixel_bytes, side * side);
 }
 
 TEST_F(BombTest, LargestAcceptedPictureOfATinyDocumentIsBounded) {

@@ -80,8 +80,10 @@ void MergedPicture(const ExactImage& doc, Outcome* out) {
     const BITMAPINFOHEADER h = HeaderOf(header);
     const uint32_t palette = h.biBitCount <= 8 ? 4u << h.biBitCount : 0;
     if (LocalSize(header) != 40 + palette) call.Fail("header block size");
-    if (h.biWidth <= 0 || h.biHeight <= 0 || h.biWidth > 30000 ||
-        h.biHeight > 30000) {
+    // Sides: up to 30000 in version 1 documents, 300000 in version 2.
+    const LONG most = doc.size() > 5 && doc.data()[5] == 2 ? 300000 : 30000;
+    if (h.biWidth <= 0 || h.biHeight <= 0 || h.biWidth > most ||
+        h.biHeight > most) {
       call.Fail("picture size");
     } else if (h.biSizeImage != Stride(h.biWidth, h.biBitCount) * h.biHeight ||
                pixels == nullptr || LocalSize(pixels) != h.biSizeImage) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/plugin_abi.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/accounting.h"
 
 namespace hostile {
@@ -80,15 +81,8 @@ class ExactImage {
 // points fill it; `pixels` null asks for the header only.
 inline DecodeRequest MemoryRequest(const ExactImage& image, uint32_t entry,
                                    HLOCAL* header, HLOCAL* pixels) {
-  DecodeRequest r;
-  memset(&r, 0, sizeof r);
-  r.size = sizeof r;
-  r.entry_index = entry;
-  r.memory_image = image.data();
-  r.memory_length = image.size();
-  r.header_slot = header;
-  r.pixels_slot = pixels;
-  return r;
+  return fuzzcheck::MemoryRequest(image.data(), image.size(), entry, header,
+                                  pixels);
 }
 
 inline PlatformCounts Counts() {

@@ -5,7 +5,6 @@
 // engine's messages (lines may be lost by design: a request writes its
 // lines with exclusive opens of the log, and lines that meet the file held
 // by another request are dropped).
-#include <ctype.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -15,8 +14,8 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/log_messages.h"
 #include "hostile_support.h"
+#include "log_lines.h"
 
 namespace hostile {
 namespace {
@@ -121,47 +120,6 @@ std::string LogTail(const std::string& path, size_t from) {
   return all.size() > from ? all.substr(from) : "";
 }
 
-// True when `text` is what `format` prints for some arguments: %d is an
-// optional minus and decimal digits, %x lower-case hexadecimal digits.
-bool Matches(const char* format, const std::string& text) {
-  size_t i = 0;
-  for (const char* f = format; *f; ++f) {
-    if (f[0] == '%' && (f[1] == 'd' || f[1] == 'x')) {
-      const bool hex = f[1] == 'x';
-      ++f;
-      if (!hex && i < text.size() && text[i] == '-') ++i;
-      const size_t digits = i;
-      while (i < text.size() && (isdigit(static_cast<unsigned char>(text[i])) ||
-                                 (hex && text[i] >= 'a' && text[i] <= 'f'))) {
-        ++i;
-      }
-      if (i == digits) return false;
-    } else if (i < text.size() && text[i] == *f) {
-      ++i;
-    } else {
-      return false;
-    }
-  }
-  return i == text.size();
-}
-
-// A whole line: "YYYY-MM-DD HH:MM:SS " and one of the messages.
-bool KnownLine(const std::string& line) {
-  static const char kStamp[] = "dddd-dd-dd dd:dd:dd ";
-  if (line.size() < sizeof kStamp - 1) return false;
-  for (size_t i = 0; i < sizeof kStamp - 1; ++i) {
-    const bool ok = kStamp[i] == 'd'
-                        ? isdigit(static_cast<unsigned char>(line[i])) != 0
-                        : line[i] == kStamp[i];
-    if (!ok) return false;
-  }
-  const std::string message = line.substr(sizeof kStamp - 1);
-  for (const char* f : logtext::kAll) {
-    if (Matches(f, message)) return true;
-  }
-  return false;
-}
-
 // Checks the lines a log gained; returns how many there were.
 size_t CheckLogLines(const std::string& text) {
   size_t lines = 0, pos = 0;
@@ -172,7 +130,7 @@ size_t CheckLogLines(const std::string& text) {
       break;
     }
     const std::string line = text.substr(pos, end - pos);
-    if (!KnownLine(line)) {
+    if (!loglines::KnownLine(line)) {
       ADD_FAILURE() << "broken or unknown log line: " << line;
       if (++lines > 20) break;
     }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "log_lines.h"
+
 typedef int32_t(WINAPI* GetPictureFn)(LPCSTR, intptr_t, uint32_t, HLOCAL*,
                                       HLOCAL*, void*, intptr_t);
 typedef int32_t(WINAPI* GetArchiveInfoFn)(LPCSTR, intptr_t, uint32_t, HLOCAL*);
@@ -93,70 +95,6 @@ bool ReadFileBytes(const std::string& path, std::string* out) {
   return true;
 }
 
-const char* const kFormats[] = {
-    "Image size: %d x %d",
-    "Image Mode: %d   Depth: %d   Pallete : %d",
-    "Color Mode Data +%x(%x)",
-    "Image Resources +%x(%x)",
-    "Layer and Mask Information +%x(%x)",
-    "Layers = %d",
-    "Compression skip Image Data %x",
-    "pHBm = NULL",
-    "SetPalette - Bitmap",
-    "SetPalette - Gray",
-    "SetPalette - Index",
-    "SetPalette - Unknown %d",
-    "Image Data %x   Compression %d",
-    "nowp unmatch Y:%d  Delta:%d ScanSize:%d",
-    "last plane ptr: %x",
-    "CMYK fix",
-    "Layer #%d: %x (%d, %d)[%d, %d] channel: "
-    "%d(%x-%x,%x-%x,%x-%x,%x-%x,%x-%x)",
-    "mask error: %x",
-    "Opacity: %d",
-    "Layer image: %x",
-    "layer image #%d-%d %x (%d)",
-    "Compression error %d (%x)",
-    "Compression error %x",
-};
-
-bool Matches(const char* format, const std::string& text) {
-  size_t i = 0;
-  for (const char* f = format; *f; ++f) {
-    if (f[0] == '%' && (f[1] == 'd' || f[1] == 'x')) {
-      const bool hex = f[1] == 'x';
-      ++f;
-      if (!hex && i < text.size() && text[i] == '-') ++i;
-      const size_t first = i;
-      while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') ||
-                                 (hex && text[i] >= 'a' && text[i] <= 'f'))) {
-        ++i;
-      }
-      if (i == first) return false;
-    } else if (i < text.size() && text[i] == *f) {
-      ++i;
-    } else {
-      return false;
-    }
-  }
-  return i == text.size();
-}
-
-bool KnownLine(const std::string& line) {
-  const char stamp[] = "dddd-dd-dd dd:dd:dd ";
-  if (line.size() < sizeof stamp - 1) return false;
-  for (size_t i = 0; i < sizeof stamp - 1; ++i) {
-    const bool ok = stamp[i] == 'd' ? line[i] >= '0' && line[i] <= '9'
-                                    : line[i] == stamp[i];
-    if (!ok) return false;
-  }
-  const std::string message = line.substr(sizeof stamp - 1);
-  for (const char* f : kFormats) {
-    if (Matches(f, message)) return true;
-  }
-  return false;
-}
-
 // Checks the lines appended to `log` after `from`; returns the bad ones.
 int CheckLog(const std::string& log, size_t from, size_t* lines) {
   std::string text;
@@ -167,7 +105,7 @@ int CheckLog(const std::string& log, size_t from, size_t* lines) {
   while (pos < text.size()) {
     const size_t end = text.find("\r\n", pos);
     const std::string line = text.substr(pos, end - pos);
-    if (end == std::string::npos || !KnownLine(line)) {
+    if (end == std::string::npos || !loglines::KnownLine(line)) {
       if (++bad <= 5) printf("bad log line: %s\n", line.c_str());
       if (end == std::string::npos) break;
     }

@@ -1,15 +1,19 @@
 #!/usr/bin/python3
-"""Runs one psdhost command with the native build and with a Windows build
-under wine, and checks that both print the same bytes, exit alike and write
-the same files.
+"""The wine suite for one Windows build: psdhost.exe with the build's
+plug-ins, run under wine, must print the same bytes, exit alike and write
+the same files as the native psdhost with the .so plug-ins, command by
+command, and the plug-ins' logs must hold the same lines.
 
     compare.py --repo REPO --native DIR --windows DIR --build win32|win64
-               --check about|probe|info|picture|list|extract|log --work DIR
+               --wine LOADER --work DIR [--keep]
 
-The documents are every .psd and .psb file under REPO/../shared/corpus (left
-out, saying so, when the corpus is absent) and the documents of the test
-document writer, written afresh into WORK/docs. Each run of psdhost takes
-all documents at once, so wine starts only a few times per check.
+Every command of the suite goes into one psdhost script, so each side is
+one process: starting a Windows program can cost far more than its work
+(the 32-bit build under an emulator). The documents are every .psd and .psb
+file under REPO/../shared/corpus (left out, saying so, when the corpus is
+absent), the test document writer's documents and the malformed documents
+of write_hostile_documents; a new kind of document joins by being among
+them, a new command by a line in CHECKS.
 """
 
 import argparse
@@ -22,8 +26,74 @@ import subprocess
 import sys
 import time
 
-PICTURE_SUFFIX = {"win32": ".spi", "win64": ".sph"}
-RUN_TIMEOUT = 1200
+SUFFIX = {"win32": ".spi", "win64": ".sph"}
+RUN_TIMEOUT = 2400
+MALFORMED_PER_DOCUMENT = 6
+
+# NAME, PLUGIN, the command's words ({docs}, {malformed}, {sample},
+# {panorama} and {plugin} filled in), and what the native output must
+# contain so that two runs that both did nothing cannot agree.
+CHECKS = [
+    ("about-flatview", "flatview", ["about", "{plugin}"],
+     r'GetPluginInfo 0: "00IN" \(4\)'),
+    ("about-layerpack", "layerpack", ["about", "{plugin}"],
+     r'GetPluginInfo 0: "00AM" \(4\)'),
+    ("probe-flatview", "flatview", ["probe", "{plugin}", "--files", "{docs}"],
+     r"IsSupported memory 1 handle 1"),
+    ("probe-layerpack", "layerpack",
+     ["probe", "{plugin}", "--files", "{docs}"], r"IsSupported memory 1 handle 1"),
+    ("info", "flatview", ["info", "{plugin}", "--files", "{docs}"],
+     r"result 0\n"),
+    ("info-memory", "flatview",
+     ["info", "{plugin}", "--files", "{docs}", "--memory"], r"result 0\n"),
+    ("picture", "flatview",
+     ["picture", "{plugin}", "--files", "{docs}", "--batch", "-o", "out"],
+     r"GetPicture.* result 0\n"),
+    ("picture-memory", "flatview",
+     ["picture", "{plugin}", "--files", "{docs}", "--batch", "-o", "out",
+      "--memory"], r"GetPicture.* result 0\n"),
+    ("list", "layerpack", ["list", "{plugin}", "--files", "{docs}"],
+     r"PSD lay"),
+    ("list-memory", "layerpack",
+     ["list", "{plugin}", "--files", "{docs}", "--memory"], r"PSD lay"),
+    ("fileinfo", "layerpack",
+     ["fileinfo", "{plugin}", "{sample}", "compound.bmp", "layer0001.bmp",
+      "layer0002.dat", "layer9999.bmp", "Compound.bmp"],
+     r"GetFileInfo result 0\n"),
+    # Extraction decodes the whole document once for every entry, and every
+    # decode logs a few lines per layer, each through an open of the log
+    # file, which wine makes slow: documents with hundreds of layers give
+    # at most 16 entries, spread from the first to the last.
+    ("extract", "layerpack",
+     ["extract", "{plugin}", "--files", "{docs}", "--batch", "--limit", "16",
+      "-o", "out"], r"layer0001\.bmp: result 0"),
+    ("extract-memory-output", "layerpack",
+     ["extract", "{plugin}", "--files", "{docs}", "--batch", "--limit", "16",
+      "-o", "out", "--memory-output"], r"layer0001\.bmp: result 0"),
+    ("malformed-info", "flatview",
+     ["info", "{plugin}", "--files", "{malformed}", "--memory"], r"result 0"),
+    ("malformed-picture", "flatview",
+     ["picture", "{plugin}", "--files", "{malformed}", "--batch", "-o", "out",
+      "--memory"], r"result 0"),
+    ("malformed-list", "layerpack",
+     ["list", "{plugin}", "--files", "{malformed}", "--memory"],
+     r"compound\.bmp"),
+    ("malformed-extract", "layerpack",
+     ["extract", "{plugin}", "--files", "{malformed}", "--batch", "-o", "out",
+      "--memory-output", "--limit", "4"], r"compound\.bmp"),
+    # A 40000 x 2000 picture of the large-document format (240 MB).
+    ("panorama", "flatview",
+     ["picture", "{plugin}", "{panorama}", "-o", "panorama.bmp"],
+     r"GetPicture result 0\n"),
+    # One decode each from a private copy of the plug-in, so that its log
+    # holds exactly that decode's lines.
+    ("log-flatview", "log/flatview",
+     ["picture", "{plugin}", "{sample}", "-o", "sample.bmp"],
+     r"GetPicture result 0\n"),
+    ("log-layerpack", "log/layerpack",
+     ["extract", "{plugin}", "{sample}", "1", "-o", "out"],
+     r"layer0001\.bmp: result 0"),
+]
 
 
 class Failure(Exception):
@@ -49,84 +119,110 @@ def corpus_documents(repo):
     return found
 
 
-def writer_documents(native, work):
+def run_tool(tool, *args):
+    if not os.access(tool, os.X_OK):
+        raise Failure("%s is not built" % tool)
+    subprocess.run([tool] + list(args), check=True, stdout=subprocess.DEVNULL)
+
+
+def documents_in(folder):
+    return sorted(os.path.join(folder, n) for n in os.listdir(folder)
+                  if n.lower().endswith((".psd", ".psb")))
+
+
+def written_documents(native, work):
+    """The writer's documents with the sample, and the malformed ones."""
     docs = os.path.join(work, "docs")
-    shutil.rmtree(docs, ignore_errors=True)
+    malformed = os.path.join(work, "malformed")
+    for folder in (docs, malformed):
+        shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(docs)
-    writer = os.path.join(native, "tests", "write_test_documents")
-    sample = os.path.join(native, "tests", "make_sample")
-    for tool in (writer, sample):
-        if not os.access(tool, os.X_OK):
-            raise Failure("%s is not built: the writer's documents are missing"
-                          % tool)
-    subprocess.run([writer, docs], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run([sample, os.path.join(docs, "sample.psd")], check=True,
-                   stdout=subprocess.DEVNULL)
-    found = sorted(os.path.join(docs, n) for n in os.listdir(docs)
-                   if n.lower().endswith((".psd", ".psb")))
-    if len(found) < 2:
-        raise Failure("the writer produced only %d documents" % len(found))
-    log("writer: %d documents in %s" % (len(found), docs))
-    return found
+    tests = os.path.join(native, "tests")
+    run_tool(os.path.join(tests, "write_test_documents"), docs)
+    run_tool(os.path.join(tests, "make_sample"), os.path.join(docs, "sample.psd"))
+    run_tool(os.path.join(tests, "write_test_documents"), "--panorama",
+             os.path.join(work, "panorama.psb"))
+    run_tool(os.path.join(tests, "hostile", "write_hostile_documents"),
+             malformed, str(MALFORMED_PER_DOCUMENT))
+    writer = documents_in(docs)
+    bad = sorted(os.path.join(malformed, n) for n in os.listdir(malformed))
+    if len(writer) < 2 or len(bad) < 10:
+        raise Failure("the writers produced only %d and %d documents" %
+                      (len(writer), len(bad)))
+    log("writer: %d documents, malformed: %d documents" % (len(writer),
+                                                          len(bad)))
+    return writer, bad
 
 
-def plugin_paths(args, name):
-    """Private copies of the native and the Windows plug-in: their logs
-    (named after the module file) then stay in the work folder, apart from
-    other tests running at the same time."""
-    copies = []
-    for folder, file_name in ((args.native, name + ".so"),
-                              (args.windows, name + PICTURE_SUFFIX[args.build])):
-        path = os.path.join(folder, file_name)
+def write_lines(path, lines):
+    # Names go through list files: a Windows command line holds at most
+    # 32767 characters.
+    with open(path, "w") as f:
+        f.write("".join(line + "\n" for line in lines))
+    return path
+
+
+def plugin_copies(args, side, folder):
+    """Private copies of the plug-ins: their logs (named after the module
+    file) then stay in the work folder, apart from other tests."""
+    suffix = ".so" if side == "native" else SUFFIX[args.build]
+    source = args.native if side == "native" else args.windows
+    copies = {}
+    for name in ("flatview", "layerpack"):
+        path = os.path.join(source, name + suffix)
         if not os.path.exists(path):
-            raise Failure("%s is not built: the plug-in's exports do not exist "
-                          "yet" % path)
-        copy = os.path.join(args.work, "plugins", file_name)
-        os.makedirs(os.path.dirname(copy), exist_ok=True)
-        shutil.copyfile(path, copy)
-        copies.append(copy)
+            raise Failure("%s is not built" % path)
+        for key in (name, "log/" + name):
+            copy = os.path.join(folder, "plugins", key + suffix)
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copyfile(path, copy)
+            copies[key] = copy
     return copies
 
 
-class Finished:
-    def __init__(self, returncode, stdout, stderr):
-        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+def write_script(path, copies, fill):
+    lines = ["# written by tests/wine/compare.py"]
+    for name, plugin, words, _ in CHECKS:
+        filled = [w.format(plugin=copies[plugin], **fill) for w in words]
+        if any("\t" in w or "\n" in w for w in filled):
+            raise Failure("%s: a tab or line break in %r" % (name, filled))
+        lines.append("\t".join([name] + filled))
+    write_lines(path, lines)
 
 
-def start(command, cwd, wine, capture):
-    """Starts a program with its output going to files CAPTURE.out and
-    CAPTURE.err. Files, not pipes: the first wine program started on a
+def start(command, cwd):
+    """Output into files, not pipes: the first wine program started on a
     server also starts wine's own services, which inherit the standard
     handles and keep a pipe open long after the program has ended."""
-    env = dict(os.environ)
-    if wine:
-        env["WINEDEBUG"] = "-all"
-        command = ["wine"] + command
-    with open(capture + ".out", "wb") as out, open(capture + ".err",
-                                                    "wb") as err:
-        process = subprocess.Popen(command, cwd=cwd, env=env,
-                                   stdin=subprocess.DEVNULL, stdout=out,
-                                   stderr=err)
-    return process, time.monotonic(), capture
+    os.makedirs(cwd, exist_ok=True)
+    with open(os.path.join(cwd, "script.out"), "wb") as out, \
+            open(os.path.join(cwd, "script.err"), "wb") as err:
+        process = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err)
+    return process, time.monotonic()
 
 
-def finish(started):
-    process, began, capture = started
+def finish(started, label):
+    process, began = started
     try:
         process.wait(timeout=RUN_TIMEOUT)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
-        raise Failure("%s ran longer than %d s" % (process.args, RUN_TIMEOUT))
-    with open(capture + ".out", "rb") as out, open(capture + ".err",
-                                                    "rb") as err:
-        done = Finished(process.returncode, out.read(), err.read())
-    return done, time.monotonic() - began
+        raise Failure("%s ran longer than %d s" % (label, RUN_TIMEOUT))
+    seconds = time.monotonic() - began
+    log("%s: psdhost script exited %d after %.1f s" % (label,
+                                                       process.returncode,
+                                                       seconds))
+    return process.returncode
 
 
-def run(command, cwd, wine):
-    # The capture files lie beside the folder, outside what is compared.
-    return finish(start(command, cwd, wine, cwd.rstrip("/") + ".capture"))
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
 
 
 def tree(root):
@@ -149,77 +245,47 @@ def show_difference(label, native, windows):
         log("... %d more diff lines" % (len(diff) - 60))
 
 
-class Comparison:
-    """Runs psdhost pairs; each pair gets fresh directories of its own."""
+def compare_files(native_dir, windows_dir):
+    problems = []
+    native_files, windows_files = tree(native_dir), tree(windows_dir)
+    only = sorted(set(native_files) ^ set(windows_files))
+    if only:
+        problems.append("%d files written by one build only, e.g. %s" %
+                        (len(only), ", ".join(only[:5])))
+    differing = [n for n in sorted(set(native_files) & set(windows_files))
+                 if not filecmp.cmp(native_files[n], windows_files[n],
+                                    shallow=False)]
+    if differing:
+        problems.append("%d of %d files differ, e.g. %s" %
+                        (len(differing), len(native_files),
+                         ", ".join(differing[:5])))
+    return problems, len(native_files)
 
-    def __init__(self, args):
-        self.args = args
-        self.native_host = os.path.join(args.native, "psdhost")
-        self.windows_host = os.path.join(args.windows, "psdhost.exe")
-        for host in (self.native_host, self.windows_host):
-            if not os.path.exists(host):
-                raise Failure("%s is not built" % host)
-        self.pairs = 0
-        self.wine_seconds = 0.0
-        self.problems = []
 
-    def pair(self, label, native_args, windows_args, success):
-        """Runs both; `success` is a regular expression that the native
-        output must contain, so a comparison of two failures cannot pass."""
-        self.pairs += 1
-        base = os.path.join(self.args.work, "run%02d" % self.pairs)
-        native_dir = os.path.join(base, "native")
-        windows_dir = os.path.join(base, self.args.build)
-        for d in (native_dir, windows_dir):
-            shutil.rmtree(d, ignore_errors=True)
-            os.makedirs(d)
-        # Both at once: the machine has two cores.
-        windows_run = start([self.windows_host] + windows_args, windows_dir,
-                            wine=True, capture=windows_dir + ".capture")
-        native, native_time = run([self.native_host] + native_args,
-                                  native_dir, wine=False)
-        windows, windows_time = finish(windows_run)
-        self.wine_seconds += windows_time
-        log("%s: native %.1f s, wine %.1f s, %d stdout bytes" %
-            (label, native_time, windows_time, len(native.stdout)))
-        problems = []
-        if native.returncode not in (0, 1):
-            problems.append("native psdhost exited %d: %s" %
-                            (native.returncode,
-                             native.stderr.decode("utf-8", "replace").strip()))
-        elif not re.search(success.encode(), native.stdout):
-            problems.append("native output lacks %r: nothing succeeded" %
-                            success)
-        if native.returncode != windows.returncode:
-            problems.append("exit status native %d, %s %d (%s)" %
-                            (native.returncode, self.args.build,
-                             windows.returncode,
-                             windows.stderr.decode("utf-8", "replace")
-                             .strip()[:400]))
-        if native.stdout != windows.stdout:
-            problems.append("standard output differs")
-            show_difference(label, native.stdout, windows.stdout)
-        native_files = tree(native_dir)
-        windows_files = tree(windows_dir)
-        only = sorted(set(native_files) ^ set(windows_files))
-        if only:
-            problems.append("%d files written by one build only, e.g. %s" %
-                            (len(only), ", ".join(only[:5])))
-        differing = [name for name in sorted(set(native_files) &
-                                             set(windows_files))
-                     if not filecmp.cmp(native_files[name],
-                                        windows_files[name], shallow=False)]
-        if differing:
-            problems.append("%d of %d files differ, e.g. %s" %
-                            (len(differing), len(native_files),
-                             ", ".join(differing[:5])))
-        if not problems:
-            log("%s: same output, same %d files" % (label, len(native_files)))
-            if not self.args.keep:
-                shutil.rmtree(base, ignore_errors=True)
-        for p in problems:
-            self.problems.append("%s: %s" % (label, p))
-            log("%s: FAILED: %s" % (label, p))
+def compare_check(name, success, native_root, windows_root, build):
+    """The problems of one command, an empty list when both agree."""
+    n, w = os.path.join(native_root, name), os.path.join(windows_root, name)
+    native_exit, windows_exit = read(n + ".exit"), read(w + ".exit")
+    if native_exit is None:
+        return ["the native script did not run it"], 0
+    if windows_exit is None:
+        return ["the %s script did not run it (it stopped early?)" % build], 0
+    native_out, windows_out = read(n + ".out"), read(w + ".out")
+    problems = []
+    if int(native_exit) not in (0, 1):
+        problems.append("native psdhost exited %d: %s" %
+                        (int(native_exit), read(n + ".err")[:400]))
+    elif not re.search(success.encode(), native_out):
+        problems.append("native output lacks %r: nothing succeeded" % success)
+    if native_exit != windows_exit:
+        problems.append("exit status native %d, %s %d (%s)" %
+                        (int(native_exit), build, int(windows_exit),
+                         read(w + ".err")[:400]))
+    if native_out != windows_out:
+        problems.append("standard output differs")
+        show_difference(name, native_out, windows_out)
+    file_problems, count = compare_files(n, w)
+    return problems + file_problems, count
 
 
 STAMP = re.compile(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d $")
@@ -234,8 +300,9 @@ ADDRESS_LINES = [
 
 def log_lines(path):
     """The lines of a log, time stamps checked and masked, addresses masked."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = read(path)
+    if data is None:
+        raise Failure("no log %s" % path)
     if not data.endswith(b"\r\n"):
         raise Failure("%s does not end in CR LF" % path)
     lines = []
@@ -249,50 +316,67 @@ def log_lines(path):
     return lines
 
 
-def check_log(args, comparison, sample):
-    """One decode with each build from a private copy of the plug-in, so
-    the log holds exactly that decode's lines."""
-    for name, command in (("flatview", ["picture"]),
-                          ("layerpack", ["extract"])):
-        native_plugin = os.path.join(args.native, name + ".so")
-        windows_plugin = os.path.join(args.windows,
-                                      name + PICTURE_SUFFIX[args.build])
-        for path in (native_plugin, windows_plugin):
-            if not os.path.exists(path):
-                raise Failure("%s is not built" % path)
-        lines = {}
-        for side, plugin in (("native", native_plugin),
-                             (args.build, windows_plugin)):
-            folder = os.path.join(args.work, "log-%s-%s" % (name, side))
-            shutil.rmtree(folder, ignore_errors=True)
-            os.makedirs(folder)
-            copy = os.path.join(folder, os.path.basename(plugin))
-            shutil.copyfile(plugin, copy)
-            host = (comparison.native_host if side == "native"
-                    else comparison.windows_host)
-            rest = ([sample, "-o", "sample.bmp"] if name == "flatview"
-                    else [sample, "1", "-o", "out"])
-            done, _ = run([host] + command + [copy] + rest, folder,
-                          wine=side != "native")
-            if done.returncode != 0:
-                raise Failure("%s %s exited %d: %s" %
-                              (side, name, done.returncode,
-                               done.stderr.decode("utf-8", "replace")))
-            log_file = copy + ".LOG"
-            if not os.path.exists(log_file):
-                raise Failure("%s wrote no log %s" % (side, log_file))
-            lines[side] = log_lines(log_file)
-        comparison.pairs += 1
-        native, windows = lines["native"], lines[args.build]
+def compare_logs(args, copies):
+    problems = []
+    for name in ("flatview", "layerpack"):
+        native = log_lines(copies["native"]["log/" + name] + ".LOG")
+        windows = log_lines(copies[args.build]["log/" + name] + ".LOG")
         log("%s log: %d lines native, %d lines %s" %
             (name, len(native), len(windows), args.build))
         if len(native) < 3:
-            raise Failure("%s logged only %d lines for a decode" %
-                          (name, len(native)))
+            problems.append("%s logged only %d lines for a decode" %
+                            (name, len(native)))
         if native != windows:
             show_difference(name + ".LOG", b"\n".join(native) + b"\n",
                             b"\n".join(windows) + b"\n")
-            comparison.problems.append("%s: log lines differ" % name)
+            problems.append("%s: log lines differ" % name)
+    return problems
+
+
+def run_suite(args):
+    for path in (os.path.join(args.native, "psdhost"),
+                 os.path.join(args.windows, "psdhost.exe")):
+        if not os.path.exists(path):
+            raise Failure("%s is not built" % path)
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    writer, malformed = written_documents(args.native, args.work)
+    fill = {
+        "docs": write_lines(os.path.join(args.work, "documents.txt"),
+                            corpus_documents(args.repo) + writer),
+        "malformed": write_lines(os.path.join(args.work, "malformed.txt"),
+                                 malformed),
+        "sample": os.path.join(args.work, "docs", "sample.psd"),
+        "panorama": os.path.join(args.work, "panorama.psb"),
+    }
+    copies, roots, runs = {}, {}, {}
+    for side in ("native", args.build):
+        folder = os.path.join(args.work, side)
+        copies[side] = plugin_copies(args, side, folder)
+        roots[side] = os.path.join(folder, "runs")
+        write_script(os.path.join(folder, "script.txt"), copies[side], fill)
+    # Both at once: the machine has two cores.
+    runs[args.build] = start(
+        [args.wine, os.path.join(args.windows, "psdhost.exe"), "script",
+         "../script.txt"], roots[args.build])
+    runs["native"] = start(
+        [os.path.join(args.native, "psdhost"), "script", "../script.txt"],
+        roots["native"])
+    for side in ("native", args.build):
+        finish(runs[side], side)
+
+    problems = []
+    for name, _, _, success in CHECKS:
+        found, count = compare_check(name, success, roots["native"],
+                                     roots[args.build], args.build)
+        if found:
+            problems += ["%s: %s" % (name, p) for p in found]
+            for p in found:
+                log("%s: FAILED: %s" % (name, p))
+        else:
+            log("%s: same output, same exit, same %d files" % (name, count))
+    problems += compare_logs(args, copies)
+    return problems
 
 
 def main():
@@ -300,83 +384,28 @@ def main():
     parser.add_argument("--repo", required=True)
     parser.add_argument("--native", required=True)
     parser.add_argument("--windows", required=True)
-    parser.add_argument("--build", choices=sorted(PICTURE_SUFFIX), required=True)
-    parser.add_argument("--check", required=True,
-                        choices=["about", "probe", "info", "picture", "list",
-                                 "extract", "log"])
+    parser.add_argument("--build", choices=sorted(SUFFIX), required=True)
+    parser.add_argument("--wine", required=True,
+                        help="the wine loader that runs the build")
     parser.add_argument("--work", required=True)
     parser.add_argument("--keep", action="store_true",
-                        help="keep the outputs of pairs that agree")
+                        help="keep the outputs of commands that agree")
     args = parser.parse_args()
     for name in ("repo", "native", "windows", "work"):
         setattr(args, name, os.path.realpath(getattr(args, name)))
     started = time.monotonic()
     try:
-        os.makedirs(args.work, exist_ok=True)
-        comparison = Comparison(args)
-        writer = writer_documents(args.native, args.work)
-        sample = os.path.join(args.work, "docs", "sample.psd")
-        documents = corpus_documents(args.repo) + writer
-        # The names go through a list file: a Windows command line holds
-        # at most 32767 characters.
-        listing = os.path.join(args.work, "documents.txt")
-        with open(listing, "w") as f:
-            f.write("".join(d + "\n" for d in documents))
-        docs = ["--files", listing]
-        c = args.check
-        pair = comparison.pair
-        if c == "about":
-            for name in ("flatview", "layerpack"):
-                n, w = plugin_paths(args, name)
-                pair("about " + name, ["about", n], ["about", w],
-                     r'GetPluginInfo 0: "00(IN|AM)" \(4\)')
-        elif c == "probe":
-            for name in ("flatview", "layerpack"):
-                n, w = plugin_paths(args, name)
-                pair("probe " + name, ["probe", n] + docs, ["probe", w] + docs,
-                     r"IsSupported memory 1 handle 1")
-        elif c == "info":
-            n, w = plugin_paths(args, "flatview")
-            for extra in ([], ["--memory"]):
-                pair(" ".join(["info"] + extra), ["info", n] + docs + extra,
-                     ["info", w] + docs + extra, r"result 0\n")
-        elif c == "picture":
-            n, w = plugin_paths(args, "flatview")
-            for extra in ([], ["--memory"]):
-                rest = docs + ["--batch", "-o", "out"] + extra
-                pair(" ".join(["picture"] + extra), ["picture", n] + rest,
-                     ["picture", w] + rest, r"GetPicture.* result 0\n")
-        elif c == "list":
-            n, w = plugin_paths(args, "layerpack")
-            for extra in ([], ["--memory"]):
-                pair(" ".join(["list"] + extra), ["list", n] + docs + extra,
-                     ["list", w] + docs + extra, r"PSD lay")
-            names = [sample, "compound.bmp", "layer0001.bmp", "layer0002.dat",
-                     "layer9999.bmp", "Compound.bmp"]
-            pair("fileinfo", ["fileinfo", n] + names, ["fileinfo", w] + names,
-                 r"GetFileInfo result 0\n")
-        elif c == "extract":
-            # Extraction decodes the whole document once for every entry,
-            # and every decode logs a few lines per layer, each through an
-            # open of the log file, which wine makes slow: documents with
-            # hundreds of layers give at most 16 entries, spread from the
-            # first to the last.
-            n, w = plugin_paths(args, "layerpack")
-            for extra in ([], ["--memory-output"]):
-                rest = docs + ["--batch", "--limit", "16", "-o", "out"] + extra
-                pair(" ".join(["extract"] + extra), ["extract", n] + rest,
-                     ["extract", w] + rest, r"layer0001\.bmp: result 0")
-        elif c == "log":
-            check_log(args, comparison, sample)
+        problems = run_suite(args)
     except (Failure, subprocess.SubprocessError, OSError) as e:
         log("FAILED: %s" % e)
         return 1
-    log("%s %s: %d runs compared, %.1f s under wine, %.1f s in all" %
-        (args.check, args.build, comparison.pairs, comparison.wine_seconds,
-         time.monotonic() - started))
-    if comparison.problems:
-        log("FAILED:\n  " + "\n  ".join(comparison.problems))
+    log("%s: %d commands compared in one start of psdhost.exe, %.1f s in all"
+        % (args.build, len(CHECKS), time.monotonic() - started))
+    if problems:
+        log("FAILED:\n  " + "\n  ".join(problems))
         return 1
+    if not args.keep:
+        shutil.rmtree(args.work, ignore_errors=True)
     return 0
 
 

@@ -1,0 +1,96 @@
+#!/bin/bash
+# make test: every build, then every test in parts, each timed, with the
+# machine's route to the Windows builds (tools/wine-route.sh) said at the
+# start and at the end.
+#
+#   1. the native tests (unit tests, corpus comparisons, hostile sweeps)
+#   2. the wine suite: both Windows builds against the native build
+#   3. the hostile sweeps under AddressSanitizer and UBSan (build/asan)
+#   4. a short run of each fuzzer (build/fuzz)
+#
+# A failing build stops at once; a failing part does not stop the parts
+# after it, and makes the whole fail.
+set -uo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root" || exit 1
+jobs=${JOBS:-2}
+
+bash tools/wine-route.sh probe || exit 1
+
+summary=()
+skips=()
+failed=0
+# part NAME COMMAND...: runs and times one part.
+part() {
+  local name=$1 began=$SECONDS status
+  shift
+  echo
+  echo "== $name"
+  "$@"
+  status=$?
+  local took=$((SECONDS - began))
+  local verdict=ok
+  [ $status -eq 0 ] || verdict="FAILED (exit $status)" failed=1
+  summary+=("$(printf '  %-14s %3dm%02ds  %s' "$name" $((took / 60)) $((took % 60)) "$verdict")")
+  return $status
+}
+
+finish() {
+  echo
+  echo "== make test"
+  printf '%s\n' "${summary[@]}"
+  [ ${#skips[@]} -eq 0 ] || printf '%s\n' "${skips[@]}"
+  bash tools/wine-route.sh line
+  exit $failed
+}
+
+# The last line each skipped test printed (its reason), from ctest's log.
+skip_reasons() {
+  local folder=$1 listing=$2 name reason
+  sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$listing" |
+    while read -r name; do
+      reason=$(awk -v want="Testing: $name" '
+        index($0, want) && length($0) == index($0, want) + length(want) - 1 {
+          found = 1 }
+        found && /^<end of output>/ { print last; exit }
+        found && seen && NF { last = $0 }
+        found && /^Output:/ { seen = 1 }' \
+        "$folder/Testing/Temporary/LastTest.log")
+      echo "  skipped $name: $reason"
+    done
+}
+
+# ctest in build/native; the skipped tests and their reasons go into the
+# summary.
+native_ctest() {
+  local listing status
+  listing=$(mktemp)
+  (cd build/native && ctest --output-on-failure -j"$jobs" "$@") | tee "$listing"
+  status=${PIPESTATUS[0]}
+  mapfile -t -O "${#skips[@]}" skips < <(skip_reasons build/native "$listing")
+  rm -f "$listing"
+  return "$status"
+}
+
+build_all() { make --no-print-directory build JOBS="$jobs"; }
+native_tests() { native_ctest -LE wine; }
+wine_suite() { native_ctest -L wine; }
+sanitizers() {
+  cmake --preset native-asan >/dev/null &&
+    cmake --build --preset native-asan -j"$jobs" --target hostile_tests \
+      hostile_threads flatview layerpack &&
+    (cd build/asan && ctest --output-on-failure -L hostile -LE wine)
+}
+fuzzers() {
+  cmake --preset fuzz >/dev/null &&
+    cmake --build build/fuzz -j"$jobs" --target fuzz_picture fuzz_layer \
+      fuzz_listing fuzz_probe write_test_documents make_sample &&
+    (cd build/fuzz && ctest --output-on-failure -L fuzz)
+}
+
+part build build_all || finish
+part "native tests" native_tests
+part "wine suite" wine_suite
+part sanitizers sanitizers
+part fuzzers fuzzers
+finish
