@@ -32,7 +32,7 @@ struct StopList {
 
 // The stops of `key`: colours ("Clr ") or opacities ("Opct", percent).
 void ReadStops(const Descriptor& grad, const char* key, bool colours,
-               uint16_t color_mode, StopList* list) {
+               const DecodeState* state, StopList* list) {
   list->count = 0;
   DescriptorList elements;
   if (!ItemList(grad, key, &elements)) return;
@@ -46,7 +46,7 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
     ItemFixed(stop, "Mdpn", &s.midpoint);
     if (colours) {
       // Foreground and background stops without a colour: black and white.
-      if (!ReadFillColour(stop, "Clr ", color_mode, s.value)) {
+      if (!ReadFillColour(stop, "Clr ", state, s.value)) {
         char type[4] = {};
         const bool back =
             ItemEnum(stop, "Type", type) && memcmp(type, "BckC", 4) == 0;
@@ -93,13 +93,14 @@ uint8_t StopValue(const StopList& list, int64_t t, int c, double smooth) {
   return s[list.count - 1].value[c];
 }
 
-bool BuildTable(const Descriptor& grad, uint16_t color_mode, uint8_t* table) {
+bool BuildTable(const Descriptor& grad, const DecodeState* state,
+                uint8_t* table) {
   StopList* colours = static_cast<StopList*>(
       HeapAlloc(GetProcessHeap(), 0, 2 * sizeof(StopList)));
   if (colours == nullptr) return false;
   StopList* opacities = colours + 1;
-  ReadStops(grad, "Clrs", true, color_mode, colours);
-  ReadStops(grad, "Trns", false, color_mode, opacities);
+  ReadStops(grad, "Clrs", true, state, colours);
+  ReadStops(grad, "Trns", false, state, opacities);
   const bool usable = colours->count > 0;
   int64_t smoothness = 4096 << 16;
   ItemFixed(grad, "Intr", &smoothness);
@@ -168,7 +169,7 @@ Status OpenFill(const DecodeState* state, const LayerTraits& traits,
   Descriptor d;
   if (solid.data != nullptr && solid.length >= skip &&
       ReadDescriptor(solid.data + skip, solid.data + solid.length, &d) &&
-      ReadFillColour(d, "Clr ", state->color_mode, fill->colour)) {
+      ReadFillColour(d, "Clr ", state, fill->colour)) {
     fill->colour[3] = 255;
     fill->active = true;
     return kDone;
@@ -186,7 +187,7 @@ Status OpenFill(const DecodeState* state, const LayerTraits& traits,
   fill->table =
       static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, kGradientSteps * 4));
   if (fill->table == nullptr) return kNoMemory;
-  if (!BuildTable(grad, state->color_mode, fill->table)) {
+  if (!BuildTable(grad, state, fill->table)) {
     CloseFill(fill);
     return kDone;
   }
