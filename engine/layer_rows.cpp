@@ -1,7 +1,7 @@
 // Layer rows for the compositor. Every channel is read through the channel
-// reader from the spec the layer decoder uses; rows are converted to blue,
-// green, red and alpha as the layer decoder converts them (CMYK and Lab to
-// RGB, a lone colour channel to gray).
+// reader as the layer decoder reads it (LayerChannelSpec); rows are
+// converted to blue, green, red and alpha as the layer decoder converts
+// them (CMYK and Lab to RGB, a lone colour channel to gray).
 #include "engine/layer_rows.h"
 
 #include "engine/bytes.h"
