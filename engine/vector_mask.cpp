@@ -242,8 +242,11 @@ Status TakeArrays(VectorMask* m, uint64_t edges, uint32_t shapes) {
   m->cells = static_cast<int64_t*>(Take((uint64_t{m->width} + 2) * 8));
   // One shape's row, then the mask's row over a span.
   m->coverage = static_cast<uint8_t*>(Take(2 * (uint64_t{m->width} + 2)));
+  m->touched_room = 4 * m->width + 64;
+  m->touched = static_cast<uint32_t*>(Take(uint64_t{m->touched_room} * 4));
   if (m->edges == nullptr || m->active_edges == nullptr ||
-      m->shapes == nullptr || m->cells == nullptr || m->coverage == nullptr) {
+      m->shapes == nullptr || m->cells == nullptr || m->coverage == nullptr ||
+      m->touched == nullptr) {
     return kNoMemory;
   }
   memset(m->cells, 0, (static_cast<SIZE_T>(m->width) + 2) * 8);
@@ -323,8 +326,8 @@ Status OpenVectorMask(const uint8_t* block, uint32_t length, uint32_t width,
 }
 
 void CloseVectorMask(VectorMask* mask) {
-  void* blocks[] = {mask->edges, mask->active_edges, mask->shapes, mask->cells,
-                    mask->coverage};
+  void* blocks[] = {mask->edges, mask->active_edges, mask->shapes,
+                    mask->cells, mask->coverage,     mask->touched};
   for (void* b : blocks) {
     if (b != nullptr) HeapFree(GetProcessHeap(), 0, b);
   }

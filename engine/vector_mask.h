@@ -44,7 +44,12 @@ struct VectorMask {
   PathShape* shapes;
   uint32_t shape_count;
   int64_t* cells;     // accumulated signed areas, width + 2
-  uint8_t* coverage;  // one shape's row
+  uint8_t* coverage;  // one shape's row, then the mask's row over a span
+  // The cells a row's edges touched (in any order, some twice), or past
+  // `touched_room` too many to list: the whole row is then summed.
+  uint32_t* touched;
+  uint32_t touched_count;
+  uint32_t touched_room;
 };
 
 // Reads the block and flattens its paths for a document of `width` x
