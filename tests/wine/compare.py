@@ -30,9 +30,9 @@ SUFFIX = {"win32": ".spi", "win64": ".sph"}
 RUN_TIMEOUT = 2400
 MALFORMED_PER_DOCUMENT = 6
 
-# NAME, PLUGIN, the command's words ({docs}, {malformed}, {sample},
-# {panorama} and {plugin} filled in), and what the native output must
-# contain so that two runs that both did nothing cannot agree.
+# NAME, PLUGIN, the command's words ({docs}, {malformed}, {composited},
+# {sample}, {panorama} and {plugin} filled in), and what the native output
+# must contain so that two runs that both did nothing cannot agree.
 CHECKS = [
     ("about-flatview", "flatview", ["about", "{plugin}"],
      r'GetPluginInfo 0: "00IN" \(4\)'),
@@ -81,6 +81,11 @@ CHECKS = [
     ("malformed-extract", "layerpack",
      ["extract", "{plugin}", "--files", "{malformed}", "--batch", "-o", "out",
       "--memory-output", "--limit", "4"], r"compound\.bmp"),
+    # Corpus documents as saved without a merged picture: the composite of
+    # their layers, every blend mode, mask and fill the corpus holds.
+    ("composited", "flatview",
+     ["picture", "{plugin}", "--files", "{composited}", "--batch", "-o", "out",
+      "--memory"], r"GetPicture.* result 0\n"),
     # A 40000 x 2000 picture of the large-document format (240 MB).
     ("panorama", "flatview",
      ["picture", "{plugin}", "{panorama}", "-o", "panorama.bmp"],
@@ -152,6 +157,34 @@ def written_documents(native, work):
     log("writer: %d documents, malformed: %d documents" % (len(writer),
                                                           len(bad)))
     return writer, bad
+
+
+def composited_documents(corpus, work):
+    """Copies of the corpus documents that have a version info resource,
+    saved without their merged picture (so the plug-ins composite them)."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(
+        __file__)), "..", "corpus"))
+    import compare_composite  # noqa: E402 (psd-tools and numpy)
+    import reference  # noqa: E402
+    folder = os.path.join(work, "composited")
+    os.makedirs(folder)
+    written = []
+    for path in corpus:
+        raw = open(path, "rb").read()
+        flag = reference.version_info_flag(raw)
+        if flag is None:
+            continue
+        doc = reference.Document(path)
+        if doc.depth not in (8, 16, 32):
+            continue
+        copy = os.path.join(folder, "%04d-%s" % (len(written),
+                                                os.path.basename(path)))
+        with open(copy, "wb") as f:
+            f.write(compare_composite.without_merged(raw, flag, doc))
+        written.append(copy)
+    log("composited: %d corpus documents saved without merged pictures"
+        % len(written))
+    return written
 
 
 def write_lines(path, lines):
@@ -341,9 +374,12 @@ def run_suite(args):
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     writer, malformed = written_documents(args.native, args.work)
+    corpus = corpus_documents(args.repo)
     fill = {
         "docs": write_lines(os.path.join(args.work, "documents.txt"),
-                            corpus_documents(args.repo) + writer),
+                            corpus + writer),
+        "composited": write_lines(os.path.join(args.work, "composited.txt"),
+                                  composited_documents(corpus, args.work)),
         "malformed": write_lines(os.path.join(args.work, "malformed.txt"),
                                  malformed),
         "sample": os.path.join(args.work, "docs", "sample.psd"),
