@@ -69,13 +69,9 @@ namespace {
 // its usual number of planes.
 psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
                            Content content, uint16_t version = 1) {
-  psdw::PsdSpec spec;
+  psdw::PsdSpec spec =
+      psdw::MakeDocument(mode, depth, 0, kWidth, kHeight, compression, {});
   spec.version = version;
-  spec.mode = mode;
-  spec.depth = depth;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  spec.compression = compression;
   spec.resources.push_back(psdw::ResolutionResource(300, 300));
   for (uint32_t p = 0; p < PlanesForMode(mode); ++p) {
     spec.planes.push_back(MakePlane(content, kWidth, kHeight, p, depth));
@@ -89,12 +85,8 @@ psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
 psdw::Bytes LayeredDocument(uint32_t layers) {
   const uint32_t width = kWidth;
   const uint32_t height = kHeight;
-  psdw::PsdSpec spec;
-  spec.mode = 3;
-  spec.depth = 8;
-  spec.width = width;
-  spec.height = height;
-  spec.compression = psdw::kPackBits;
+  psdw::PsdSpec spec =
+      psdw::MakeDocument(3, 8, 0, width, height, psdw::kPackBits, {});
   for (uint32_t p = 0; p < 3; ++p) {
     spec.planes.push_back(MakePlane(Content::kFlat, width, height, p, 8));
   }
@@ -135,15 +127,9 @@ std::vector<psdw::Bytes> MakeZipLayerStreams() {
 // A 16-bit RGB document whose one layer covers the canvas, its channels
 // zip-compressed with prediction as Photoshop saves deep layers.
 psdw::Bytes ZipLayerDocument() {
-  psdw::PsdSpec spec;
-  spec.mode = 3;
-  spec.depth = 16;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  spec.compression = psdw::kRaw;
-  for (uint32_t p = 0; p < 3; ++p) {
-    spec.planes.push_back(psdw::Fill(size_t{kWidth} * kHeight, 0));
-  }
+  psdw::PsdSpec spec =
+      psdw::MakeDocument(3, 16, 3, kWidth, kHeight, psdw::kRaw,
+                         [](uint32_t, uint32_t, uint32_t) { return 0u; });
   psdw::Layer layer;
   layer.bottom = static_cast<int32_t>(kHeight);
   layer.right = static_cast<int32_t>(kWidth);

@@ -10,21 +10,9 @@ using namespace psdw;        // NOLINT: the document writer
 
 Layer MakeLayer(int32_t top, int32_t left, int32_t bottom, int32_t right,
                 const std::vector<int16_t>& ids) {
-  Layer l;
-  l.top = top;
-  l.left = left;
-  l.bottom = bottom;
-  l.right = right;
-  int32_t w = right - left > 0 ? right - left : 0;
-  int32_t h = bottom - top > 0 ? bottom - top : 0;
-  for (int16_t id : ids) {
-    LayerChannel c;
-    c.id = id;
-    c.compression = psdw::kPackBits;
-    c.samples = psdw::Fill(static_cast<size_t>(w) * h, 100 + id);
-    l.channels.push_back(c);
-  }
-  return l;
+  return psdw::MakeLayer(
+      top, left, bottom, right, ids, psdw::kPackBits,
+      [](int16_t id, uint32_t, uint32_t) { return 100u + id; });
 }
 
 PsdSpec Document(uint16_t mode) {

@@ -26,50 +26,26 @@ uint8_t Sample8(int16_t id, uint32_t x, uint32_t y) {
 Layer MakeLayer(int32_t top, int32_t left, int32_t bottom, int32_t right,
                 const std::vector<int16_t>& ids, uint16_t compression,
                 uint16_t depth = 8) {
-  Layer l;
-  l.top = top;
-  l.left = left;
-  l.bottom = bottom;
-  l.right = right;
-  uint32_t w = static_cast<uint32_t>(std::max(0, right - left));
-  uint32_t h = static_cast<uint32_t>(std::max(0, bottom - top));
-  for (int16_t id : ids) {
-    LayerChannel c;
-    c.id = id;
-    c.compression = compression;
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) {
-        uint32_t b = Sample8(id, x, y);
-        if (depth == 16) b = b << 8 | (x & 0xff);
+  return psdw::MakeLayer(
+      top, left, bottom, right, ids, compression,
+      [depth](int16_t id, uint32_t x, uint32_t y) -> uint32_t {
+        const uint32_t b = Sample8(id, x, y);
+        if (depth == 16) return b << 8 | (x & 0xff);
+        // 32 bits: transparency only fully clear or opaque; colour linear.
         if (depth == 32) {
-          // Transparency only fully clear or opaque; colour linear values.
-          float f = id == -1 ? (b == 0 ? 0.0f : 1.0f) : b / 255.0f;
-          b = psdw::FloatBits(f);
+          return psdw::FloatBits(id == -1 ? (b == 0 ? 0.0f : 1.0f)
+                                          : b / 255.0f);
         }
-        c.samples.push_back(b);
-      }
-    }
-    l.channels.push_back(c);
-  }
-  return l;
+        return b;
+      });
 }
 
 void AddMask(Layer& l, int32_t top, int32_t left, int32_t bottom, int32_t right,
              size_t position, uint16_t compression) {
-  l.has_mask = true;
-  l.mask_top = top;
-  l.mask_left = left;
-  l.mask_bottom = bottom;
-  l.mask_right = right;
-  LayerChannel m;
-  m.id = -2;
-  m.compression = compression;
-  m.width = right - left;
-  m.height = bottom - top;
-  for (int32_t i = 0; i < m.width * m.height; ++i) {
-    m.samples.push_back(i % 3 ? 0 : 255);
-  }
-  l.channels.insert(l.channels.begin() + static_cast<long>(position), m);
+  const uint32_t w = static_cast<uint32_t>(right - left);
+  psdw::AddMask(
+      l, top, left, bottom, right, position, compression,
+      [w](uint32_t x, uint32_t y) { return (y * w + x) % 3 ? 0u : 255u; });
 }
 
 PsdSpec Document(uint16_t mode = 3, uint16_t depth = 8) {

@@ -20,25 +20,14 @@ uint8_t Value(uint32_t x, uint32_t y, uint32_t c) {
 
 PsdSpec Doc(uint16_t mode, uint16_t depth, uint32_t channels, uint32_t w,
             uint32_t h, uint16_t compression = psdw::kRaw) {
-  PsdSpec s;
-  s.mode = mode;
-  s.depth = depth;
-  s.width = w;
-  s.height = h;
-  s.compression = compression;
-  for (uint32_t c = 0; c < channels; ++c) {
-    Samples p;
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) {
-        uint32_t b = Value(x, y, c);
-        if (depth == 16) b = b << 8 | ((x * 13 + 5) & 0xff);
-        if (depth == 32) b = psdw::FloatBits(static_cast<float>(b) / 255.0f);
-        p.push_back(b);
-      }
-    }
-    s.planes.push_back(p);
-  }
-  return s;
+  return psdw::MakeDocument(
+      mode, depth, channels, w, h, compression,
+      [depth](uint32_t c, uint32_t x, uint32_t y) -> uint32_t {
+        const uint32_t b = Value(x, y, c);
+        if (depth == 16) return b << 8 | ((x * 13 + 5) & 0xff);
+        if (depth == 32) return psdw::FloatBits(static_cast<float>(b) / 255.0f);
+        return b;
+      });
 }
 
 uint32_t Stride(uint32_t row_bytes) { return (row_bytes + 3) & ~3u; }

@@ -63,30 +63,15 @@ Rgba Over(const Rgba& top, const Rgba& under) {
 psdw::Layer MakeLayer(const char* name, int top, int left, int bottom,
                       int right, Rgba (*paint)(int, int),
                       uint16_t compression) {
-  psdw::Layer layer;
+  psdw::Layer layer =
+      psdw::MakeLayer(top, left, bottom, right, {-1, 0, 1, 2}, compression,
+                      [&](int16_t id, uint32_t x, uint32_t y) -> uint32_t {
+                        const Rgba p = paint(left + static_cast<int>(x),
+                                             top + static_cast<int>(y));
+                        const double value[4] = {p.a * 255, p.r, p.g, p.b};
+                        return Byte(value[id + 1]);
+                      });
   layer.name = name;
-  layer.top = top;
-  layer.left = left;
-  layer.bottom = bottom;
-  layer.right = right;
-  psdw::LayerChannel alpha, red, green, blue;
-  alpha.id = -1;
-  red.id = 0;
-  green.id = 1;
-  blue.id = 2;
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x) {
-      Rgba p = paint(x, y);
-      alpha.samples.push_back(Byte(p.a * 255));
-      red.samples.push_back(Byte(p.r));
-      green.samples.push_back(Byte(p.g));
-      blue.samples.push_back(Byte(p.b));
-    }
-  }
-  for (psdw::LayerChannel* ch : {&alpha, &red, &green, &blue}) {
-    ch->compression = compression;
-    layer.channels.push_back(*ch);
-  }
   return layer;
 }
 

@@ -13,6 +13,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,6 +122,31 @@ struct PsdLayout {
 };
 
 Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout = nullptr);
+
+// Builders of documents whose samples come from a function: sample(c, x, y)
+// for merged plane c, sample(id, x, y) for the layer channel `id`, and
+// sample(x, y) for a layer mask.
+using PlaneSample = std::function<uint32_t(uint32_t c, uint32_t x, uint32_t y)>;
+using ChannelSample =
+    std::function<uint32_t(int16_t id, uint32_t x, uint32_t y)>;
+using MaskSample = std::function<uint32_t(uint32_t x, uint32_t y)>;
+
+// A document of `channels` merged planes of w x h samples.
+PsdSpec MakeDocument(uint16_t mode, uint16_t depth, uint32_t channels,
+                     uint32_t w, uint32_t h, uint16_t compression,
+                     const PlaneSample& sample);
+
+// A layer of the rectangle with one channel a identifier, each stored with
+// `compression` (an empty rectangle has empty channels).
+Layer MakeLayer(int32_t top, int32_t left, int32_t bottom, int32_t right,
+                const std::vector<int16_t>& ids, uint16_t compression,
+                const ChannelSample& sample);
+
+// Gives the layer a layer mask (channel -2) over the rectangle, inserted at
+// `position` in its channel list.
+void AddMask(Layer& layer, int32_t top, int32_t left, int32_t bottom,
+             int32_t right, size_t position, uint16_t compression,
+             const MaskSample& sample);
 
 // PackBits of one row: literal runs of up to 128 bytes, repeat runs of 2 to
 // 128 copies (headers 0..127 and 255..129; 128 is never written).

@@ -35,36 +35,22 @@ uint32_t Sample(uint16_t depth, uint32_t x, uint32_t y, uint32_t c) {
   return b;
 }
 
-Samples Plane(uint16_t depth, uint32_t w, uint32_t h, uint32_t c) {
-  Samples s;
-  if (depth == 1) {
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < (w + 7) / 8; ++x) {
-        uint32_t v = Pattern8(x, y, c) ^ (y % 2 ? 0xF0u : 0x0Fu);
-        // Bits past the width are zero, as writers store them.
-        uint32_t used = w - 8 * x >= 8 ? 8 : w - 8 * x;
-        s.push_back(v & (0xFFu << (8 - used)) & 0xFFu);
-      }
-    }
-    return s;
-  }
-  for (uint32_t y = 0; y < h; ++y) {
-    for (uint32_t x = 0; x < w; ++x) s.push_back(Sample(depth, x, y, c));
-  }
-  return s;
+// Sample (x, y) of merged plane c: depth 1 rows are packed bytes whose bits
+// past the width are zero, as writers store them.
+uint32_t PlaneSample(uint16_t depth, uint32_t w, uint32_t c, uint32_t x,
+                     uint32_t y) {
+  if (depth != 1) return Sample(depth, x, y, c);
+  const uint32_t v = Pattern8(x, y, c) ^ (y % 2 ? 0xF0u : 0x0Fu);
+  const uint32_t used = w - 8 * x >= 8 ? 8 : w - 8 * x;
+  return v & (0xFFu << (8 - used)) & 0xFFu;
 }
 
 PsdSpec Document(uint16_t mode, uint16_t depth, uint32_t channels,
                  uint16_t compression, uint32_t w = 13, uint32_t h = 7) {
-  PsdSpec spec;
-  spec.mode = mode;
-  spec.depth = depth;
-  spec.width = w;
-  spec.height = h;
-  spec.compression = compression;
-  for (uint32_t c = 0; c < channels; ++c) {
-    spec.planes.push_back(Plane(depth, w, h, c));
-  }
+  PsdSpec spec = psdw::MakeDocument(mode, depth, channels, w, h, compression,
+                                    [&](uint32_t c, uint32_t x, uint32_t y) {
+                                      return PlaneSample(depth, w, c, x, y);
+                                    });
   if (mode == 2) {
     std::vector<uint32_t> rgb;
     for (uint32_t i = 0; i < 256; ++i) {
@@ -81,36 +67,17 @@ PsdSpec Document(uint16_t mode, uint16_t depth, uint32_t channels,
 Layer MakeLayer(uint16_t depth, int32_t top, int32_t left, int32_t bottom,
                 int32_t right, const std::vector<int16_t>& ids,
                 uint16_t compression) {
-  Layer layer;
-  layer.top = top;
-  layer.left = left;
-  layer.bottom = bottom;
-  layer.right = right;
-  int32_t w = right - left > 0 ? right - left : 0;
-  int32_t h = bottom - top > 0 ? bottom - top : 0;
-  for (int16_t id : ids) {
-    LayerChannel ch;
-    ch.id = id;
-    ch.compression = compression;
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        uint32_t v;
-        if (id == -1) {
-          uint32_t a = (x + y) % 3 == 0 ? 0 : (x + y) % 3 == 1 ? 128 : 255;
-          v = depth == 16   ? a << 8 | a
-              : depth == 32 ? psdw::FloatBits(a == 255 ? 1.0f
-                                              : a == 0 ? 0.0f
-                                                       : 0.5f)
-                            : a;
-        } else {
-          v = Sample(depth, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
-                     static_cast<uint32_t>(id + 3));
+  Layer layer = psdw::MakeLayer(
+      top, left, bottom, right, ids, compression,
+      [depth](int16_t id, uint32_t x, uint32_t y) -> uint32_t {
+        if (id != -1) return Sample(depth, x, y, static_cast<uint32_t>(id + 3));
+        const uint32_t a = (x + y) % 3 == 0 ? 0 : (x + y) % 3 == 1 ? 128 : 255;
+        if (depth == 16) return a << 8 | a;
+        if (depth == 32) {
+          return psdw::FloatBits(a == 255 ? 1.0f : a == 0 ? 0.0f : 0.5f);
         }
-        ch.samples.push_back(v);
-      }
-    }
-    layer.channels.push_back(ch);
-  }
+        return a;
+      });
   layer.name = "layer";
   return layer;
 }
@@ -119,22 +86,9 @@ Layer MakeLayer(uint16_t depth, int32_t top, int32_t left, int32_t bottom,
 // in the channel list.
 void AddMask(Layer& layer, int32_t top, int32_t left, int32_t bottom,
              int32_t right, size_t position, uint16_t compression) {
-  layer.has_mask = true;
-  layer.mask_top = top;
-  layer.mask_left = left;
-  layer.mask_bottom = bottom;
-  layer.mask_right = right;
-  LayerChannel mask;
-  mask.id = -2;
-  mask.compression = compression;
-  mask.width = right - left;
-  mask.height = bottom - top;
-  for (int32_t y = 0; y < mask.height; ++y) {
-    for (int32_t x = 0; x < mask.width; ++x) {
-      mask.samples.push_back(x < mask.width / 2 ? 255 : 0);
-    }
-  }
-  layer.channels.insert(layer.channels.begin() + position, mask);
+  const uint32_t half = static_cast<uint32_t>(right - left) / 2;
+  psdw::AddMask(layer, top, left, bottom, right, position, compression,
+                [half](uint32_t x, uint32_t) { return x < half ? 255u : 0u; });
 }
 
 struct Writer {
@@ -551,22 +505,11 @@ void Malformed(Writer& out) {
 // A 40000 x 2000 RGB document in the large-document format, wider than a
 // .psd may be: a 240 MB picture of bands of 100 pixels.
 PsdSpec WidePanorama() {
-  const uint32_t w = 40000, h = 2000;
-  PsdSpec s;
+  PsdSpec s = psdw::MakeDocument(3, 8, 3, 40000, 2000, psdw::kPackBits,
+                                 [](uint32_t p, uint32_t x, uint32_t y) {
+                                   return (x / 100 + y / 8 + 85 * p) & 0xff;
+                                 });
   s.version = 2;
-  s.mode = 3;
-  s.width = w;
-  s.height = h;
-  s.compression = psdw::kPackBits;
-  for (uint32_t p = 0; p < 3; ++p) {
-    psdw::Samples plane(size_t{w} * h);
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) {
-        plane[size_t{y} * w + x] = (x / 100 + y / 8 + 85 * p) & 0xff;
-      }
-    }
-    s.planes.push_back(std::move(plane));
-  }
   return s;
 }
 

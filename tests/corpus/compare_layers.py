@@ -60,13 +60,9 @@ def compare_layer(tally, rel, doc, layer, path, compound, listed_fallback):
     n = layer.index + 1
     with open(path, 'rb') as f:
         data = f.read()
-    try:
-        exp = reference.expected_layer(doc, layer)
-    except reference.NotCompared as e:
-        tally.skip(str(e))
-        return
-    except reference.Unreadable as e:
-        tally.skip('reference cannot read: %s' % e)
+    found, exp = reference.expected_or_skip(tally, reference.expected_layer,
+                                            doc, layer)
+    if not found:
         return
     if exp is None:
         if data:

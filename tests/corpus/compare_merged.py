@@ -91,13 +91,9 @@ def compare(setup, plugin, tally, rel, out):
     doc = reference.Document(setup.path(rel))
     if not check_header(tally, rel, doc, bmp):
         return
-    try:
-        exp = reference.expected_merged(doc)
-    except reference.NotCompared as e:
-        tally.skip(str(e))
-        return
-    except reference.Unreadable as e:
-        tally.skip('reference cannot read: %s' % e)
+    found, exp = reference.expected_or_skip(tally, reference.expected_merged,
+                                            doc)
+    if not found:
         return
     fault = exp.compare(bmp.pixels)
     if fault:

@@ -58,15 +58,6 @@ def reduce_samples(data, depth, count):
     return out.copy()
 
 
-def palette_bytes(mode, depth):
-    """Bytes of the output palette for a document's mode and depth."""
-    if mode == MODE_CMYK:
-        return 0
-    if depth in (8, 16, 32):
-        return 1024 if mode in (MODE_GRAY, MODE_INDEXED) else 0
-    return 8
-
-
 def output_bits(mode, depth):
     """Bit count of the merged picture's DIB."""
     if mode == MODE_CMYK:
@@ -74,6 +65,24 @@ def output_bits(mode, depth):
     if depth in (8, 16, 32):
         return 8 if mode in (MODE_GRAY, MODE_INDEXED) else 24
     return 1
+
+
+def palette_bytes(mode, depth):
+    """Bytes of the output palette: 4 for each of 2 ** bits entries."""
+    bits = output_bits(mode, depth)
+    return 4 << bits if bits <= 8 else 0
+
+
+def expected_or_skip(tally, make, *args):
+    """(True, make(*args)), or (False, None) after counting why the
+    reference has nothing to compare with."""
+    try:
+        return True, make(*args)
+    except NotCompared as e:
+        tally.skip(str(e))
+    except Unreadable as e:
+        tally.skip('reference cannot read: %s' % e)
+    return False, None
 
 
 def dib_stride(row_bytes):
