@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               request.image_size, static_cast<long long>(LocalSize(pixels)));
       CheckLayerPicture(header, pixels);
     } else {
-      CheckMergedPicture(header, pixels);
+      CheckMergedPicture(header, pixels, document, length);
     }
     const size_t h = LocalSize(header);
     const size_t b = LocalSize(pixels);

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   BITMAPINFOHEADER picture{};
   if (result == 0) {
     RequireHeld(2);
-    CheckMergedPicture(header, pixels);
+    CheckMergedPicture(header, pixels, data, size);
     memcpy(&picture, LocalLock(header), sizeof picture);
     LocalUnlock(header);
   } else if (result == 3) {

@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "engine/limits.h"
 #include "engine/plugin_abi.h"
 #include "platform/accounting.h"
 
@@ -107,13 +108,23 @@ inline BITMAPINFOHEADER CheckHeaderBlock(HLOCAL block) {
   return h;
 }
 
-// A merged picture: a positive size, the palette its bit count calls for,
-// and a pixel block of exactly stride x height bytes.
-inline void CheckMergedPicture(HLOCAL header, HLOCAL pixels) {
+// The longest side a document may have: that of a large document (version 2
+// in the header) or that of any other.
+inline long long MaxSideOf(const uint8_t* document, size_t size) {
+  const bool large = size >= 6 && document[4] == 0 && document[5] == 2;
+  return large ? kLimits.max_side_v2 : kLimits.max_side_v1;
+}
+
+// A merged picture of `document`: a positive size within its side limit,
+// the palette its bit count calls for, and a pixel block of exactly
+// stride x height bytes.
+inline void CheckMergedPicture(HLOCAL header, HLOCAL pixels,
+                               const uint8_t* document, size_t size) {
   const BITMAPINFOHEADER h = CheckHeaderBlock(header);
   Require(h.biWidth > 0 && h.biHeight > 0, "merged size", h.biWidth,
           h.biHeight);
-  Require(h.biWidth <= 30000 && h.biHeight <= 30000, "merged side limit",
+  const long long side = MaxSideOf(document, size);
+  Require(h.biWidth <= side && h.biHeight <= side, "merged side limit",
           h.biWidth, h.biHeight);
   Require(LocalSize(header) == 40 + PaletteBytes(h.biBitCount), "palette size",
           static_cast<long long>(LocalSize(header)), h.biBitCount);
