@@ -202,6 +202,39 @@ void CombineShapeRow(VectorMask* m, const PathShape* s, int32_t lo, int32_t hi,
   }
 }
 
+// The mask's row with its invert flag and density applied: coverage v
+// becomes 255 - density x (255 - v).
+void ApplyInvertAndDensity(const VectorMask* m, uint8_t* out, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t v = m->invert ? 255 - out[i] : out[i];
+    out[i] = static_cast<uint8_t>(255 - MulDiv255(255 - v, m->density));
+  }
+}
+
+// Multiplies the alpha of pixels[0, n) by coverage[0, n). A shape's row is
+// long runs of full and of no coverage: those go eight pixels at a time.
+void MultiplyAlpha(const uint8_t* coverage, uint32_t n, uint8_t* pixels) {
+  uint32_t i = 0;
+  while (i < n) {
+    if (n - i >= 8) {
+      uint64_t eight;
+      memcpy(&eight, coverage + i, 8);
+      if (eight == ~uint64_t{0}) {
+        i += 8;
+        continue;
+      }
+      if (eight == 0) {
+        for (uint32_t k = 0; k < 8; ++k) pixels[4 * (i + k) + 3] = 0;
+        i += 8;
+        continue;
+      }
+    }
+    uint8_t* a = pixels + 4 * i + 3;
+    *a = static_cast<uint8_t>(MulDiv255(*a, coverage[i]));
+    ++i;
+  }
+}
+
 }  // namespace
 
 void ApplyVectorMaskRow(VectorMask* m, int32_t y, int32_t x0, uint32_t n,
@@ -226,11 +259,6 @@ void ApplyVectorMaskRow(VectorMask* m, int32_t y, int32_t x0, uint32_t n,
       memset(out + (hi - x0), 0, static_cast<uint32_t>(x1 - hi));
     }
   }
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t v = m->invert ? 255 - out[i] : out[i];
-    if (m->density != 255) v = 255 - MulDiv255(255 - v, m->density);
-    if (v == 255) continue;
-    uint8_t* a = pixels + 4 * i + 3;
-    *a = static_cast<uint8_t>(MulDiv255(*a, v));
-  }
+  if (m->invert || m->density != 255) ApplyInvertAndDensity(m, out, n);
+  MultiplyAlpha(out, n, pixels);
 }
