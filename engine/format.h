@@ -5,8 +5,14 @@
 #include <stdint.h>
 
 #include "engine/bytes.h"
+#include "engine/limits.h"
 
 enum : uint16_t { kVersionPsd = 1, kVersionPsb = 2 };
+
+// The longest side a document of the version may have.
+inline uint32_t MaxSide(uint16_t version) {
+  return version == kVersionPsb ? kLimits.max_side_v2 : kLimits.max_side_v1;
+}
 
 // Length of the Layer and Mask Information section and of the layer info.
 inline uint32_t SectionLengthBytes(uint16_t version) {

@@ -97,8 +97,7 @@ Status ReadFileHeader(DecodeState* state, BITMAPINFOHEADER* header) {
   const uint32_t height = ReadU32(base + 14);
   LogLine(state->log, logtext::kImageSize, width, height);
   if (width == 0 || height == 0) return kNotPsd;
-  const uint32_t max_side =
-      state->version == kVersionPsb ? kLimits.max_side_v2 : kLimits.max_side_v1;
+  const uint32_t max_side = MaxSide(state->version);
   if (width > max_side || height > max_side) return kNotPsd;
   header->biWidth = static_cast<LONG>(width);
   header->biHeight = static_cast<LONG>(height);

@@ -12,7 +12,7 @@
 
 #include <vector>
 
-#include "engine/limits.h"
+#include "engine/format.h"
 #include "engine/plugin_abi.h"
 #include "platform/accounting.h"
 
@@ -108,11 +108,11 @@ inline BITMAPINFOHEADER CheckHeaderBlock(HLOCAL block) {
   return h;
 }
 
-// The longest side a document may have: that of a large document (version 2
-// in the header) or that of any other.
+// The longest side the document may have, by the version in its header.
 inline long long MaxSideOf(const uint8_t* document, size_t size) {
-  const bool large = size >= 6 && document[4] == 0 && document[5] == 2;
-  return large ? kLimits.max_side_v2 : kLimits.max_side_v1;
+  const bool large =
+      size >= 6 && document[4] == 0 && document[5] == kVersionPsb;
+  return MaxSide(large ? kVersionPsb : kVersionPsd);
 }
 
 // A merged picture of `document`: a positive size within its side limit,
