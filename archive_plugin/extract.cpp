@@ -2,8 +2,8 @@
 // BMP image in one memory block for the host.
 #include <string.h>
 
-#include "engine/entries.h"
-#include "engine/plugin_abi.h"
+#include "engine/serve/entries.h"
+#include "engine/serve/plugin_abi.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // GetArchiveInfo and GetFileInfo.
 #include <string.h>
 
-#include "engine/entries.h"
-#include "engine/plugin_abi.h"
+#include "engine/serve/entries.h"
+#include "engine/serve/plugin_abi.h"
 
 namespace {
 

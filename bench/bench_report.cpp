@@ -6,7 +6,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 
 namespace bench {
 

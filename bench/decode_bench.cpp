@@ -25,8 +25,8 @@
 #include "bench/bench_documents.h"
 #include "bench/bench_report.h"
 #include "common/log.h"
-#include "engine/plugin_abi.h"
-#include "engine/vector_mask.h"
+#include "engine/serve/plugin_abi.h"
+#include "engine/compose/vector_mask.h"
 
 #ifdef HAVE_STB_IMAGE
 #include <stb/stb_image.h>

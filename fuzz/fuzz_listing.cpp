@@ -3,7 +3,7 @@
 // defined to its last byte and well formed, each GetFileInfo record must be
 // the listing's record for that entry, and a listed size must be what
 // extracting the entry yields.
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace fuzzcheck;

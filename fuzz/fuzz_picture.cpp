@@ -2,7 +2,7 @@
 // GetPicture, GetPictureInfo and a header-only DecodePictureW request must
 // agree with each other, hand out only defined, correctly sized blocks and
 // leave nothing behind.
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace fuzzcheck;

@@ -12,8 +12,8 @@
 
 #include <vector>
 
-#include "engine/format.h"
-#include "engine/plugin_abi.h"
+#include "engine/psd/format.h"
+#include "engine/serve/plugin_abi.h"
 #include "platform/accounting.h"
 
 namespace fuzzcheck {

@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "platform/win32_api.h"
 
 // GetFile's output mode that writes into a directory.

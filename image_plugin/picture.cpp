@@ -1,6 +1,6 @@
 #include <string.h>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/pixel_ops.h"
-#include "engine/rows.h"
+#include "engine/channels/pixel_ops.h"
+#include "engine/channels/rows.h"
 
 namespace {
 

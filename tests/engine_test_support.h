@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "platform/accounting.h"
 #include "psd_writer.h"
 

@@ -6,7 +6,7 @@
 #include <time.h>
 #include <zlib.h>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "hostile_support.h"
 #include "psd_writer.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "hostile_support.h"
 
 namespace hostile {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/plugin_abi.h"
+#include "engine/serve/plugin_abi.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/accounting.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/log_messages.h"
+#include "engine/base/log_messages.h"
 
 namespace loglines {
 

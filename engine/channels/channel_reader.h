@@ -1,0 +1,74 @@
+// The one reader of channel data: the rows of a layer channel or of a plane
+// of the Image Data section, raw, PackBits or zip, at any sample size,
+// handed out one row at a time as one byte per sample.
+#pragma once
+
+#include <stdint.h>
+
+#include "engine/base/status.h"
+
+struct ZipRows;
+
+// Where a channel's rows lie and how they are stored.
+struct ChannelSpec {
+  const uint8_t* counts;  // PackBits: the row byte counts
+  const uint8_t* data;    // the first row
+  const uint8_t* end;     // nothing at or past this is read
+  uint16_t compression;   // 0 raw, 1 PackBits, 2 zip, 3 zip with prediction
+  uint16_t version;       // the document's: width of the row byte counts
+  uint32_t sample_size;   // file bytes per sample: 1, 2 or 4
+  uint32_t samples;       // samples in one row
+  uint32_t rows;
+};
+
+// A PackBits row whose runs did not end where its byte count says.
+struct RowMismatch {
+  uint32_t row;
+  int32_t delta;  // where the runs stopped minus where the count ends
+  uint32_t count;
+};
+const uint32_t kKeptMismatches = 32;
+
+struct ChannelReader {
+  ChannelSpec spec;
+  uint32_t row;           // rows handed out so far
+  const uint8_t* counts;  // PackBits: the next row's byte count
+  uint64_t next_offset;   // where the next row begins, from `data`
+  uint8_t* unpacked;      // a packed row's bytes (sample_size x samples)
+  uint8_t* row8;          // one byte per sample
+  uint8_t* scratch;
+  ZipRows* zip;             // zip: the inflater
+  uint32_t mismatch_count;  // all such rows; the first few are kept
+  RowMismatch mismatches[kKeptMismatches];
+};
+
+// Takes the reader's scratch rows (kNoMemory when they cannot be had).
+Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec);
+void CloseChannel(ChannelReader* reader);
+
+// True for the compressions this reader decodes.
+bool ChannelCompressionKnown(uint16_t compression);
+
+// Compressions 2 and 3: zip data.
+inline bool IsZipCompression(uint16_t compression) {
+  return compression == 2 || compression == 3;
+}
+
+// The next row as `samples` bytes, or null when the channel's data does
+// not reach it (it lies past the end, or its byte count is 0). The bytes
+// stay valid until the next call.
+const uint8_t* ReadChannelRow(ChannelReader* reader);
+
+// Bytes from the first row to where the next row begins, as the row sizes
+// or byte counts of the rows read so far give it (it may lie past the end);
+// for zip data, the bytes of the stream inflated so far.
+uint64_t ChannelConsumed(const ChannelReader* reader);
+
+// Zip data: 0 while the stream holds every row read, else why it ended
+// (zlib's code, or 1 for a stream that ended before the rows).
+int32_t ChannelZipError(const ChannelReader* reader);
+
+// Bytes of one row as the file stores it unpacked.
+inline uint64_t ChannelRowSpan(const ChannelSpec& spec) {
+  return static_cast<uint64_t>(spec.sample_size) * spec.samples;
+}

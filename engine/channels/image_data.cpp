@@ -1,0 +1,151 @@
+#include "engine/channels/image_data.h"
+
+#include "engine/base/bytes.h"
+#include "engine/psd/document.h"
+#include "engine/psd/format.h"
+#include "engine/base/limits.h"
+#include "engine/channels/rows.h"
+
+namespace {
+
+// Sum of `n` row byte counts from `at`; entries beyond the document read
+// as 0.
+uint64_t SumOfCounts(const DecodeState* state, uint64_t at, uint64_t n) {
+  const uint32_t width = RowCountBytes(state->version);
+  const uint64_t size = DocumentSize(state);
+  uint64_t sum = 0;
+  for (uint64_t row = 0; row < n && RangeFits(at, width, size);
+       ++row, at += width) {
+    sum += ReadLength(state->file_base + at, width);
+  }
+  return sum;
+}
+
+// Inflates the first `count` planes of the zip stream into `planes->inflated`
+// and opens a reader on each plane there; rows the stream does not reach
+// are left out of the plane's reader, so they read as not reached.
+Status OpenZipPlanes(const DecodeState* state, uint32_t count, ChannelSpec spec,
+                     ImageDataPlanes* planes) {
+  const uint64_t plane_bytes = static_cast<uint64_t>(spec.samples) * spec.rows;
+  const uint64_t bytes = plane_bytes * count;
+  if (bytes > kLimits.max_scratch_bytes) return kTooLarge;
+  planes->inflated = static_cast<uint8_t*>(
+      HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(bytes) + 1));
+  if (planes->inflated == nullptr) return kNoMemory;
+  const uint32_t rows = spec.rows;
+  spec.rows = rows * count;
+  ChannelReader stream;
+  const Status opened = OpenChannel(&stream, spec);
+  if (opened != kDone) return opened;
+  for (uint32_t p = 0; p < count; ++p) {
+    uint8_t* plane = planes->inflated + plane_bytes * p;
+    uint32_t reached = 0;
+    for (uint32_t y = 0; y < rows; ++y) {
+      const uint8_t* row = ReadChannelRow(&stream);
+      if (row == nullptr) break;
+      memcpy(plane + static_cast<uint64_t>(y) * spec.samples, row,
+             spec.samples);
+      reached = y + 1;
+    }
+    planes->zip_ends[p] = state->image_data + 2 + ChannelConsumed(&stream);
+    ChannelSpec raw = spec;
+    raw.compression = 0;
+    raw.sample_size = 1;
+    raw.rows = rows;
+    raw.data = plane;
+    raw.end = plane + static_cast<uint64_t>(reached) * spec.samples;
+    planes->starts[p] = state->image_data + 2;
+    const Status plane_opened = OpenChannel(&planes->readers[p], raw);
+    if (plane_opened != kDone) {
+      CloseChannel(&stream);
+      return plane_opened;
+    }
+    planes->count = p + 1;
+  }
+  planes->zip_error = ChannelZipError(&stream);
+  CloseChannel(&stream);
+  return kDone;
+}
+
+}  // namespace
+
+uint64_t ImageDataPixelOffset(const DecodeState* state, uint32_t rows) {
+  const uint64_t first = state->image_data + 2;
+  if (state->compression != 1) return first;
+  const uint64_t table = static_cast<uint64_t>(RowCountBytes(state->version)) *
+                         rows * state->channels;
+  const uint64_t left = DocumentSize(state) - first;
+  return first + (table < left ? table : left);
+}
+
+Status OpenImageData(const DecodeState* state, uint32_t count, uint32_t samples,
+                     uint32_t rows, ImageDataPlanes* planes) {
+  memset(planes, 0, sizeof(*planes));
+  const uint8_t* base = state->file_base;
+  const uint64_t size = DocumentSize(state);
+  const uint64_t table = state->image_data + 2;
+  planes->pixel_data = ImageDataPixelOffset(state, rows);
+  ChannelSpec spec;
+  memset(&spec, 0, sizeof(spec));
+  spec.end = state->file_end;
+  spec.compression = state->compression;
+  spec.version = state->version;
+  spec.sample_size = SampleSizeForDepth(state->depth);
+  spec.samples = samples;
+  spec.rows = rows;
+  planes->rows = rows;
+  if (IsZipCompression(spec.compression)) {
+    spec.data = base + planes->pixel_data;
+    const Status opened = OpenZipPlanes(state, count, spec, planes);
+    if (opened != kDone) CloseImageData(planes);
+    return opened;
+  }
+  const uint64_t counts_per_plane =
+      static_cast<uint64_t>(rows) * RowCountBytes(state->version);
+  uint64_t start = planes->pixel_data;
+  for (uint32_t p = 0; p < count; ++p) {
+    if (spec.compression == 1) {
+      // Each plane's packed rows follow the packed rows of the one before.
+      const uint64_t counts = table + counts_per_plane * p;
+      spec.counts = counts < size ? base + counts : state->file_end;
+      if (p > 0) start += SumOfCounts(state, counts - counts_per_plane, rows);
+    } else if (p > 0) {
+      start += ChannelRowSpan(spec) * rows;
+    }
+    planes->starts[p] = start;
+    spec.data = start < size ? base + start : state->file_end;
+    const Status opened = OpenChannel(&planes->readers[p], spec);
+    if (opened != kDone) {
+      CloseImageData(planes);
+      return opened;
+    }
+    planes->count = p + 1;
+  }
+  return kDone;
+}
+
+void CloseImageData(ImageDataPlanes* planes) {
+  for (uint32_t p = 0; p < planes->count; ++p) {
+    CloseChannel(&planes->readers[p]);
+  }
+  planes->count = 0;
+  if (planes->inflated != nullptr) {
+    HeapFree(GetProcessHeap(), 0, planes->inflated);
+  }
+  planes->inflated = nullptr;
+}
+
+uint64_t ImageDataPlaneEnd(const DecodeState* state,
+                           const ImageDataPlanes& planes, uint32_t p) {
+  const ChannelSpec& spec = planes.readers[p].spec;
+  if (IsZipCompression(state->compression)) return planes.zip_ends[p];
+  if (state->compression == 1) {
+    return planes.starts[p] + ChannelConsumed(&planes.readers[p]);
+  }
+  const uint64_t span = ChannelRowSpan(spec);
+  const uint64_t left = DocumentSize(state) - planes.pixel_data;
+  const uint64_t available = span == 0 ? 0 : left / span;
+  uint64_t rows = (static_cast<uint64_t>(p) + 1) * planes.rows;
+  if (span != 0 && rows > available) rows = available;
+  return planes.pixel_data + rows * span;
+}

@@ -1,0 +1,180 @@
+// The blend modes at 8 bits per channel, in integers. Separable modes mix
+// each channel on its own; the others (darker and lighter colour, hue,
+// saturation, colour, luminosity) work on the whole pixel with the
+// luminosity 0.3 red + 0.59 green + 0.11 blue.
+#include "engine/compose/blend.h"
+
+#include <string.h>
+
+#include "engine/compose/blend_formulas.h"
+#include "engine/base/numbers.h"
+
+namespace {
+
+struct KeyMode {
+  char key[5];
+  BlendMode mode;
+};
+
+const KeyMode kKeys[] = {
+    {"norm", kBlendNormal},      {"diss", kBlendDissolve},
+    {"dark", kBlendDarken},      {"mul ", kBlendMultiply},
+    {"idiv", kBlendColorBurn},   {"lbrn", kBlendLinearBurn},
+    {"dkCl", kBlendDarkerColor}, {"lite", kBlendLighten},
+    {"scrn", kBlendScreen},      {"div ", kBlendColorDodge},
+    {"lddg", kBlendLinearDodge}, {"lgCl", kBlendLighterColor},
+    {"over", kBlendOverlay},     {"sLit", kBlendSoftLight},
+    {"hLit", kBlendHardLight},   {"vLit", kBlendVividLight},
+    {"lLit", kBlendLinearLight}, {"pLit", kBlendPinLight},
+    {"hMix", kBlendHardMix},     {"diff", kBlendDifference},
+    {"smud", kBlendExclusion},   {"fsub", kBlendSubtract},
+    {"fdiv", kBlendDivide},      {"hue ", kBlendHue},
+    {"sat ", kBlendSaturation},  {"colr", kBlendColor},
+    {"lum ", kBlendLuminosity},  {"pass", kBlendPassThrough},
+};
+
+// Writes the blended colour of one pixel: `b` backdrop, `s` source, `out`
+// the mix B(Cb, Cs) of each of the three colour channels.
+template <uint32_t (*F)(uint32_t, uint32_t)>
+struct Separable {
+  static void Mix(const uint8_t* b, const uint8_t* s, uint32_t* out) {
+    out[0] = F(b[0], s[0]);
+    out[1] = F(b[1], s[1]);
+    out[2] = F(b[2], s[2]);
+  }
+};
+
+template <void (*F)(const uint8_t*, const uint8_t*, uint32_t*)>
+struct Whole {
+  static void Mix(const uint8_t* b, const uint8_t* s, uint32_t* out) {
+    F(b, s, out);
+  }
+};
+
+// One pixel of source alpha `as` (not 0) onto the destination pixel `d`.
+template <class M>
+inline void BlendPixel(const uint8_t* s, uint32_t as, uint8_t* d,
+                       bool keep_alpha) {
+  const uint32_t ab = d[3];
+  if (ab == 0) {
+    if (keep_alpha) return;
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+    d[3] = static_cast<uint8_t>(as);
+    return;
+  }
+  uint32_t mixed[3];
+  M::Mix(d, s, mixed);
+  if (ab == 255) {
+    const uint32_t keep = 255 - as;
+    for (int c = 0; c < 3; ++c) {
+      d[c] = static_cast<uint8_t>(Div255(keep * d[c] + as * mixed[c]));
+    }
+    return;
+  }
+  // Weights of backdrop, source and mix, in units of 1/65025; the sums are
+  // divided by their total through one reciprocal (a double: exact enough,
+  // and the same in every build).
+  const uint32_t wb = (255 - as) * ab;
+  const uint32_t ws = as * (255 - ab);
+  const uint32_t wm = as * ab;
+  const uint32_t total = wb + ws + wm;
+  const double inverse = 1.0 / total;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t sum = wb * d[c] + ws * s[c] + wm * mixed[c];
+    d[c] = static_cast<uint8_t>(static_cast<int32_t>(sum * inverse + 0.5));
+  }
+  if (!keep_alpha) d[3] = static_cast<uint8_t>(Div255(total));
+}
+
+template <class M>
+void BlendLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
+  for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
+    const uint32_t as = src[3];
+    if (as == 0) continue;
+    BlendPixel<M>(src, as, dst, keep_alpha);
+  }
+}
+
+// Normal blending: the mix is the source itself.
+void NormalLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
+  for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
+    const uint32_t as = src[3];
+    if (as == 0) continue;
+    if (as == 255 && (dst[3] == 255 || !keep_alpha)) {
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+      if (!keep_alpha) dst[3] = 255;
+      continue;
+    }
+    BlendPixel<Separable<MixNormal>>(src, as, dst, keep_alpha);
+  }
+}
+
+// Dissolve: each pixel is painted whole or not at all, as a fixed pattern
+// of thresholds compared with the source alpha decides.
+void DissolveLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
+                  int32_t x, int32_t y) {
+  uint8_t pixel[4];
+  for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
+    const uint32_t as = src[3];
+    if (as == 0 || DissolveThreshold(x + static_cast<int32_t>(i), y) >= as) {
+      continue;
+    }
+    memcpy(pixel, src, 3);
+    pixel[3] = 255;
+    NormalLoop(pixel, dst, 1, keep_alpha);
+  }
+}
+
+}  // namespace
+
+BlendMode BlendModeFromKey(const uint8_t* key) {
+  for (const KeyMode& k : kKeys) {
+    if (memcmp(key, k.key, 4) == 0) return k.mode;
+  }
+  return kBlendNormal;
+}
+
+void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
+              bool keep_alpha, int32_t x, int32_t y) {
+  using Loop = void (*)(const uint8_t*, uint8_t*, uint32_t, bool);
+  // By mode, in the order of BlendMode (dissolve has a loop of its own).
+  static const Loop kLoops[] = {
+      NormalLoop,
+      NormalLoop,
+      BlendLoop<Separable<MixDarken>>,
+      BlendLoop<Separable<MixMultiply>>,
+      BlendLoop<Separable<MixColorBurn>>,
+      BlendLoop<Separable<MixLinearBurn>>,
+      BlendLoop<Whole<MixWhole<blendmix::DarkerColour>>>,
+      BlendLoop<Separable<MixLighten>>,
+      BlendLoop<Separable<MixScreen>>,
+      BlendLoop<Separable<MixColorDodge>>,
+      BlendLoop<Separable<MixLinearDodge>>,
+      BlendLoop<Whole<MixWhole<blendmix::LighterColour>>>,
+      BlendLoop<Separable<MixOverlay>>,
+      BlendLoop<Separable<MixSoftLight>>,
+      BlendLoop<Separable<MixHardLight>>,
+      BlendLoop<Separable<MixVividLight>>,
+      BlendLoop<Separable<MixLinearLight>>,
+      BlendLoop<Separable<MixPinLight>>,
+      BlendLoop<Separable<MixHardMix>>,
+      BlendLoop<Separable<MixDifference>>,
+      BlendLoop<Separable<MixExclusion>>,
+      BlendLoop<Separable<MixSubtract>>,
+      BlendLoop<Separable<MixDivide>>,
+      BlendLoop<Whole<MixWhole<blendmix::Hue>>>,
+      BlendLoop<Whole<MixWhole<blendmix::Saturation>>>,
+      BlendLoop<Whole<MixWhole<blendmix::Colour>>>,
+      BlendLoop<Whole<MixWhole<blendmix::Luminosity>>>,
+      NormalLoop,  // pass through: a group painted as a whole
+  };
+  static_assert(sizeof(kLoops) / sizeof(kLoops[0]) == kBlendPassThrough + 1,
+                "a loop for every mode");
+  if (mode == kBlendDissolve)
+    return DissolveLoop(src, dst, n, keep_alpha, x, y);
+  kLoops[mode <= kBlendPassThrough ? mode : 0](src, dst, n, keep_alpha);
+}

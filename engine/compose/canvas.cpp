@@ -1,0 +1,112 @@
+#include "engine/compose/canvas.h"
+
+#include "engine/base/numbers.h"
+
+namespace {
+
+// A colour over white: 255 - (255 - C) x a / 255.
+inline uint8_t OverWhite(uint32_t colour, uint32_t alpha) {
+  return static_cast<uint8_t>(255 - MulDiv255(255 - colour, alpha));
+}
+
+void FlattenRow(const uint8_t* src, uint32_t width, uint32_t sample_step,
+                uint8_t* dst) {
+  for (uint32_t x = 0; x < width; ++x, src += 4) {
+    const uint32_t a = src[3];
+    if (sample_step == 1) {
+      dst[x] = OverWhite(src[0], a);
+      continue;
+    }
+    uint8_t* px = dst + sample_step * x;
+    px[0] = OverWhite(src[0], a);
+    px[1] = OverWhite(src[1], a);
+    px[2] = OverWhite(src[2], a);
+    if (sample_step == 4) px[3] = 255;
+  }
+}
+
+}  // namespace
+
+PixelRect IntersectRects(const PixelRect& a, const PixelRect& b) {
+  PixelRect r;
+  r.left = a.left > b.left ? a.left : b.left;
+  r.top = a.top > b.top ? a.top : b.top;
+  r.right = a.right < b.right ? a.right : b.right;
+  r.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
+  return r;
+}
+
+PixelRect UniteRects(const PixelRect& a, const PixelRect& b) {
+  if (RectEmpty(a)) return b;
+  if (RectEmpty(b)) return a;
+  PixelRect r;
+  r.left = a.left < b.left ? a.left : b.left;
+  r.top = a.top < b.top ? a.top : b.top;
+  r.right = a.right > b.right ? a.right : b.right;
+  r.bottom = a.bottom > b.bottom ? a.bottom : b.bottom;
+  return r;
+}
+
+void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height) {
+  canvas->pixels = nullptr;
+  canvas->width = width;
+  canvas->height = height;
+  canvas->painted = PixelRect{0, 0, 0, 0};
+  canvas->stale = PixelRect{0, 0, 0, 0};
+}
+
+uint64_t CanvasBytes(uint32_t width, uint32_t height) {
+  const uint64_t bytes = static_cast<uint64_t>(width) * height * 4;
+  return bytes <= static_cast<uint64_t>(static_cast<SIZE_T>(-1)) ? bytes : 0;
+}
+
+Status PrepareCanvas(Canvas* canvas) {
+  if (canvas->pixels != nullptr) {
+    const PixelRect& p = canvas->stale;
+    if (!RectEmpty(p)) {
+      const uint32_t bytes = static_cast<uint32_t>(p.right - p.left) * 4;
+      for (int32_t y = p.top; y < p.bottom; ++y) {
+        memset(CanvasRow(canvas, y) + 4 * p.left, 0, bytes);
+      }
+      canvas->stale = PixelRect{0, 0, 0, 0};
+    }
+    return kDone;
+  }
+  const uint64_t bytes = CanvasBytes(canvas->width, canvas->height);
+  if (bytes == 0) return kTooLarge;
+  canvas->pixels = static_cast<uint8_t*>(HeapAlloc(
+      GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(bytes)));
+  return canvas->pixels != nullptr ? kDone : kNoMemory;
+}
+
+void MarkPainted(Canvas* canvas, const PixelRect& r) {
+  canvas->painted = UniteRects(canvas->painted, r);
+}
+
+void ClearCanvas(Canvas* canvas) {
+  canvas->stale = UniteRects(canvas->stale, canvas->painted);
+  canvas->painted = PixelRect{0, 0, 0, 0};
+}
+
+void ReleaseCanvas(Canvas* canvas) {
+  if (canvas->pixels != nullptr) HeapFree(GetProcessHeap(), 0, canvas->pixels);
+  canvas->pixels = nullptr;
+  canvas->painted = PixelRect{0, 0, 0, 0};
+  canvas->stale = PixelRect{0, 0, 0, 0};
+}
+
+void FlattenCanvas(const Canvas* canvas, const DecodeState* state,
+                   uint8_t* pixels) {
+  const uint32_t height = canvas->height;
+  for (uint32_t y = 0; y < height; ++y) {
+    uint8_t* dst =
+        pixels + static_cast<uint64_t>(height - 1 - y) * state->stride;
+    if (canvas->pixels == nullptr) {
+      memset(dst, 255, state->row_bytes);
+    } else {
+      FlattenRow(CanvasRow(canvas, static_cast<int32_t>(y)), canvas->width,
+                 state->sample_step, dst);
+    }
+    memset(dst + state->row_bytes, 0, state->stride - state->row_bytes);
+  }
+}

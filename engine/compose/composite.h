@@ -1,0 +1,131 @@
+// The compositor: the merged picture of a document saved without one,
+// made from its layers. One canvas of the document's size, plus one for
+// every open group that blends as a whole and every open clipping group;
+// each layer is read row by row while it is painted.
+#pragma once
+
+#include "engine/compose/blend.h"
+#include "engine/compose/canvas.h"
+#include "engine/psd/document.h"
+#include "engine/psd/layer_extra.h"
+#include "engine/base/limits.h"
+
+const uint32_t kNoMatch = 0xFFFFFFFFu;
+
+// The structure of the layer list, worked out before painting: the section
+// type of every record, the divider and group record of every group
+// (matched like brackets, bottom-most record first) and where every
+// record's channel data begins.
+struct CompositePlan {
+  uint8_t* section;   // kSection... per record
+  uint32_t* match;    // divider <-> group record, or kNoMatch
+  uint64_t* offsets;  // channel data of each record
+  uint32_t depth;     // deepest nesting of groups
+};
+
+Status BuildCompositePlan(const DecodeState* state, const LayerList* list,
+                          CompositePlan* plan);
+void ReleaseCompositePlan(CompositePlan* plan);
+
+// How one item (a layer, or a finished group or clipping group) is painted
+// onto a canvas.
+struct PaintParams {
+  BlendMode mode;
+  uint8_t opacity;  // opacity times fill opacity
+  bool keep_alpha;  // a clipped item: the canvas keeps its alpha
+  bool masks;       // apply the record's layer mask
+  uint32_t level;   // the level the item is painted at
+};
+
+// A level of the walk: the root, a group or a clipping group.
+enum LevelKind : uint8_t {
+  kLevelRoot,
+  kLevelGroup,  // an isolated group: its own canvas
+  kLevelPass,   // a pass-through group: paints into its parent's canvas
+  kLevelClip,   // a clipping group: the base and its clipped items
+};
+
+struct Level {
+  LevelKind kind;
+  Canvas* canvas;   // where this level's items are painted
+  uint32_t record;  // the group record, or the clipping group's base
+  bool keep_alpha;  // items painted here keep the canvas's alpha
+  uint8_t fill;     // a pass-through group's fill opacity, for its items
+  // A pass-through group with clipped items after it: the alpha its members
+  // paint (document-sized, one byte a pixel) and its parent's canvas as it
+  // was before them.
+  uint8_t* shape;
+  Canvas* backdrop;
+  bool base_painted;     // clipping group: its base is on the canvas
+  uint32_t skip_run_at;  // clipped items starting here are left out
+};
+
+struct Composer {
+  const DecodeState* state;
+  const LayerList* list;
+  CompositePlan plan;
+  Level* levels;
+  uint32_t depth;  // levels open, the root included
+  Canvas canvases[kLimits.max_canvas_levels + 1];  // [0] the root canvas
+  uint32_t canvases_in_use;
+  uint32_t shapes_in_use;
+  uint8_t* row;   // a row of the document's width, 4 bytes a pixel
+  uint64_t work;  // pixels painted so far
+  uint64_t work_limit;
+  bool cut_short;   // the work limit was reached
+  uint32_t cut_at;  // the first layer left out
+};
+
+// The walk over the records (composite_walk.cpp) ------------------------------
+
+// Opens the root level on the root canvas.
+void OpenRoot(Composer* c);
+// Paints every item; whatever is open at the end is closed.
+Status WalkLayers(Composer* c);
+// Frees what open levels hold (after a failure).
+void ReleaseLevels(Composer* c);
+
+// Pass-through groups with clipped items (composite_backdrop.cpp) -------------
+
+// A zeroed shape, or null past the limit or without memory.
+uint8_t* TakeShape(Composer* c);
+void ReleaseShape(Composer* c, uint8_t* shape);
+// Copies what `canvas` holds into `backdrop`.
+Status SaveBackdrop(const Canvas* canvas, Canvas* backdrop);
+// The group's content as a layer of its own: `backdrop` becomes the colours
+// that, painted with alpha `shape` over the backdrop, give what `canvas`
+// holds now, and `canvas` gets its backdrop back. The clipped items are
+// then painted onto `backdrop` as onto a clipping group's base.
+void SeparateGroup(Canvas* canvas, Canvas* backdrop, const uint8_t* shape);
+// Widens the shapes of the pass-through groups open at `level` by the alpha
+// of `n` pixels painted at row y from column x0.
+void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
+                  uint32_t n, const uint8_t* pixels);
+
+// Painting (composite_paint.cpp) --------------------------------------------
+
+// Paints layer `index`'s pixels onto `canvas`.
+Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
+                  const PaintParams& p);
+
+// Fades what the pass-through group of record `record` painted into
+// `canvas` back towards `backdrop` (the canvas before it) by the group's
+// opacity and masks; `shape` (or null) fades with it.
+Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
+                 const Canvas* backdrop, uint8_t* shape);
+
+// Paints the finished canvas `from` onto `onto` with the layer mask of
+// record `record` (when p.masks), then makes `from` transparent again.
+Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
+                   const PaintParams& p);
+
+// True when `pixels` more pixels of work are still within the limit; counts
+// them.
+bool TakeWork(Composer* c, uint64_t pixels);
+
+// The merged picture made from the layers, in the output format of the
+// merged picture. kNotServed when the layers cannot be composited (their
+// records are damaged, or the colour mode has no composite): the Image
+// Data section is served then.
+Status DecodeComposite(DecodeRequest* request, DecodeState* state,
+                       const LayerList* list, const BITMAPINFOHEADER* header);

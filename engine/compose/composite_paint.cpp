@@ -1,0 +1,271 @@
+// Painting one item onto a canvas: a layer's pixels read row by row, or a
+// finished group canvas, each with its layer mask and opacity, through the
+// blend mode.
+#include "engine/base/bytes.h"
+#include "engine/compose/composite.h"
+#include "engine/compose/fill_layer.h"
+#include "engine/channels/layer_rows.h"
+#include "engine/base/numbers.h"
+#include "engine/compose/vector_mask.h"
+
+namespace {
+
+PixelRect DocumentRect(const Canvas* canvas) {
+  return PixelRect{0, 0, static_cast<int32_t>(canvas->width),
+                   static_cast<int32_t>(canvas->height)};
+}
+
+void ScaleAlpha(uint8_t* pixels, uint32_t n, uint32_t factor) {
+  if (factor == 255) return;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint8_t* a = pixels + 4 * i + 3;
+    *a = static_cast<uint8_t>(MulDiv255(*a, factor));
+  }
+}
+
+// A record's masks: its layer mask and its vector mask.
+struct RecordMasks {
+  MaskRows user;
+  VectorMask vector;
+};
+
+void CloseMasks(RecordMasks* m) {
+  CloseVectorMask(&m->vector);
+  CloseMaskRows(&m->user);
+}
+
+// The vector mask applies unless the record's pixels are the application's
+// rendering of a shape already cut out (flags: pixel data irrelevant to the
+// document's appearance).
+bool WantsVectorMask(const LayerRecord& layer, bool pixels) {
+  return !pixels || (layer.flags & 0x18) != 0x18;
+}
+
+// Whether a layer's pixels are painted. A layer whose flags say its pixel
+// data is irrelevant to the document's appearance has pixels only as the
+// application's rendering of its settings: of a fill layer they are used
+// (the fill cut out by the vector mask at full density), unless a vector
+// mask of lower density or a feather lets the fill show beyond them, when
+// the fill is painted instead; of any other such layer they are not.
+bool PixelsPainted(const DecodeState* state, const LayerRecord& layer) {
+  if ((layer.flags & 0x18) != 0x18) return true;
+  LayerTraits traits;
+  ReadLayerTraits(state, layer, &traits);
+  const bool fill = traits.solid_fill.data != nullptr ||
+                    traits.gradient_fill.data != nullptr ||
+                    traits.stroke_fill.data != nullptr;
+  if (!fill) return traits.pattern_fill.data != nullptr;
+  if (traits.vector_mask.data == nullptr) return true;
+  LayerMaskInfo info;
+  ReadLayerMask(layer, &info);
+  return info.vector_density == 255 && info.vector_feather == 0;
+}
+
+// Opens the masks of `record`, whose own pixels are painted when `pixels`.
+Status OpenMasks(const Composer* c, uint32_t record, bool pixels,
+                 RecordMasks* m) {
+  memset(m, 0, sizeof(*m));
+  const LayerRecord& layer = c->list->records[record];
+  LayerTraits traits;
+  ReadLayerTraits(c->state, layer, &traits);
+  LayerMaskInfo info;
+  ReadLayerMask(layer, &info);
+  ChannelPlace places[kRoles];
+  FindLayerChannels(c->state, layer, c->plan.offsets[record], places);
+  const bool vector = traits.vector_mask.data != nullptr;
+  Status status = OpenMaskRows(c->state, info, places, vector, &m->user);
+  if (status == kDone && vector && WantsVectorMask(layer, pixels)) {
+    status = OpenVectorMask(traits.vector_mask.data, traits.vector_mask.length,
+                            c->canvases[0].width, c->canvases[0].height,
+                            info.vector_density, &m->vector);
+  }
+  if (status != kDone) CloseMasks(m);
+  return status;
+}
+
+PixelRect MasksReach(const RecordMasks* m) {
+  return IntersectRects(MaskReach(&m->user), VectorMaskReach(&m->vector));
+}
+
+void ApplyMasks(RecordMasks* m, int32_t y, int32_t x0, uint32_t n,
+                uint8_t* row) {
+  ApplyMaskRow(&m->user, y, x0, n, row);
+  ApplyVectorMaskRow(&m->vector, y, x0, n, row);
+}
+
+// Where a layer's pixels come from: its channels, or its fill.
+struct LayerSource {
+  bool pixels;
+  LayerRows rows;
+  FillSource fill;
+  RecordMasks masks;
+};
+
+void CloseSource(LayerSource* s) {
+  CloseMasks(&s->masks);
+  CloseFill(&s->fill);
+  if (s->pixels) CloseLayerRows(&s->rows);
+}
+
+// Paints the rows of `rect` from the open source.
+void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
+                     Canvas* canvas, const PaintParams& p) {
+  const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
+  PixelRect painted = rect;
+  painted.bottom = rect.top;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    if (s->pixels) {
+      if (!ReadLayerRow(&s->rows, y, rect.left, rect.right, c->row)) continue;
+    } else {
+      FillRow(&s->fill, y, rect.left, n, c->row);
+    }
+    if (p.masks) ApplyMasks(&s->masks, y, rect.left, n, c->row);
+    ScaleAlpha(c->row, n, p.opacity);
+    RecordShapes(c, p.level, y, rect.left, n, c->row);
+    BlendRow(p.mode, c->row, CanvasRow(canvas, y) + 4 * rect.left, n,
+             p.keep_alpha, rect.left, y);
+    painted.bottom = y + 1;
+  }
+  MarkPainted(canvas, painted);
+}
+
+// Opens what paints layer `index`; `rect` receives where it can paint.
+Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
+                  PixelRect* rect) {
+  memset(s, 0, sizeof(*s));
+  const DecodeState* state = c->state;
+  const LayerRecord& layer = c->list->records[index];
+  const PixelRect document = DocumentRect(&c->canvases[0]);
+  LayerPlan plan;
+  PlanLayer(state, c->list, index, c->plan.offsets[index], &plan);
+  s->pixels =
+      plan.has_picture && plan.image_size != 0 && PixelsPainted(state, layer);
+  Status status = masks ? OpenMasks(c, index, s->pixels, &s->masks) : kDone;
+  if (status != kDone) return status;
+  *rect = IntersectRects(MasksReach(&s->masks), document);
+  if (s->pixels) {
+    ChannelPlace places[kRoles];
+    FindLayerChannels(state, layer, c->plan.offsets[index], places);
+    status = OpenLayerRows(state, layer, plan, places, &s->rows);
+    if (status != kDone) s->pixels = false;
+    *rect = IntersectRects(*rect, s->rows.rect);
+    if (rect->bottom > s->rows.end_y) rect->bottom = s->rows.end_y;
+  } else {
+    // Without pixels a fill layer paints the whole document through its
+    // masks; a gradient spans the vector mask's bounds.
+    LayerTraits traits;
+    ReadLayerTraits(state, layer, &traits);
+    const PixelRect box =
+        IntersectRects(VectorMaskReach(&s->masks.vector), document);
+    status = OpenFill(state, traits, box, document, &s->fill);
+    if (!s->fill.active) *rect = PixelRect{0, 0, 0, 0};
+  }
+  if (status != kDone) CloseSource(s);
+  return status;
+}
+
+}  // namespace
+
+bool TakeWork(Composer* c, uint64_t pixels) {
+  if (c->cut_short || c->work + pixels > c->work_limit) {
+    c->cut_short = true;
+    return false;
+  }
+  c->work += pixels;
+  return true;
+}
+
+Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
+                  const PaintParams& p) {
+  if (c->cut_short) return kDone;
+  LayerSource source;
+  PixelRect rect;
+  Status status = OpenSource(c, index, p.masks, &source, &rect);
+  if (status != kDone) return status;
+  if (!RectEmpty(rect)) {
+    const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *
+                          static_cast<uint64_t>(rect.bottom - rect.top);
+    if (TakeWork(c, area)) {
+      status = PrepareCanvas(canvas);
+      if (status == kDone) PaintSourceRows(c, &source, rect, canvas, p);
+    }
+  }
+  CloseSource(&source);
+  return status;
+}
+
+// One pixel `after` back towards `before` by t (0..255), in straight alpha.
+void Fade(uint8_t* after, const uint8_t* before, uint32_t t) {
+  const uint32_t wb = before[3] * (255 - t), wa = after[3] * t;
+  const uint32_t total = wb + wa;
+  for (int k = 0; k < 3; ++k) {
+    after[k] = total == 0
+                   ? 0
+                   : static_cast<uint8_t>(
+                         (wb * before[k] + wa * after[k] + total / 2) / total);
+  }
+  after[3] = static_cast<uint8_t>(Div255(total));
+}
+
+Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
+                 const Canvas* backdrop, uint8_t* shape) {
+  const PixelRect rect = canvas->painted;
+  if (RectEmpty(rect)) return kDone;
+  RecordMasks masks;
+  Status status = OpenMasks(c, record, false, &masks);
+  if (status != kDone) return status;
+  const uint8_t opacity = c->list->records[record].opacity;
+  const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
+  c->work += static_cast<uint64_t>(n) * (rect.bottom - rect.top);
+  const uint32_t width = canvas->width;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    for (uint32_t i = 0; i < n; ++i) c->row[4 * i + 3] = opacity;
+    ApplyMasks(&masks, y, rect.left, n, c->row);
+    uint8_t* after = CanvasRow(canvas, y) + 4 * rect.left;
+    const uint8_t* before = backdrop->pixels != nullptr
+                                ? CanvasRow(backdrop, y) + 4 * rect.left
+                                : nullptr;
+    const uint8_t zero[4] = {0, 0, 0, 0};
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t t = c->row[4 * i + 3];
+      if (t == 255) continue;
+      Fade(after + 4 * i, before != nullptr ? before + 4 * i : zero, t);
+      if (shape != nullptr) {
+        uint8_t* s = shape + static_cast<uint64_t>(y) * width + rect.left + i;
+        *s = static_cast<uint8_t>(MulDiv255(*s, t));
+      }
+    }
+  }
+  CloseMasks(&masks);
+  return kDone;
+}
+
+Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
+                   const PaintParams& p) {
+  PixelRect rect = from->painted;
+  if (RectEmpty(rect)) return kDone;
+  RecordMasks masks;
+  memset(&masks, 0, sizeof(masks));
+  Status status = p.masks ? OpenMasks(c, record, false, &masks) : kDone;
+  rect = IntersectRects(rect, MasksReach(&masks));
+  if (status == kDone && !RectEmpty(rect)) {
+    const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *
+                          static_cast<uint64_t>(rect.bottom - rect.top);
+    // Closing what is open always finishes, within the limit or not.
+    c->work += area;
+    status = PrepareCanvas(onto);
+    const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
+    for (int32_t y = rect.top; status == kDone && y < rect.bottom; ++y) {
+      uint8_t* src = CanvasRow(from, y) + 4 * rect.left;
+      ApplyMasks(&masks, y, rect.left, n, src);
+      ScaleAlpha(src, n, p.opacity);
+      RecordShapes(c, p.level, y, rect.left, n, src);
+      BlendRow(p.mode, src, CanvasRow(onto, y) + 4 * rect.left, n, p.keep_alpha,
+               rect.left, y);
+    }
+    if (status == kDone) MarkPainted(onto, rect);
+  }
+  CloseMasks(&masks);
+  ClearCanvas(from);
+  return status;
+}

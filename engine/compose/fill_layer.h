@@ -1,0 +1,50 @@
+// Fill layers painted from their settings where their channels hold no
+// pixels: a solid colour ("SoCo", or a shape's "vscg" fill content) or a
+// gradient ("GdFl": linear, radial, angle, reflected or diamond, with
+// colour and transparency stops).
+#pragma once
+
+#include "engine/compose/canvas.h"
+#include "engine/psd/document.h"
+#include "engine/psd/layer_extra.h"
+
+const uint32_t kGradientSteps = 1024;
+
+enum GradientShape : uint8_t {
+  kGradientLinear,
+  kGradientRadial,
+  kGradientAngle,
+  kGradientReflected,
+  kGradientDiamond,
+};
+
+struct FillSource {
+  bool active;
+  bool gradient;
+  uint8_t colour[4];  // a solid fill: blue, green, red, 255
+  // A gradient: its colours and alpha at kGradientSteps positions from 0
+  // to 1, and its geometry in pixels: the centre, the angle (degrees,
+  // counterclockwise from the right) and the length that maps onto 0..1.
+  GradientShape shape;
+  bool reverse;
+  double centre_x;
+  double centre_y;
+  double angle;
+  double cosine;
+  double sine;
+  double length;
+  uint8_t* table;  // kGradientSteps x 4 bytes
+};
+
+// Reads the layer's fill settings. A gradient spans `layer_box` (the
+// layer's bounds) when aligned with the layer, else `document`. An
+// inactive source paints nothing; kNoMemory when the gradient's table
+// cannot be had.
+Status OpenFill(const DecodeState* state, const LayerTraits& traits,
+                const PixelRect& layer_box, const PixelRect& document,
+                FillSource* fill);
+void CloseFill(FillSource* fill);
+
+// Blue, green, red, alpha of `n` pixels from column x0 of row y.
+void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
+             uint8_t* out);

@@ -1,0 +1,72 @@
+// What a layer record's extra data says beyond its rectangles: the layer
+// mask's default colour, flags, "real" mask and parameters, and the
+// additional information blocks the compositor reads.
+#pragma once
+
+#include "engine/psd/document.h"
+
+// A block of additional information: its data and length (null when the
+// record has no such block).
+struct InfoBlock {
+  const uint8_t* data;
+  uint32_t length;
+};
+
+// The layer mask data. The user mask (channel -2) covers `rect`; when it
+// is a rendering of the vector mask (and of the mask the user painted), the
+// real user mask (channel -3), the painted one alone, covers `real_rect`.
+// Outside its rectangle a mask has its default colour.
+struct MaskRect {
+  int32_t top;
+  int32_t left;
+  int32_t bottom;
+  int32_t right;
+};
+struct LayerMaskInfo {
+  bool present;
+  bool disabled;
+  bool rendered;  // the user mask is a rendering of the vector mask
+  MaskRect rect;
+  uint8_t default_colour;
+  bool has_real;
+  MaskRect real_rect;
+  uint8_t real_default_colour;
+  // Parameters: densities (255 when absent) and feather radii in pixels
+  // (0 when absent; whole pixels, rounded).
+  uint8_t user_density;
+  uint8_t vector_density;
+  uint32_t user_feather;
+  uint32_t vector_feather;
+};
+
+// Section divider types of an "lsct" block.
+enum : uint8_t {
+  kSectionLayer = 0,
+  kSectionOpenGroup = 1,
+  kSectionClosedGroup = 2,
+  kSectionDivider = 3,
+};
+
+// The additional information the compositor uses.
+struct LayerTraits {
+  uint8_t section;        // kSection...
+  char section_blend[4];  // the group's blend key when the block gives one
+  bool has_section_blend;
+  uint8_t fill_opacity;     // "iOpa", 255 without it
+  bool adjustment;          // an adjustment layer
+  InfoBlock vector_mask;    // "vmsk" or "vsms"
+  InfoBlock solid_fill;     // "SoCo"
+  InfoBlock gradient_fill;  // "GdFl"
+  InfoBlock stroke_fill;    // "vscg": a shape's fill content
+  InfoBlock pattern_fill;   // "PtFl" (not painted from its settings)
+};
+
+// Reads the mask data at the start of the record's extra data.
+void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask);
+
+// Walks the record's additional information blocks once.
+void ReadLayerTraits(const DecodeState* state, const LayerRecord& layer,
+                     LayerTraits* traits);
+
+// The section divider type alone (the structure pass reads only that).
+uint8_t ReadSectionType(const DecodeState* state, const LayerRecord& layer);

@@ -1,0 +1,31 @@
+// The sections of a document: where they lie, the image resources the
+// engine reads, and where the layer records are.
+#pragma once
+
+#include "engine/psd/document.h"
+
+// Where the sections of a document lie, as offsets from its first byte.
+struct Sections {
+  uint32_t color_mode_length;  // its data at 30
+  uint64_t resources_field;    // Image Resources length field
+  uint32_t resources_length;
+  uint64_t layers_field;  // Layer and Mask Information length field
+  uint64_t layers_length;
+  uint64_t image_data;  // Image Data: the compression word
+};
+
+// Finds the sections; false when a length points past the end of the
+// document.
+bool LocateSections(const DecodeState* state, Sections* s);
+
+// The resolution resource (1005) into the header's pixels per metre, and
+// the version info (1057) into state->merged_placeholder.
+void ReadResources(DecodeState* state, const Sections& s,
+                   BITMAPINFOHEADER* header);
+
+// The layer info: where its records begin and the signed layer count.
+struct LayerInfo {
+  uint64_t records;  // the first record
+  int32_t count;
+};
+LayerInfo FindLayerInfo(const DecodeState* state, const Sections& s);
