@@ -5,6 +5,10 @@
 #include "engine/serve/entries.h"
 #include "engine/serve/plugin_abi.h"
 
+using engine::EntryNameW;
+using engine::kBmpFileHeaderBytes;
+using engine::kEntryNameRoom;
+
 namespace {
 
 const int kNameUnits = 260;

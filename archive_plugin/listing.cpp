@@ -4,6 +4,9 @@
 #include "engine/serve/entries.h"
 #include "engine/serve/plugin_abi.h"
 
+using engine::EntryFromName;
+using engine::EntryNameA;
+
 namespace {
 
 // Room for a converted document name, terminator included.

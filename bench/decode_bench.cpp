@@ -25,8 +25,8 @@
 #include "bench/bench_documents.h"
 #include "bench/bench_report.h"
 #include "common/log.h"
-#include "engine/serve/plugin_abi.h"
 #include "engine/compose/vector_mask.h"
+#include "engine/serve/plugin_abi.h"
 
 #ifdef HAVE_STB_IMAGE
 #include <stb/stb_image.h>
@@ -202,20 +202,21 @@ void BM_VectorMaskFullCanvas(benchmark::State& state) {
       psdw::VectorMaskBlock({ellipse, star}, kWidth, kHeight);
   std::vector<uint8_t> row(size_t{kWidth} * 4, 255);
   for (auto _ : state) {
-    VectorMask mask;
+    engine::VectorMask mask;
     // The block's data follows "8BIM", the key and the length.
-    if (OpenVectorMask(block.data() + 12,
-                       static_cast<uint32_t>(block.size() - 12), kWidth,
-                       kHeight, 255, &mask) != 0 ||
+    if (engine::OpenVectorMask(block.data() + 12,
+                               static_cast<uint32_t>(block.size() - 12), kWidth,
+                               kHeight, 255, &mask) != 0 ||
         !mask.active) {
       state.SkipWithError("the vector mask was not read");
       break;
     }
     for (uint32_t y = 0; y < kHeight; ++y) {
-      ApplyVectorMaskRow(&mask, static_cast<int32_t>(y), 0, kWidth, row.data());
+      engine::ApplyVectorMaskRow(&mask, static_cast<int32_t>(y), 0, kWidth,
+                                 row.data());
     }
     benchmark::DoNotOptimize(row.data());
-    CloseVectorMask(&mask);
+    engine::CloseVectorMask(&mask);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "platform/win32_api.h"
+
 void LogBegin(LogBuffer* log) {
   log->used = 0;
   log->lost = false;

@@ -4,7 +4,7 @@
 // possible: when the buffer fills and when the request ends.
 #pragma once
 
-#include "platform/win32_api.h"
+#include <stdint.h>
 
 // A stamp (20), the longest message the formatter writes (1023) and CR LF.
 const uint32_t kLogLineRoom = 20 + 1023 + 2;

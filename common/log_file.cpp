@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "common/log.h"
+#include "platform/win32_api.h"
 
 namespace {
 

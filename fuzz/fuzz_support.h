@@ -110,9 +110,10 @@ inline BITMAPINFOHEADER CheckHeaderBlock(HLOCAL block) {
 
 // The longest side the document may have, by the version in its header.
 inline long long MaxSideOf(const uint8_t* document, size_t size) {
+  using engine::kVersionPsb;
   const bool large =
       size >= 6 && document[4] == 0 && document[5] == kVersionPsb;
-  return MaxSide(large ? kVersionPsb : kVersionPsd);
+  return engine::MaxSide(large ? kVersionPsb : engine::kVersionPsd);
 }
 
 // A merged picture of `document`: a positive size within its side limit,

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace engine;  // NOLINT: the row primitives under test
+
 using Bytes = std::vector<uint8_t>;
 
 Bytes RandomBytes(std::mt19937& rng, size_t n, uint32_t alphabet = 256) {

@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <string.h>
 
+namespace engine {
+
 inline uint16_t ReadU16(const uint8_t* p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
@@ -35,3 +37,5 @@ inline uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
 inline uint64_t PadTo4(uint64_t n) {
   return (n + 3) & ~static_cast<uint64_t>(3);
 }
+
+}  // namespace engine

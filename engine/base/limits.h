@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+namespace engine {
+
 struct EngineLimits {
   // Sides of a version 1 and a version 2 document (the format's maxima).
   uint32_t max_side_v1;
@@ -50,3 +52,17 @@ inline constexpr EngineLimits kLimits = {
     16,            // composite_canvas_passes
     1u << 20,      // max_path_edges
 };
+
+// Whether a pixel block of `image_size` bytes may be handed out for a
+// document of `document_size` bytes whose pixel data is zip-compressed
+// (`zip`) or not: small blocks always, larger ones only when the document's
+// data could describe them.
+inline bool PictureFitsDocument(uint64_t image_size, uint64_t document_size,
+                                bool zip) {
+  const uint32_t expansion =
+      zip ? kLimits.max_zip_expansion : kLimits.max_expansion;
+  return image_size <= kLimits.always_accepted_bytes ||
+         image_size / expansion <= document_size;
+}
+
+}  // namespace engine

@@ -2,6 +2,7 @@
 // tests that read the log use the same table.
 #pragma once
 
+namespace engine {
 namespace logtext {
 
 // The document and its sections.
@@ -58,3 +59,4 @@ inline constexpr const char* kAll[] = {
 };
 
 }  // namespace logtext
+}  // namespace engine

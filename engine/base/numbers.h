@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+namespace engine {
+
 // x / 255 rounded to nearest, for x up to 65535 + 127.
 inline uint32_t Div255(uint32_t x) {
   x += 128;
@@ -62,3 +64,5 @@ inline int64_t FixedFromDouble(uint64_t bits, int32_t fraction_bits) {
   if (magnitude > limit) magnitude = limit;
   return (bits >> 63) ? -magnitude : magnitude;
 }
+
+}  // namespace engine

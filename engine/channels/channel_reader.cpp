@@ -6,13 +6,13 @@
 #include "engine/channels/channel_reader.h"
 
 #include "engine/base/bytes.h"
-#include "engine/psd/format.h"
 #include "engine/base/limits.h"
+#include "engine/base/memory.h"
 #include "engine/channels/pixel_ops.h"
 #include "engine/channels/rows.h"
 #include "engine/channels/zip_rows.h"
-#include "platform/win32_api.h"
 
+namespace engine {
 namespace {
 
 void RecordMismatch(ChannelReader* r, int64_t delta, uint64_t count) {
@@ -72,11 +72,11 @@ const uint8_t* ReadPackedRow(ChannelReader* r) {
 const uint8_t* ReadZipRow(ChannelReader* r) {
   const ChannelSpec& s = r->spec;
   const uint32_t span = static_cast<uint32_t>(ChannelRowSpan(s));
-  const bool direct = s.sample_size == 1 && s.compression == 2;
+  const bool direct = s.sample_size == 1 && s.compression == kCompressionZip;
   uint8_t* target = direct ? r->row8 : r->unpacked;
   const uint32_t filled = InflateRow(r->zip, target, span);
   if (filled == 0) return nullptr;
-  if (s.compression == 3) {
+  if (s.compression == kCompressionZipPredicted) {
     UndoPrediction(target, filled, s.samples, s.sample_size, r->row8);
   } else {
     memset(target + filled, 0, span - filled);
@@ -86,8 +86,6 @@ const uint8_t* ReadZipRow(ChannelReader* r) {
 }
 
 }  // namespace
-
-bool ChannelCompressionKnown(uint16_t compression) { return compression <= 3; }
 
 Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec) {
   memset(reader, 0, sizeof(*reader));
@@ -100,8 +98,7 @@ Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec) {
   const uint64_t unpacked =
       spec.sample_size == 1 && !zip ? 0 : ChannelRowSpan(spec) + kUnpackSlack;
   if (row8 + unpacked > kLimits.max_scratch_bytes) return kTooLarge;
-  reader->scratch = static_cast<uint8_t*>(
-      HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(row8 + unpacked)));
+  reader->scratch = static_cast<uint8_t*>(Allocate(row8 + unpacked));
   if (reader->scratch == nullptr) return kNoMemory;
   reader->row8 = reader->scratch;
   reader->unpacked = reader->scratch + row8;
@@ -118,15 +115,14 @@ Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec) {
 
 void CloseChannel(ChannelReader* reader) {
   CloseZipRows(&reader->zip);
-  if (reader->scratch != nullptr) {
-    HeapFree(GetProcessHeap(), 0, reader->scratch);
-  }
+  Release(reader->scratch);
   reader->scratch = nullptr;
 }
 
 const uint8_t* ReadChannelRow(ChannelReader* reader) {
   const uint16_t compression = reader->spec.compression;
-  const uint8_t* row = compression == 1                ? ReadPackedRow(reader)
+  const uint8_t* row = compression == kCompressionPackBits
+                           ? ReadPackedRow(reader)
                        : IsZipCompression(compression) ? ReadZipRow(reader)
                                                        : ReadRawRow(reader);
   ++reader->row;
@@ -141,3 +137,5 @@ uint64_t ChannelConsumed(const ChannelReader* reader) {
 int32_t ChannelZipError(const ChannelReader* reader) {
   return reader->zip != nullptr ? ZipError(reader->zip) : 0;
 }
+
+}  // namespace engine

@@ -6,6 +6,9 @@
 #include <stdint.h>
 
 #include "engine/base/status.h"
+#include "engine/psd/format.h"
+
+namespace engine {
 
 struct ZipRows;
 
@@ -14,7 +17,7 @@ struct ChannelSpec {
   const uint8_t* counts;  // PackBits: the row byte counts
   const uint8_t* data;    // the first row
   const uint8_t* end;     // nothing at or past this is read
-  uint16_t compression;   // 0 raw, 1 PackBits, 2 zip, 3 zip with prediction
+  uint16_t compression;   // a Compression
   uint16_t version;       // the document's: width of the row byte counts
   uint32_t sample_size;   // file bytes per sample: 1, 2 or 4
   uint32_t samples;       // samples in one row
@@ -46,14 +49,6 @@ struct ChannelReader {
 Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec);
 void CloseChannel(ChannelReader* reader);
 
-// True for the compressions this reader decodes.
-bool ChannelCompressionKnown(uint16_t compression);
-
-// Compressions 2 and 3: zip data.
-inline bool IsZipCompression(uint16_t compression) {
-  return compression == 2 || compression == 3;
-}
-
 // The next row as `samples` bytes, or null when the channel's data does
 // not reach it (it lies past the end, or its byte count is 0). The bytes
 // stay valid until the next call.
@@ -72,3 +67,5 @@ int32_t ChannelZipError(const ChannelReader* reader);
 inline uint64_t ChannelRowSpan(const ChannelSpec& spec) {
   return static_cast<uint64_t>(spec.sample_size) * spec.samples;
 }
+
+}  // namespace engine

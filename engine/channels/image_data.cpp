@@ -1,22 +1,23 @@
 #include "engine/channels/image_data.h"
 
 #include "engine/base/bytes.h"
-#include "engine/psd/document.h"
-#include "engine/psd/format.h"
 #include "engine/base/limits.h"
+#include "engine/base/memory.h"
 #include "engine/channels/rows.h"
+#include "engine/psd/format.h"
 
+namespace engine {
 namespace {
 
 // Sum of `n` row byte counts from `at`; entries beyond the document read
 // as 0.
-uint64_t SumOfCounts(const DecodeState* state, uint64_t at, uint64_t n) {
-  const uint32_t width = RowCountBytes(state->version);
-  const uint64_t size = DocumentSize(state);
+uint64_t SumOfCounts(const Document* doc, uint64_t at, uint64_t n) {
+  const uint32_t width = RowCountBytes(doc->version);
+  const uint64_t size = DocumentSize(doc);
   uint64_t sum = 0;
   for (uint64_t row = 0; row < n && RangeFits(at, width, size);
        ++row, at += width) {
-    sum += ReadLength(state->file_base + at, width);
+    sum += ReadLength(doc->file_base + at, width);
   }
   return sum;
 }
@@ -24,13 +25,12 @@ uint64_t SumOfCounts(const DecodeState* state, uint64_t at, uint64_t n) {
 // Inflates the first `count` planes of the zip stream into `planes->inflated`
 // and opens a reader on each plane there; rows the stream does not reach
 // are left out of the plane's reader, so they read as not reached.
-Status OpenZipPlanes(const DecodeState* state, uint32_t count, ChannelSpec spec,
+Status OpenZipPlanes(const Document* doc, uint32_t count, ChannelSpec spec,
                      ImageDataPlanes* planes) {
   const uint64_t plane_bytes = static_cast<uint64_t>(spec.samples) * spec.rows;
   const uint64_t bytes = plane_bytes * count;
   if (bytes > kLimits.max_scratch_bytes) return kTooLarge;
-  planes->inflated = static_cast<uint8_t*>(
-      HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(bytes) + 1));
+  planes->inflated = static_cast<uint8_t*>(Allocate(bytes + 1));
   if (planes->inflated == nullptr) return kNoMemory;
   const uint32_t rows = spec.rows;
   spec.rows = rows * count;
@@ -47,14 +47,14 @@ Status OpenZipPlanes(const DecodeState* state, uint32_t count, ChannelSpec spec,
              spec.samples);
       reached = y + 1;
     }
-    planes->zip_ends[p] = state->image_data + 2 + ChannelConsumed(&stream);
+    planes->zip_ends[p] = doc->image_data + 2 + ChannelConsumed(&stream);
     ChannelSpec raw = spec;
-    raw.compression = 0;
+    raw.compression = kCompressionRaw;
     raw.sample_size = 1;
     raw.rows = rows;
     raw.data = plane;
     raw.end = plane + static_cast<uint64_t>(reached) * spec.samples;
-    planes->starts[p] = state->image_data + 2;
+    planes->starts[p] = doc->image_data + 2;
     const Status plane_opened = OpenChannel(&planes->readers[p], raw);
     if (plane_opened != kDone) {
       CloseChannel(&stream);
@@ -69,51 +69,51 @@ Status OpenZipPlanes(const DecodeState* state, uint32_t count, ChannelSpec spec,
 
 }  // namespace
 
-uint64_t ImageDataPixelOffset(const DecodeState* state, uint32_t rows) {
-  const uint64_t first = state->image_data + 2;
-  if (state->compression != 1) return first;
-  const uint64_t table = static_cast<uint64_t>(RowCountBytes(state->version)) *
-                         rows * state->channels;
-  const uint64_t left = DocumentSize(state) - first;
+uint64_t ImageDataPixelOffset(const Document* doc, uint32_t rows) {
+  const uint64_t first = doc->image_data + 2;
+  if (doc->compression != kCompressionPackBits) return first;
+  const uint64_t table =
+      static_cast<uint64_t>(RowCountBytes(doc->version)) * rows * doc->channels;
+  const uint64_t left = DocumentSize(doc) - first;
   return first + (table < left ? table : left);
 }
 
-Status OpenImageData(const DecodeState* state, uint32_t count, uint32_t samples,
+Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
                      uint32_t rows, ImageDataPlanes* planes) {
   memset(planes, 0, sizeof(*planes));
-  const uint8_t* base = state->file_base;
-  const uint64_t size = DocumentSize(state);
-  const uint64_t table = state->image_data + 2;
-  planes->pixel_data = ImageDataPixelOffset(state, rows);
+  const uint8_t* base = doc->file_base;
+  const uint64_t size = DocumentSize(doc);
+  const uint64_t table = doc->image_data + 2;
+  planes->pixel_data = ImageDataPixelOffset(doc, rows);
   ChannelSpec spec;
   memset(&spec, 0, sizeof(spec));
-  spec.end = state->file_end;
-  spec.compression = state->compression;
-  spec.version = state->version;
-  spec.sample_size = SampleSizeForDepth(state->depth);
+  spec.end = doc->file_end;
+  spec.compression = doc->compression;
+  spec.version = doc->version;
+  spec.sample_size = SampleSizeForDepth(doc->depth);
   spec.samples = samples;
   spec.rows = rows;
   planes->rows = rows;
   if (IsZipCompression(spec.compression)) {
     spec.data = base + planes->pixel_data;
-    const Status opened = OpenZipPlanes(state, count, spec, planes);
+    const Status opened = OpenZipPlanes(doc, count, spec, planes);
     if (opened != kDone) CloseImageData(planes);
     return opened;
   }
   const uint64_t counts_per_plane =
-      static_cast<uint64_t>(rows) * RowCountBytes(state->version);
+      static_cast<uint64_t>(rows) * RowCountBytes(doc->version);
   uint64_t start = planes->pixel_data;
   for (uint32_t p = 0; p < count; ++p) {
-    if (spec.compression == 1) {
+    if (spec.compression == kCompressionPackBits) {
       // Each plane's packed rows follow the packed rows of the one before.
       const uint64_t counts = table + counts_per_plane * p;
-      spec.counts = counts < size ? base + counts : state->file_end;
-      if (p > 0) start += SumOfCounts(state, counts - counts_per_plane, rows);
+      spec.counts = counts < size ? base + counts : doc->file_end;
+      if (p > 0) start += SumOfCounts(doc, counts - counts_per_plane, rows);
     } else if (p > 0) {
       start += ChannelRowSpan(spec) * rows;
     }
     planes->starts[p] = start;
-    spec.data = start < size ? base + start : state->file_end;
+    spec.data = start < size ? base + start : doc->file_end;
     const Status opened = OpenChannel(&planes->readers[p], spec);
     if (opened != kDone) {
       CloseImageData(planes);
@@ -129,23 +129,23 @@ void CloseImageData(ImageDataPlanes* planes) {
     CloseChannel(&planes->readers[p]);
   }
   planes->count = 0;
-  if (planes->inflated != nullptr) {
-    HeapFree(GetProcessHeap(), 0, planes->inflated);
-  }
+  Release(planes->inflated);
   planes->inflated = nullptr;
 }
 
-uint64_t ImageDataPlaneEnd(const DecodeState* state,
-                           const ImageDataPlanes& planes, uint32_t p) {
+uint64_t ImageDataPlaneEnd(const Document* doc, const ImageDataPlanes& planes,
+                           uint32_t p) {
   const ChannelSpec& spec = planes.readers[p].spec;
-  if (IsZipCompression(state->compression)) return planes.zip_ends[p];
-  if (state->compression == 1) {
+  if (IsZipCompression(doc->compression)) return planes.zip_ends[p];
+  if (doc->compression == kCompressionPackBits) {
     return planes.starts[p] + ChannelConsumed(&planes.readers[p]);
   }
   const uint64_t span = ChannelRowSpan(spec);
-  const uint64_t left = DocumentSize(state) - planes.pixel_data;
+  const uint64_t left = DocumentSize(doc) - planes.pixel_data;
   const uint64_t available = span == 0 ? 0 : left / span;
   uint64_t rows = (static_cast<uint64_t>(p) + 1) * planes.rows;
   if (span != 0 && rows > available) rows = available;
   return planes.pixel_data + rows * span;
 }
+
+}  // namespace engine

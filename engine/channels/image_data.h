@@ -8,6 +8,8 @@
 #include "engine/channels/channel_reader.h"
 #include "engine/psd/document.h"
 
+namespace engine {
+
 struct ImageDataPlanes {
   uint32_t count;        // planes opened
   uint32_t rows;         // rows of each plane
@@ -21,16 +23,18 @@ struct ImageDataPlanes {
 
 // Where the rows of the first plane begin: behind the compression word and,
 // for PackBits, behind the table of row byte counts of every channel.
-uint64_t ImageDataPixelOffset(const DecodeState* state, uint32_t rows);
+uint64_t ImageDataPixelOffset(const Document* doc, uint32_t rows);
 
 // Opens readers for the first `count` planes (at most 4) of `samples`
 // samples and `rows` rows each. kNoMemory or kTooLarge leave none open.
-Status OpenImageData(const DecodeState* state, uint32_t count, uint32_t samples,
+Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
                      uint32_t rows, ImageDataPlanes* planes);
 void CloseImageData(ImageDataPlanes* planes);
 
 // Where plane p's data ends, once its rows have been read: behind its rows
 // as the row sizes or counts give them (raw rows only while whole rows
 // remain in the document), or where the zip stream stood after them.
-uint64_t ImageDataPlaneEnd(const DecodeState* state,
-                           const ImageDataPlanes& planes, uint32_t p);
+uint64_t ImageDataPlaneEnd(const Document* doc, const ImageDataPlanes& planes,
+                           uint32_t p);
+
+}  // namespace engine

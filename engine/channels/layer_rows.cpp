@@ -1,122 +1,100 @@
-// Layer rows for the compositor. Every channel is read through the channel
-// reader as the layer decoder reads it (LayerChannelSpec); rows are
-// converted to blue, green, red and alpha as the layer decoder converts
-// them (CMYK and Lab to RGB, a lone colour channel to gray).
+// Layer rows. Every channel is read through the channel reader; rows are
+// converted to blue, green, red (and alpha): CMYK and Lab to RGB, a lone
+// colour channel to gray.
 #include "engine/channels/layer_rows.h"
 
 #include "engine/base/bytes.h"
-#include "engine/psd/format.h"
 #include "engine/base/limits.h"
+#include "engine/base/memory.h"
 #include "engine/base/numbers.h"
+#include "engine/channels/pixel_ops.h"
 #include "engine/channels/rows.h"
 
+namespace engine {
 namespace {
 
-int RoleForChannel(int32_t id) {
-  if (id >= 0 && id <= 3) return id;
-  if (id == -1) return kRoleAlpha;
-  if (id == -2) return kRoleUserMask;
-  if (id == -3) return kRoleRealMask;
-  return -1;
-}
-
-// Rows of a channel that its data can reach at all: raw rows while whole
-// rows remain, PackBits rows while their byte counts are there. Other
-// compressions are bounded by their rows alone.
-uint32_t ReachableRows(const ChannelSpec& spec) {
-  uint64_t reach = spec.rows;
-  if (spec.compression == 0) {
-    const uint64_t span = ChannelRowSpan(spec);
-    if (span != 0) reach = BytesLeft(spec.data, spec.end) / span;
-  } else if (spec.compression == 1) {
-    reach = BytesLeft(spec.counts, spec.end) / RowCountBytes(spec.version);
-  }
-  return reach < spec.rows ? static_cast<uint32_t>(reach) : spec.rows;
-}
-
-// Pixels [first, first + n) of the roles' rows as blue, green, red, alpha.
-void ConvertRow(const LayerPlan& plan, const uint8_t* const* rows,
-                uint32_t first, uint32_t n, uint8_t* out) {
+// Pixels [first, first + n) of the roles' rows, `step` bytes a pixel.
+void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
+                uint32_t n, uint32_t step, uint8_t* out) {
   const uint8_t* r = rows[kRoleRed] + first;
   const uint8_t* g = rows[kRoleGreen] + first;
   const uint8_t* b = rows[kRoleBlue] + first;
-  const uint8_t* a = rows[kRoleAlpha] + first;
-  if (plan.cmyk) {
+  if (step == 1) {
+    memcpy(out, r, n);
+    return;
+  }
+  if (l.cmyk) {
     const uint8_t* k = rows[kRoleBlack] + first;
-    for (uint32_t i = 0; i < n; ++i)
-      CmykToBgr(r[i], g[i], b[i], k[i], out + 4 * i);
-  } else if (plan.lab) {
-    for (uint32_t i = 0; i < n; ++i) LabToBgr(r[i], g[i], b[i], out + 4 * i);
-  } else {
-    if (plan.gray) g = b = r;
     for (uint32_t i = 0; i < n; ++i) {
-      out[4 * i] = b[i];
-      out[4 * i + 1] = g[i];
-      out[4 * i + 2] = r[i];
+      CmykToBgr(r[i], g[i], b[i], k[i], out + step * i);
+    }
+  } else if (l.lab) {
+    for (uint32_t i = 0; i < n; ++i) LabToBgr(r[i], g[i], b[i], out + step * i);
+  } else {
+    if (l.gray) g = b = r;
+    if (step == 3) {
+      InterleaveBgr(r, g, b, n, out);
+    } else {
+      for (uint32_t i = 0; i < n; ++i) {
+        out[4 * i] = b[i];
+        out[4 * i + 1] = g[i];
+        out[4 * i + 2] = r[i];
+      }
     }
   }
-  for (uint32_t i = 0; i < n; ++i) out[4 * i + 3] = a[i];
+  if (step == 4) {
+    const uint8_t* a = rows[kRoleAlpha] + first;
+    for (uint32_t i = 0; i < n; ++i) out[4 * i + 3] = a[i];
+  }
 }
 
 // Mask sides the compositor reads: a mask must fit in the document's
 // address range as a picture would.
-bool MaskSizeAccepted(const DecodeState* state, const MaskRect& r, bool zip) {
+bool MaskSizeAccepted(const Document* doc, const PixelRect& r, bool zip) {
   const int64_t w = static_cast<int64_t>(r.right) - r.left;
   const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
   if (w <= 0 || h <= 0) return false;
   if (w > kLimits.max_side_v2 || h > kLimits.max_side_v2) return false;
-  return PictureFitsDocument(static_cast<uint64_t>(w * h), DocumentSize(state),
+  return PictureFitsDocument(static_cast<uint64_t>(w * h), DocumentSize(doc),
                              zip);
 }
 
 }  // namespace
 
-void FindLayerChannels(const DecodeState* state, const LayerRecord& layer,
-                       uint64_t offset, ChannelPlace* places) {
-  memset(places, 0, sizeof(ChannelPlace) * kRoles);
-  const uint64_t size = DocumentSize(state);
-  for (int32_t k = 0; k < layer.channel_count; ++k) {
-    const ChannelEntry entry = ChannelAt(state, layer, k);
-    const uint64_t end = SaturatingAdd(offset, entry.length);
-    const int role = RoleForChannel(entry.id);
-    if (role >= 0 && RangeFits(offset, 2, size) && entry.length >= 2) {
-      places[role].at = state->file_base + offset;
-      places[role].end = end;
-    }
-    offset = end;
-  }
-}
-
-Status OpenLayerRows(const DecodeState* state, const LayerRecord& layer,
-                     const LayerPlan& plan, const ChannelPlace* places,
-                     LayerRows* rows) {
+Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
+                     const LayerPlan& plan, LayerRows* rows) {
   memset(rows, 0, sizeof(*rows));
-  rows->plan = plan;
-  rows->rect = PixelRect{layer.left, layer.top, layer.right, layer.bottom};
-  rows->next_y = layer.top;
-  rows->end_y = layer.top;
-  const uint32_t width = static_cast<uint32_t>(layer.width);
-  const uint32_t height = static_cast<uint32_t>(layer.height);
-  rows->fill[kRoleAlpha] = 255;
-  for (int r = 0; r < kColourRoles; ++r) {
-    const ChannelPlace& p = places[r];
-    if (p.at == nullptr) continue;
-    const uint16_t word = ReadU16(p.at);
-    if (!ChannelCompressionKnown(word)) continue;
+  rows->rect = layer.rect;
+  rows->gray = plan.gray;
+  rows->cmyk = plan.cmyk;
+  rows->lab = plan.lab;
+  const uint32_t width =
+      plan.image_size != 0 ? static_cast<uint32_t>(layer.width) : 0;
+  const uint32_t height =
+      plan.image_size != 0 ? static_cast<uint32_t>(layer.height) : 0;
+  rows->width = width;
+  // Without a transparency channel a layer is opaque; one whose channel
+  // cannot be read (its data lies past the document) is transparent.
+  rows->fill[kRoleAlpha] = plan.has_alpha ? 0 : 255;
+  for (int r = 0; r < kPixelRoles; ++r) {
+    const ChannelPlace& p = plan.places[r];
+    if (!p.found) continue;
+    if (!CompressionKnown(p.compression)) {
+      rows->fill[r] = r == kRoleAlpha ? 255 : 0;
+      continue;
+    }
     rows->fill[r] = 0;
-    const ChannelSpec spec =
-        LayerChannelSpec(state, p.at, p.end, width, height);
+    const ChannelSpec spec = PlacedChannelSpec(doc, p, width, height);
     const Status opened = OpenChannel(&rows->readers[r], spec);
     if (opened != kDone) {
       CloseLayerRows(rows);
       return opened;
     }
     rows->active[r] = true;
-    const int32_t reach = layer.top + static_cast<int32_t>(ReachableRows(spec));
-    if (reach > rows->end_y) rows->end_y = reach;
+    const uint32_t reach = ReachableRows(spec);
+    if (reach > rows->end_row) rows->end_row = reach;
   }
-  rows->constants = static_cast<uint8_t*>(
-      HeapAlloc(GetProcessHeap(), 0, 2 * static_cast<SIZE_T>(width) + 1));
+  rows->constants = static_cast<uint8_t*>(Allocate(2ull * width + 1));
   if (rows->constants == nullptr) {
     CloseLayerRows(rows);
     return kNoMemory;
@@ -127,65 +105,68 @@ Status OpenLayerRows(const DecodeState* state, const LayerRecord& layer,
 }
 
 void CloseLayerRows(LayerRows* rows) {
-  for (int r = 0; r < kColourRoles; ++r) {
+  for (int r = 0; r < kPixelRoles; ++r) {
     if (rows->active[r]) CloseChannel(&rows->readers[r]);
     rows->active[r] = false;
   }
-  if (rows->constants != nullptr) {
-    HeapFree(GetProcessHeap(), 0, rows->constants);
-  }
+  Release(rows->constants);
   rows->constants = nullptr;
+}
+
+bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
+                      uint32_t step, uint8_t* out) {
+  const uint8_t* got[kPixelRoles];
+  bool reached = false;
+  for (int r = 0; r < kPixelRoles; ++r) {
+    got[r] = rows->active[r] ? ReadChannelRow(&rows->readers[r]) : nullptr;
+    reached = reached || got[r] != nullptr;
+    if (got[r] == nullptr) {
+      got[r] = rows->constants + (rows->fill[r] != 0 ? rows->width : 0);
+    }
+  }
+  ++rows->next_row;
+  ConvertRow(*rows, got, first, n, step, out);
+  return reached;
 }
 
 bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
                   uint8_t* out) {
-  const uint8_t* got[kColourRoles] = {};
-  bool reached = false;
-  while (rows->next_y <= y) {
-    reached = false;
-    for (int r = 0; r < kColourRoles; ++r) {
-      got[r] = rows->active[r] ? ReadChannelRow(&rows->readers[r]) : nullptr;
-      reached = reached || got[r] != nullptr;
+  const uint32_t row =
+      static_cast<uint32_t>(y) - static_cast<uint32_t>(rows->rect.top);
+  while (rows->next_row < row) {
+    for (int r = 0; r < kPixelRoles; ++r) {
+      if (rows->active[r]) ReadChannelRow(&rows->readers[r]);
     }
-    ++rows->next_y;
+    ++rows->next_row;
   }
-  if (!reached) return false;
-  const uint32_t width =
-      static_cast<uint32_t>(rows->rect.right - rows->rect.left);
-  for (int r = 0; r < kColourRoles; ++r) {
-    if (got[r] == nullptr) {
-      got[r] = rows->constants + (rows->fill[r] != 0 ? width : 0);
-    }
-  }
-  ConvertRow(rows->plan, got, static_cast<uint32_t>(x0 - rows->rect.left),
-             static_cast<uint32_t>(x1 - x0), out);
-  return true;
+  const uint32_t first =
+      static_cast<uint32_t>(x0) - static_cast<uint32_t>(rows->rect.left);
+  const uint32_t n = static_cast<uint32_t>(x1) - static_cast<uint32_t>(x0);
+  return ReadNextLayerRow(rows, first, n, 4, out);
 }
 
-Status OpenMaskRows(const DecodeState* state, const LayerMaskInfo& info,
-                    const ChannelPlace* places, bool vector, MaskRows* mask) {
+Status OpenMaskRows(const Document* doc, const LayerMaskInfo& info,
+                    const LayerPlan& plan, bool vector, MaskRows* mask) {
   memset(mask, 0, sizeof(*mask));
   if (!info.present || info.disabled) return kDone;
   const bool real = vector && info.rendered;
   if (real && !info.has_real) return kDone;
-  const ChannelPlace& p = places[real ? kRoleRealMask : kRoleUserMask];
+  const ChannelPlace& p = plan.places[real ? kRoleRealMask : kRoleUserMask];
   mask->active = true;
   mask->rect = real ? info.real_rect : info.rect;
   mask->default_colour = real ? info.real_default_colour : info.default_colour;
   mask->density = info.user_density;
   mask->next_y = mask->rect.top;
-  if (p.at == nullptr ||
-      !MaskSizeAccepted(state, mask->rect, ReadU16(p.at) >= 2) ||
-      !ChannelCompressionKnown(ReadU16(p.at))) {
+  const bool readable = p.found && p.holds_word;
+  if (!readable ||
+      !MaskSizeAccepted(doc, mask->rect, IsZipCompression(p.compression)) ||
+      !CompressionKnown(p.compression)) {
     // No readable pixels: the whole plane has the default colour.
-    mask->rect = MaskRect{0, 0, 0, 0};
+    mask->rect = kNoPixels;
     return kDone;
   }
-  const uint32_t width =
-      static_cast<uint32_t>(mask->rect.right - mask->rect.left);
-  const uint32_t height =
-      static_cast<uint32_t>(mask->rect.bottom - mask->rect.top);
-  const ChannelSpec spec = LayerChannelSpec(state, p.at, p.end, width, height);
+  const ChannelSpec spec =
+      PlacedChannelSpec(doc, p, RectWidth(mask->rect), RectHeight(mask->rect));
   const Status opened = OpenChannel(&mask->reader, spec);
   if (opened != kDone) return opened;
   mask->has_reader = true;
@@ -202,14 +183,13 @@ PixelRect MaskReach(const MaskRows* mask) {
   if (!mask->active || mask->default_colour != 0 || mask->density != 255) {
     return kWholePlane;
   }
-  const MaskRect& r = mask->rect;
-  return PixelRect{r.left, r.top, r.right, r.bottom};
+  return mask->rect;
 }
 
 void ApplyMaskRow(MaskRows* mask, int32_t y, int32_t x0, uint32_t n,
                   uint8_t* pixels) {
   if (!mask->active) return;
-  const MaskRect& r = mask->rect;
+  const PixelRect& r = mask->rect;
   const uint8_t* row = nullptr;
   const bool inside_rows = y >= r.top && y < r.bottom && mask->has_reader;
   while (inside_rows && y < mask->end_y && mask->next_y <= y) {
@@ -235,3 +215,5 @@ void ApplyMaskRow(MaskRows* mask, int32_t y, int32_t x0, uint32_t n,
     *a = static_cast<uint8_t>(MulDiv255(*a, m));
   }
 }
+
+}  // namespace engine

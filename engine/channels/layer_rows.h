@@ -1,66 +1,59 @@
-// A layer's pixels and its layer mask for the compositor, one document row
-// at a time, read through the channel reader.
+// A layer's pixels and its layer mask, one document row at a time, read
+// through the channel reader: the one path from a layer's channels to rows,
+// for the layer's own picture and for the compositor alike.
 #pragma once
 
-#include "engine/compose/canvas.h"
+#include "engine/base/rect.h"
 #include "engine/channels/channel_reader.h"
+#include "engine/channels/layer_channels.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
 
-// What the compositor uses a layer channel for.
-enum ChannelRole {
-  kRoleRed,  // also gray, cyan, L*
-  kRoleGreen,
-  kRoleBlue,
-  kRoleBlack,
-  kRoleAlpha,
-  kRoleUserMask,
-  kRoleRealMask,
-  kRoles
-};
-const int kColourRoles = kRoleAlpha + 1;
-
-// Where a channel lies: its compression word (null: the layer has no such
-// channel, or its data is not in the document) and the offset of its end.
-struct ChannelPlace {
-  const uint8_t* at;
-  uint64_t end;
-};
-
-// The channel of every role, from the channel table of the layer whose data
-// begins at `offset`; a later channel of the same role takes the place of
-// an earlier one.
-void FindLayerChannels(const DecodeState* state, const LayerRecord& layer,
-                       uint64_t offset, ChannelPlace* places);
+namespace engine {
 
 struct LayerRows {
-  LayerPlan plan;
   PixelRect rect;  // the layer's rectangle in the document
-  int32_t next_y;  // the document row the readers hand out next
-  int32_t end_y;   // no channel's data reaches this row or later ones
-  bool active[kColourRoles];
-  uint8_t fill[kColourRoles];  // the value of a role without a channel
-  ChannelReader readers[kColourRoles];
+  uint32_t width;  // samples in a row of its channels
+  bool gray;       // as in the plan
+  bool cmyk;
+  bool lab;
+  uint32_t next_row;  // the row of the layer the readers hand out next
+  uint32_t end_row;   // no channel's data reaches this row or later ones
+  bool active[kPixelRoles];
+  uint8_t fill[kPixelRoles];  // the value of a role no channel's row gives
+  ChannelReader readers[kPixelRoles];
   uint8_t* constants;  // a row of zeros, then a row of 255s
 };
 
-Status OpenLayerRows(const DecodeState* state, const LayerRecord& layer,
-                     const LayerPlan& plan, const ChannelPlace* places,
-                     LayerRows* rows);
+// Opens the readers of the planned layer (its plan has a picture).
+Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
+                     const LayerPlan& plan, LayerRows* rows);
 void CloseLayerRows(LayerRows* rows);
 
-// Blue, green, red, alpha of columns [x0, x1) of document row `y`, which
-// lie within the layer's rectangle; rows are asked for from top to bottom.
-// False when no channel's data reaches the row.
+// The next row of the layer, samples [first, first + n), as `step` bytes a
+// pixel: 4 blue, green, red, alpha; 3 blue, green, red; 1 the first colour
+// channel. A role whose channel does not reach the row reads as its fill.
+// Returns whether any channel's data reached the row.
+bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
+                      uint32_t step, uint8_t* out);
+
+// Blue, green, red, alpha of columns [x0, x1) of document row `y`, which lie
+// within the layer's rectangle; rows are asked for from top to bottom (the
+// rows between are stepped over). False when no channel's data reaches it.
 bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
                   uint8_t* out);
+
+// The document row below the last one any channel's data reaches.
+inline int64_t LayerRowsEnd(const LayerRows* rows) {
+  return static_cast<int64_t>(rows->rect.top) + rows->end_row;
+}
 
 // A layer mask with its rectangle, default colour and density: the user
 // mask (channel -2), or when that is the vector mask's rendering (`vector`
 // says the record has one) the real user mask (channel -3), or none.
 struct MaskRows {
   bool active;  // false: nothing to apply
-  MaskRect rect;
+  PixelRect rect;
   uint8_t default_colour;
   uint8_t density;
   bool has_reader;
@@ -69,8 +62,8 @@ struct MaskRows {
   ChannelReader reader;
 };
 
-Status OpenMaskRows(const DecodeState* state, const LayerMaskInfo& info,
-                    const ChannelPlace* places, bool vector, MaskRows* mask);
+Status OpenMaskRows(const Document* doc, const LayerMaskInfo& info,
+                    const LayerPlan& plan, bool vector, MaskRows* mask);
 void CloseMaskRows(MaskRows* mask);
 
 // Where the mask lets anything through (the whole plane unless its default
@@ -81,3 +74,5 @@ PixelRect MaskReach(const MaskRows* mask);
 // [x0, x0 + n) of row `y` by the mask. Rows are asked for top to bottom.
 void ApplyMaskRow(MaskRows* mask, int32_t y, int32_t x0, uint32_t n,
                   uint8_t* pixels);
+
+}  // namespace engine

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+namespace engine {
 namespace {
 
 inline void Copy16(uint8_t* to, const uint8_t* from) {
@@ -211,3 +212,5 @@ void TakeHighBytes(const uint8_t* in, uint32_t count, uint8_t* out) {
 #endif
   for (; i < count; ++i) out[i] = in[2 * i];
 }
+
+}  // namespace engine

@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+namespace engine {
+
 // Bytes that UnpackBitsRowWide may write behind `room`.
 const uint32_t kUnpackSlack = 32;
 
@@ -33,3 +35,5 @@ void CmykToBgrxRow(const uint8_t* c, const uint8_t* m, const uint8_t* y,
 // The first (most significant) byte of each of `count` big-endian 16-bit
 // samples.
 void TakeHighBytes(const uint8_t* in, uint32_t count, uint8_t* out);
+
+}  // namespace engine

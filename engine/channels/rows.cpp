@@ -4,6 +4,7 @@
 
 #include "engine/channels/pixel_ops.h"
 
+namespace engine {
 namespace {
 
 const uint32_t kSrgbThresholds[255] = {
@@ -62,12 +63,6 @@ void ReduceSamples(const uint8_t* in, uint32_t count, uint32_t sample_size,
   }
 }
 
-uint32_t SampleSizeForDepth(uint32_t depth) {
-  if (depth == 32) return 4;
-  if (depth > 8) return 2;
-  return 1;
-}
-
 void LabToBgr(uint8_t l, uint8_t a, uint8_t b, uint8_t* bgr) {
   const double lightness = l * (100.0 / 255.0);
   const double fy = (lightness + 16.0) / 116.0;
@@ -85,3 +80,5 @@ void LabToBgr(uint8_t l, uint8_t a, uint8_t b, uint8_t* bgr) {
   bgr[1] = LinearToSrgbByte(static_cast<float>(g));
   bgr[2] = LinearToSrgbByte(static_cast<float>(r));
 }
+
+}  // namespace engine

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+namespace engine {
+
 // One byte per sample from `count` samples of `sample_size` bytes: 8-bit
 // samples as they are, the most significant byte of 16-bit samples, and
 // 32-bit floating-point samples (linear light) through the sRGB curve.
@@ -12,10 +14,6 @@ void ReduceSamples(const uint8_t* in, uint32_t count, uint32_t sample_size,
 
 // The sRGB-encoded byte of a linear-light value, clamped to 0..1.
 uint8_t LinearToSrgbByte(float value);
-
-// Bytes per sample in the file for a document depth: 4 for 32, 2 for other
-// depths above 8, 1 otherwise.
-uint32_t SampleSizeForDepth(uint32_t depth);
 
 // CMYK (as stored: 255 is no ink) to blue, green, red.
 inline void CmykToBgr(uint32_t c, uint32_t m, uint32_t y, uint32_t k,
@@ -29,3 +27,5 @@ inline void CmykToBgr(uint32_t c, uint32_t m, uint32_t y, uint32_t k,
 // CIE L*a*b* (D50; 8-bit planes: L scaled to 0..255, a and b offset by
 // 128) to sRGB blue, green, red.
 void LabToBgr(uint8_t l, uint8_t a, uint8_t b, uint8_t* bgr);
+
+}  // namespace engine

@@ -3,8 +3,10 @@
 #include <string.h>
 #include <zlib.h>
 
+#include "engine/base/memory.h"
 #include "engine/channels/rows.h"
-#include "platform/win32_api.h"
+
+namespace engine {
 
 struct ZipRows {
   z_stream stream;
@@ -21,10 +23,10 @@ namespace {
 voidpf ZipAlloc(voidpf, uInt items, uInt size) {
   const uint64_t bytes = static_cast<uint64_t>(items) * size;
   if (bytes == 0 || bytes > 0x7FFFFFFFu) return Z_NULL;
-  return HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(bytes));
+  return Allocate(bytes);
 }
 
-void ZipFree(voidpf, voidpf block) { HeapFree(GetProcessHeap(), 0, block); }
+void ZipFree(voidpf, voidpf block) { Release(block); }
 
 // Gives zlib the next piece of the stream (zlib counts in 32 bits).
 void FeedInput(ZipRows* zip) {
@@ -72,8 +74,7 @@ void UndoPrediction32(uint8_t* row, uint32_t filled, uint32_t samples,
 }  // namespace
 
 Status OpenZipRows(ZipRows** zip, const uint8_t* data, uint64_t length) {
-  ZipRows* z = static_cast<ZipRows*>(
-      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ZipRows)));
+  ZipRows* z = static_cast<ZipRows*>(AllocateZeroed(sizeof(ZipRows)));
   *zip = z;
   if (z == nullptr) return kNoMemory;
   z->data = data;
@@ -81,7 +82,7 @@ Status OpenZipRows(ZipRows** zip, const uint8_t* data, uint64_t length) {
   z->stream.zalloc = ZipAlloc;
   z->stream.zfree = ZipFree;
   if (inflateInit(&z->stream) != Z_OK) {
-    HeapFree(GetProcessHeap(), 0, z);
+    Release(z);
     *zip = nullptr;
     return kNoMemory;
   }
@@ -91,7 +92,7 @@ Status OpenZipRows(ZipRows** zip, const uint8_t* data, uint64_t length) {
 void CloseZipRows(ZipRows** zip) {
   if (*zip == nullptr) return;
   inflateEnd(&(*zip)->stream);
-  HeapFree(GetProcessHeap(), 0, *zip);
+  Release(*zip);
   *zip = nullptr;
 }
 
@@ -137,3 +138,5 @@ void UndoPrediction(uint8_t* row, uint32_t filled, uint32_t samples,
     memset(row8 + whole, 0, samples - whole);
   }
 }
+
+}  // namespace engine

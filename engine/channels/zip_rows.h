@@ -6,6 +6,8 @@
 
 #include "engine/base/status.h"
 
+namespace engine {
+
 struct ZipRows;  // the inflater's state, on the heap
 
 // Opens the stream of `length` bytes at `data`. kNoMemory when the state
@@ -32,3 +34,5 @@ int32_t ZipError(const ZipRows* zip);
 // sums of bytes over the whole row. Samples the row did not reach are 0.
 void UndoPrediction(uint8_t* row, uint32_t filled, uint32_t samples,
                     uint32_t sample_size, uint8_t* row8);
+
+}  // namespace engine

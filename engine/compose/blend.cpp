@@ -6,9 +6,10 @@
 
 #include <string.h>
 
-#include "engine/compose/blend_formulas.h"
 #include "engine/base/numbers.h"
+#include "engine/compose/blend_formulas.h"
 
+namespace engine {
 namespace {
 
 struct KeyMode {
@@ -178,3 +179,5 @@ void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
     return DissolveLoop(src, dst, n, keep_alpha, x, y);
   kLoops[mode <= kBlendPassThrough ? mode : 0](src, dst, n, keep_alpha);
 }
+
+}  // namespace engine

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+namespace engine {
+
 enum BlendMode : uint8_t {
   kBlendNormal,
   kBlendDissolve,
@@ -48,3 +50,5 @@ BlendMode BlendModeFromKey(const uint8_t* key);
 //   ((1 - as) ab Cb + as (1 - ab) Cs + as ab B(Cb, Cs)) / ar.
 void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
               bool keep_alpha, int32_t x, int32_t y);
+
+}  // namespace engine

@@ -6,6 +6,8 @@
 
 #include "engine/base/numbers.h"
 
+namespace engine {
+
 namespace blendmix {
 
 // Rounded quotient of non-negative numbers, limited to 255.
@@ -226,3 +228,5 @@ inline uint32_t DissolveThreshold(int32_t x, int32_t y) {
   h ^= h >> 12;
   return (h >> 8) % 255;
 }
+
+}  // namespace engine

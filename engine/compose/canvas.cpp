@@ -1,7 +1,11 @@
 #include "engine/compose/canvas.h"
 
+#include <string.h>
+
+#include "engine/base/memory.h"
 #include "engine/base/numbers.h"
 
+namespace engine {
 namespace {
 
 // A colour over white: 255 - (255 - C) x a / 255.
@@ -27,37 +31,17 @@ void FlattenRow(const uint8_t* src, uint32_t width, uint32_t sample_step,
 
 }  // namespace
 
-PixelRect IntersectRects(const PixelRect& a, const PixelRect& b) {
-  PixelRect r;
-  r.left = a.left > b.left ? a.left : b.left;
-  r.top = a.top > b.top ? a.top : b.top;
-  r.right = a.right < b.right ? a.right : b.right;
-  r.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
-  return r;
-}
-
-PixelRect UniteRects(const PixelRect& a, const PixelRect& b) {
-  if (RectEmpty(a)) return b;
-  if (RectEmpty(b)) return a;
-  PixelRect r;
-  r.left = a.left < b.left ? a.left : b.left;
-  r.top = a.top < b.top ? a.top : b.top;
-  r.right = a.right > b.right ? a.right : b.right;
-  r.bottom = a.bottom > b.bottom ? a.bottom : b.bottom;
-  return r;
-}
-
 void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height) {
   canvas->pixels = nullptr;
   canvas->width = width;
   canvas->height = height;
-  canvas->painted = PixelRect{0, 0, 0, 0};
-  canvas->stale = PixelRect{0, 0, 0, 0};
+  canvas->painted = kNoPixels;
+  canvas->stale = kNoPixels;
 }
 
 uint64_t CanvasBytes(uint32_t width, uint32_t height) {
   const uint64_t bytes = static_cast<uint64_t>(width) * height * 4;
-  return bytes <= static_cast<uint64_t>(static_cast<SIZE_T>(-1)) ? bytes : 0;
+  return bytes <= static_cast<uint64_t>(UINTPTR_MAX) ? bytes : 0;
 }
 
 Status PrepareCanvas(Canvas* canvas) {
@@ -68,14 +52,13 @@ Status PrepareCanvas(Canvas* canvas) {
       for (int32_t y = p.top; y < p.bottom; ++y) {
         memset(CanvasRow(canvas, y) + 4 * p.left, 0, bytes);
       }
-      canvas->stale = PixelRect{0, 0, 0, 0};
+      canvas->stale = kNoPixels;
     }
     return kDone;
   }
   const uint64_t bytes = CanvasBytes(canvas->width, canvas->height);
   if (bytes == 0) return kTooLarge;
-  canvas->pixels = static_cast<uint8_t*>(HeapAlloc(
-      GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(bytes)));
+  canvas->pixels = static_cast<uint8_t*>(AllocateZeroed(bytes));
   return canvas->pixels != nullptr ? kDone : kNoMemory;
 }
 
@@ -85,28 +68,29 @@ void MarkPainted(Canvas* canvas, const PixelRect& r) {
 
 void ClearCanvas(Canvas* canvas) {
   canvas->stale = UniteRects(canvas->stale, canvas->painted);
-  canvas->painted = PixelRect{0, 0, 0, 0};
+  canvas->painted = kNoPixels;
 }
 
 void ReleaseCanvas(Canvas* canvas) {
-  if (canvas->pixels != nullptr) HeapFree(GetProcessHeap(), 0, canvas->pixels);
+  Release(canvas->pixels);
   canvas->pixels = nullptr;
-  canvas->painted = PixelRect{0, 0, 0, 0};
-  canvas->stale = PixelRect{0, 0, 0, 0};
+  canvas->painted = kNoPixels;
+  canvas->stale = kNoPixels;
 }
 
-void FlattenCanvas(const Canvas* canvas, const DecodeState* state,
+void FlattenCanvas(const Canvas* canvas, const FlatRows& rows,
                    uint8_t* pixels) {
   const uint32_t height = canvas->height;
   for (uint32_t y = 0; y < height; ++y) {
-    uint8_t* dst =
-        pixels + static_cast<uint64_t>(height - 1 - y) * state->stride;
+    uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * rows.stride;
     if (canvas->pixels == nullptr) {
-      memset(dst, 255, state->row_bytes);
+      memset(dst, 255, rows.row_bytes);
     } else {
       FlattenRow(CanvasRow(canvas, static_cast<int32_t>(y)), canvas->width,
-                 state->sample_step, dst);
+                 rows.sample_step, dst);
     }
-    memset(dst + state->row_bytes, 0, state->stride - state->row_bytes);
+    memset(dst + rows.row_bytes, 0, rows.stride - rows.row_bytes);
   }
 }
+
+}  // namespace engine

@@ -3,26 +3,10 @@
 // finished one onto white into the merged picture's output format.
 #pragma once
 
-#include "engine/psd/document.h"
+#include "engine/base/rect.h"
+#include "engine/base/status.h"
 
-// A rectangle of document pixels: [left, right) x [top, bottom).
-struct PixelRect {
-  int32_t left;
-  int32_t top;
-  int32_t right;
-  int32_t bottom;
-};
-
-// A rectangle beyond every document: what is not limited at all.
-inline constexpr PixelRect kWholePlane = {-0x3FFFFFFF, -0x3FFFFFFF, 0x3FFFFFFF,
-                                          0x3FFFFFFF};
-
-inline bool RectEmpty(const PixelRect& r) {
-  return r.right <= r.left || r.bottom <= r.top;
-}
-PixelRect IntersectRects(const PixelRect& a, const PixelRect& b);
-// The smallest rectangle holding both (an empty one adds nothing).
-PixelRect UniteRects(const PixelRect& a, const PixelRect& b);
+namespace engine {
 
 struct Canvas {
   uint8_t* pixels;  // null until first painted
@@ -55,8 +39,16 @@ void MarkPainted(Canvas* canvas, const PixelRect& r);
 void ClearCanvas(Canvas* canvas);
 void ReleaseCanvas(Canvas* canvas);
 
-// Writes the canvas flattened onto white into the output format of the
-// merged picture (8-bit gray, 24-bit or 32-bit colour), bottom-up rows of
-// `state->stride` bytes, padding zeroed.
-void FlattenCanvas(const Canvas* canvas, const DecodeState* state,
-                   uint8_t* pixels);
+// The layout of the rows a canvas is flattened into: `sample_step` bytes a
+// pixel (1 gray, 3 blue, green, red, 4 the same and 255), `row_bytes` of
+// pixels in a row of `stride` bytes.
+struct FlatRows {
+  uint32_t sample_step;
+  uint32_t row_bytes;
+  uint32_t stride;
+};
+
+// Writes the canvas flattened onto white as bottom-up rows, padding zeroed.
+void FlattenCanvas(const Canvas* canvas, const FlatRows& rows, uint8_t* pixels);
+
+}  // namespace engine

@@ -4,26 +4,27 @@
 // each layer is read row by row while it is painted.
 #pragma once
 
+#include "engine/base/limits.h"
 #include "engine/compose/blend.h"
 #include "engine/compose/canvas.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
-#include "engine/base/limits.h"
+
+namespace engine {
 
 const uint32_t kNoMatch = 0xFFFFFFFFu;
 
-// The structure of the layer list, worked out before painting: the section
-// type of every record, the divider and group record of every group
-// (matched like brackets, bottom-most record first) and where every
-// record's channel data begins.
+// The structure of the layer list, worked out before painting: the traits
+// of every record (its section type among them), parsed once, and the
+// divider and group record of every group (matched like brackets,
+// bottom-most record first).
 struct CompositePlan {
-  uint8_t* section;   // kSection... per record
-  uint32_t* match;    // divider <-> group record, or kNoMatch
-  uint64_t* offsets;  // channel data of each record
-  uint32_t depth;     // deepest nesting of groups
+  LayerTraits* traits;  // per record
+  uint32_t* match;      // divider <-> group record, or kNoMatch
+  uint32_t depth;       // deepest nesting of groups
 };
 
-Status BuildCompositePlan(const DecodeState* state, const LayerList* list,
+Status BuildCompositePlan(const Document* doc, const LayerList* list,
                           CompositePlan* plan);
 void ReleaseCompositePlan(CompositePlan* plan);
 
@@ -61,8 +62,9 @@ struct Level {
 };
 
 struct Composer {
-  const DecodeState* state;
+  const Document* doc;
   const LayerList* list;
+  bool palette_output;  // the picture has a 256-entry palette (gray)
   CompositePlan plan;
   Level* levels;
   uint32_t depth;  // levels open, the root included
@@ -123,9 +125,15 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
 // them.
 bool TakeWork(Composer* c, uint64_t pixels);
 
-// The merged picture made from the layers, in the output format of the
-// merged picture. kNotServed when the layers cannot be composited (their
-// records are damaged, or the colour mode has no composite): the Image
-// Data section is served then.
-Status DecodeComposite(DecodeRequest* request, DecodeState* state,
-                       const LayerList* list, const BITMAPINFOHEADER* header);
+// The layers of a complete list composited onto a canvas of the document's
+// size (`*composer` holds it; release it with ReleaseComposer). Layers past
+// the work limit are left out, with a log line. `palette_output`: the
+// document's pictures are gray with a palette.
+Status ComposeLayers(const Document* doc, const LayerList* list,
+                     bool palette_output, Composer** composer);
+inline const Canvas* ComposedCanvas(const Composer* c) {
+  return &c->canvases[0];
+}
+void ReleaseComposer(Composer* c);
+
+}  // namespace engine

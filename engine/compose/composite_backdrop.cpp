@@ -6,9 +6,12 @@
 // (Ca, aa) and shape s, the content is the colour Cc of alpha s that,
 // painted over the backdrop, gives the canvas after:
 //   aa Ca = s Cc + (1 - s) ab Cb.
-#include "engine/compose/composite.h"
 #include "engine/base/limits.h"
+#include "engine/base/memory.h"
 #include "engine/base/numbers.h"
+#include "engine/compose/composite.h"
+
+namespace engine {
 
 uint8_t* TakeShape(Composer* c) {
   const Canvas& root = c->canvases[0];
@@ -17,15 +20,14 @@ uint8_t* TakeShape(Composer* c) {
       bytes > kLimits.max_scratch_bytes) {
     return nullptr;
   }
-  uint8_t* shape = static_cast<uint8_t*>(HeapAlloc(
-      GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(bytes) + 1));
+  uint8_t* shape = static_cast<uint8_t*>(AllocateZeroed(bytes + 1));
   if (shape != nullptr) ++c->shapes_in_use;
   return shape;
 }
 
 void ReleaseShape(Composer* c, uint8_t* shape) {
   if (shape == nullptr) return;
-  HeapFree(GetProcessHeap(), 0, shape);
+  Release(shape);
   --c->shapes_in_use;
 }
 
@@ -84,3 +86,5 @@ void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
     }
   }
 }
+
+}  // namespace engine

@@ -2,12 +2,13 @@
 // finished group canvas, each with its layer mask and opacity, through the
 // blend mode.
 #include "engine/base/bytes.h"
+#include "engine/base/numbers.h"
+#include "engine/channels/layer_rows.h"
 #include "engine/compose/composite.h"
 #include "engine/compose/fill_layer.h"
-#include "engine/channels/layer_rows.h"
-#include "engine/base/numbers.h"
 #include "engine/compose/vector_mask.h"
 
+namespace engine {
 namespace {
 
 PixelRect DocumentRect(const Canvas* canvas) {
@@ -38,7 +39,7 @@ void CloseMasks(RecordMasks* m) {
 // rendering of a shape already cut out (flags: pixel data irrelevant to the
 // document's appearance).
 bool WantsVectorMask(const LayerRecord& layer, bool pixels) {
-  return !pixels || (layer.flags & 0x18) != 0x18;
+  return !pixels || !LayerPixelsRendered(layer);
 }
 
 // Whether a layer's pixels are painted. A layer whose flags say its pixel
@@ -47,40 +48,39 @@ bool WantsVectorMask(const LayerRecord& layer, bool pixels) {
 // (the fill cut out by the vector mask at full density), unless a vector
 // mask of lower density or a feather lets the fill show beyond them, when
 // the fill is painted instead; of any other such layer they are not.
-bool PixelsPainted(const DecodeState* state, const LayerRecord& layer) {
-  if ((layer.flags & 0x18) != 0x18) return true;
-  LayerTraits traits;
-  ReadLayerTraits(state, layer, &traits);
+bool PixelsPainted(const LayerRecord& layer, const LayerTraits& traits) {
+  if (!LayerPixelsRendered(layer)) return true;
   const bool fill = traits.solid_fill.data != nullptr ||
                     traits.gradient_fill.data != nullptr ||
                     traits.stroke_fill.data != nullptr;
   if (!fill) return traits.pattern_fill.data != nullptr;
   if (traits.vector_mask.data == nullptr) return true;
-  LayerMaskInfo info;
-  ReadLayerMask(layer, &info);
-  return info.vector_density == 255 && info.vector_feather == 0;
+  return traits.mask.vector_density == 255 && traits.mask.vector_feather == 0;
 }
 
-// Opens the masks of `record`, whose own pixels are painted when `pixels`.
-Status OpenMasks(const Composer* c, uint32_t record, bool pixels,
-                 RecordMasks* m) {
+// Opens the masks of `record` (whose channels `plan` places), whose own
+// pixels are painted when `pixels`.
+Status OpenMasks(const Composer* c, uint32_t record, const LayerPlan& plan,
+                 bool pixels, RecordMasks* m) {
   memset(m, 0, sizeof(*m));
   const LayerRecord& layer = c->list->records[record];
-  LayerTraits traits;
-  ReadLayerTraits(c->state, layer, &traits);
-  LayerMaskInfo info;
-  ReadLayerMask(layer, &info);
-  ChannelPlace places[kRoles];
-  FindLayerChannels(c->state, layer, c->plan.offsets[record], places);
+  const LayerTraits& traits = c->plan.traits[record];
   const bool vector = traits.vector_mask.data != nullptr;
-  Status status = OpenMaskRows(c->state, info, places, vector, &m->user);
+  Status status = OpenMaskRows(c->doc, traits.mask, plan, vector, &m->user);
   if (status == kDone && vector && WantsVectorMask(layer, pixels)) {
     status = OpenVectorMask(traits.vector_mask.data, traits.vector_mask.length,
                             c->canvases[0].width, c->canvases[0].height,
-                            info.vector_density, &m->vector);
+                            traits.mask.vector_density, &m->vector);
   }
   if (status != kDone) CloseMasks(m);
   return status;
+}
+
+// The masks of a group's record (a group has no pixels of its own).
+Status OpenRecordMasks(const Composer* c, uint32_t record, RecordMasks* m) {
+  LayerPlan plan;
+  PlanLayer(c->doc, c->list, record, c->palette_output, nullptr, &plan);
+  return OpenMasks(c, record, plan, false, m);
 }
 
 PixelRect MasksReach(const RecordMasks* m) {
@@ -133,32 +133,32 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
 Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
                   PixelRect* rect) {
   memset(s, 0, sizeof(*s));
-  const DecodeState* state = c->state;
+  const Document* doc = c->doc;
   const LayerRecord& layer = c->list->records[index];
+  const LayerTraits& traits = c->plan.traits[index];
   const PixelRect document = DocumentRect(&c->canvases[0]);
   LayerPlan plan;
-  PlanLayer(state, c->list, index, c->plan.offsets[index], &plan);
+  PlanLayer(doc, c->list, index, c->palette_output, nullptr, &plan);
   s->pixels =
-      plan.has_picture && plan.image_size != 0 && PixelsPainted(state, layer);
-  Status status = masks ? OpenMasks(c, index, s->pixels, &s->masks) : kDone;
+      plan.has_picture && plan.image_size != 0 && PixelsPainted(layer, traits);
+  Status status =
+      masks ? OpenMasks(c, index, plan, s->pixels, &s->masks) : kDone;
   if (status != kDone) return status;
   *rect = IntersectRects(MasksReach(&s->masks), document);
   if (s->pixels) {
-    ChannelPlace places[kRoles];
-    FindLayerChannels(state, layer, c->plan.offsets[index], places);
-    status = OpenLayerRows(state, layer, plan, places, &s->rows);
+    status = OpenLayerRows(doc, layer, plan, &s->rows);
     if (status != kDone) s->pixels = false;
     *rect = IntersectRects(*rect, s->rows.rect);
-    if (rect->bottom > s->rows.end_y) rect->bottom = s->rows.end_y;
+    if (rect->bottom > LayerRowsEnd(&s->rows)) {
+      rect->bottom = static_cast<int32_t>(LayerRowsEnd(&s->rows));
+    }
   } else {
     // Without pixels a fill layer paints the whole document through its
     // masks; a gradient spans the vector mask's bounds.
-    LayerTraits traits;
-    ReadLayerTraits(state, layer, &traits);
     const PixelRect box =
         IntersectRects(VectorMaskReach(&s->masks.vector), document);
-    status = OpenFill(state, traits, box, document, &s->fill);
-    if (!s->fill.active) *rect = PixelRect{0, 0, 0, 0};
+    status = OpenFill(doc, traits, box, document, &s->fill);
+    if (!s->fill.active) *rect = kNoPixels;
   }
   if (status != kDone) CloseSource(s);
   return status;
@@ -212,7 +212,7 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
   const PixelRect rect = canvas->painted;
   if (RectEmpty(rect)) return kDone;
   RecordMasks masks;
-  Status status = OpenMasks(c, record, false, &masks);
+  Status status = OpenRecordMasks(c, record, &masks);
   if (status != kDone) return status;
   const uint8_t opacity = c->list->records[record].opacity;
   const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
@@ -246,7 +246,7 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
   if (RectEmpty(rect)) return kDone;
   RecordMasks masks;
   memset(&masks, 0, sizeof(masks));
-  Status status = p.masks ? OpenMasks(c, record, false, &masks) : kDone;
+  Status status = p.masks ? OpenRecordMasks(c, record, &masks) : kDone;
   rect = IntersectRects(rect, MasksReach(&masks));
   if (status == kDone && !RectEmpty(rect)) {
     const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *
@@ -269,3 +269,5 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
   ClearCanvas(from);
   return status;
 }
+
+}  // namespace engine

@@ -10,22 +10,28 @@
 // as any pass-through group does; when it closes, what it added is taken
 // apart from what was below it to be the base. A hidden base hides its
 // clipped items.
-#include "engine/compose/composite.h"
 #include "engine/base/limits.h"
 #include "engine/base/numbers.h"
+#include "engine/compose/composite.h"
 
+namespace engine {
 namespace {
 
 Level* Top(Composer* c) { return &c->levels[c->depth - 1]; }
 
+const LayerTraits& Traits(const Composer* c, uint32_t record) {
+  return c->plan.traits[record];
+}
+
 bool ClosesGroup(const Composer* c, uint32_t i) {
-  const uint8_t s = c->plan.section[i];
+  const uint8_t s = Traits(c, i).section;
   return (s == kSectionOpenGroup || s == kSectionClosedGroup) &&
          c->plan.match[i] != kNoMatch;
 }
 
 bool OpensGroup(const Composer* c, uint32_t i) {
-  return c->plan.section[i] == kSectionDivider && c->plan.match[i] != kNoMatch;
+  return Traits(c, i).section == kSectionDivider &&
+         c->plan.match[i] != kNoMatch;
 }
 
 // The last record of the item starting at i.
@@ -38,8 +44,6 @@ uint32_t ItemEnd(const Composer* c, uint32_t i) {
 const LayerRecord& ItemRecord(const Composer* c, uint32_t i) {
   return c->list->records[ItemEnd(c, i)];
 }
-
-bool Visible(const LayerRecord& r) { return (r.flags & 0x02) == 0; }
 
 bool ItemClipped(const Composer* c, uint32_t i) {
   return i < c->list->count && !ClosesGroup(c, i) &&
@@ -70,8 +74,7 @@ BlendMode ItemBlendMode(const LayerRecord& r, const LayerTraits& traits) {
 // mask applied); its blend mode and opacity apply to the whole group.
 PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
   const LayerRecord& r = c->list->records[record];
-  LayerTraits traits;
-  ReadLayerTraits(c->state, r, &traits);
+  const LayerTraits& traits = Traits(c, record);
   PaintParams p;
   p.masks = true;
   p.keep_alpha = KeepsAlpha(level);
@@ -115,30 +118,25 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
 
 // A group that blends its members straight into what is below it.
 bool BlendsThrough(const Composer* c, uint32_t record) {
-  const LayerRecord& r = c->list->records[record];
-  LayerTraits traits;
-  ReadLayerTraits(c->state, r, &traits);
-  return ItemBlendMode(r, traits) == kBlendPassThrough;
+  return ItemBlendMode(c->list->records[record], Traits(c, record)) ==
+         kBlendPassThrough;
 }
 
 // A pass-through group keeps a copy of what was below it when its opacity
 // or masks must fade what its members did, or items are clipped to it.
 bool NeedsBackdrop(const Composer* c, uint32_t record) {
   const LayerRecord& r = c->list->records[record];
-  LayerTraits traits;
-  ReadLayerTraits(c->state, r, &traits);
-  return r.opacity != 255 || r.has_mask || traits.vector_mask.data != nullptr;
+  return r.opacity != 255 || r.has_mask ||
+         Traits(c, record).vector_mask.data != nullptr;
 }
 
 Level* PushPass(Composer* c, uint32_t record) {
   Level* parent = Top(c);
-  LayerTraits traits;
-  ReadLayerTraits(c->state, c->list->records[record], &traits);
   // A pass-through group's fill opacity applies to each of its items.
   Level* level = PushLevel(c, kLevelPass, parent->canvas, record);
   level->keep_alpha = KeepsAlpha(parent);
-  level->fill =
-      static_cast<uint8_t>(MulDiv255(traits.fill_opacity, parent->fill));
+  level->fill = static_cast<uint8_t>(
+      MulDiv255(Traits(c, record).fill_opacity, parent->fill));
   return level;
 }
 
@@ -241,10 +239,8 @@ Status CloseGroup(Composer* c) {
 Status CloseClip(Composer* c) {
   const Level* level = Top(c);
   const LayerRecord& base = c->list->records[level->record];
-  LayerTraits traits;
-  ReadLayerTraits(c->state, base, &traits);
   PaintParams p;
-  p.mode = ItemBlendMode(base, traits);
+  p.mode = ItemBlendMode(base, Traits(c, level->record));
   if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
   const Level* parent = &c->levels[c->depth - 2];
   p.opacity = static_cast<uint8_t>(MulDiv255(base.opacity, parent->fill));
@@ -272,10 +268,8 @@ uint32_t AfterItem(Composer* c, uint32_t next, Status* status) {
 
 Status PaintItemLayer(Composer* c, uint32_t index) {
   Level* level = Top(c);
-  LayerTraits traits;
-  ReadLayerTraits(c->state, c->list->records[index], &traits);
   Status status = kDone;
-  if (!traits.adjustment) {
+  if (!Traits(c, index).adjustment) {
     if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
     status = PaintLayer(c, index, level->canvas, ItemParams(c, level, index));
   }
@@ -289,7 +283,8 @@ uint32_t StartItem(Composer* c, uint32_t i, Status* status) {
   const LayerRecord& r = c->list->records[end];
   Level* top = Top(c);
   if (!ClipsAfter(top) && ItemClipped(c, end + 1)) {
-    if (!Visible(r)) return AfterItem(c, SkipClippedRun(c, end + 1), status);
+    if (!LayerVisible(r))
+      return AfterItem(c, SkipClippedRun(c, end + 1), status);
     // A pass-through base blends its members with what is below it; its
     // content is taken apart from that when it closes.
     if (OpensGroup(c, i) && BlendsThrough(c, end) &&
@@ -304,7 +299,7 @@ uint32_t StartItem(Composer* c, uint32_t i, Status* status) {
       top->skip_run_at = end + 1;
     }
   }
-  if (!Visible(r)) return AfterItem(c, end + 1, status);
+  if (!LayerVisible(r)) return AfterItem(c, end + 1, status);
   if (OpensGroup(c, i)) {
     *status = OpenGroup(c, end);
     return i + 1;
@@ -347,3 +342,5 @@ void ReleaseLevels(Composer* c) {
     c->levels[d].shape = nullptr;
   }
 }
+
+}  // namespace engine

@@ -2,6 +2,7 @@
 
 #include "engine/channels/rows.h"
 
+namespace engine {
 namespace {
 
 const double kPi = 3.14159265358979323846;
@@ -102,17 +103,17 @@ bool ReadGray(const Descriptor& c, uint8_t* bgr) {
 
 }  // namespace
 
-bool ReadFillColour(const Descriptor& d, const char* key,
-                    const DecodeState* state, uint8_t* bgr) {
+bool ReadFillColour(const Descriptor& d, const char* key, const Document* doc,
+                    uint8_t* bgr) {
   Descriptor c;
   if (!ItemDescriptor(d, key, &c)) return false;
   const bool read = ReadRgb(c, bgr) || ReadGray(c, bgr) || ReadCmyk(c, bgr) ||
                     ReadLab(c, bgr) || ReadHsb(c, bgr);
   if (!read) return false;
-  if (state->depth == 32) {
+  if (doc->depth == 32) {
     for (int k = 0; k < 3; ++k) bgr[k] = LinearToSrgbByte(bgr[k] / 255.0f);
   }
-  if (state->color_mode == kModeGrayscale) {
+  if (doc->color_mode == kModeGrayscale) {
     const uint32_t lum = (11 * bgr[0] + 59 * bgr[1] + 30 * bgr[2] + 50) / 100;
     bgr[0] = bgr[1] = bgr[2] = static_cast<uint8_t>(lum);
   }
@@ -170,3 +171,5 @@ double SquareRoot(double v) {
   }
   return r;
 }
+
+}  // namespace engine

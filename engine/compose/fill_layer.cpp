@@ -12,9 +12,11 @@
 #include "engine/compose/fill_layer.h"
 
 #include "engine/base/bytes.h"
-#include "engine/psd/descriptor.h"
+#include "engine/base/memory.h"
 #include "engine/compose/fill_colour.h"
+#include "engine/psd/descriptor.h"
 
+namespace engine {
 namespace {
 
 const uint32_t kMaxStops = 64;
@@ -32,7 +34,7 @@ struct StopList {
 
 // The stops of `key`: colours ("Clr ") or opacities ("Opct", percent).
 void ReadStops(const Descriptor& grad, const char* key, bool colours,
-               const DecodeState* state, StopList* list) {
+               const Document* doc, StopList* list) {
   list->count = 0;
   DescriptorList elements;
   if (!ItemList(grad, key, &elements)) return;
@@ -46,7 +48,7 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
     ItemFixed(stop, "Mdpn", &s.midpoint);
     if (colours) {
       // Foreground and background stops without a colour: black and white.
-      if (!ReadFillColour(stop, "Clr ", state, s.value)) {
+      if (!ReadFillColour(stop, "Clr ", doc, s.value)) {
         char type[4] = {};
         const bool back =
             ItemEnum(stop, "Type", type) && memcmp(type, "BckC", 4) == 0;
@@ -93,14 +95,12 @@ uint8_t StopValue(const StopList& list, int64_t t, int c, double smooth) {
   return s[list.count - 1].value[c];
 }
 
-bool BuildTable(const Descriptor& grad, const DecodeState* state,
-                uint8_t* table) {
-  StopList* colours = static_cast<StopList*>(
-      HeapAlloc(GetProcessHeap(), 0, 2 * sizeof(StopList)));
+bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
+  StopList* colours = AllocateArray<StopList>(2);
   if (colours == nullptr) return false;
   StopList* opacities = colours + 1;
-  ReadStops(grad, "Clrs", true, state, colours);
-  ReadStops(grad, "Trns", false, state, opacities);
+  ReadStops(grad, "Clrs", true, doc, colours);
+  ReadStops(grad, "Trns", false, doc, opacities);
   const bool usable = colours->count > 0;
   int64_t smoothness = 4096 << 16;
   ItemFixed(grad, "Intr", &smoothness);
@@ -113,7 +113,7 @@ bool BuildTable(const Descriptor& grad, const DecodeState* state,
     for (int c = 0; c < 3; ++c) px[c] = StopValue(*colours, t, c, smooth);
     px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, 0) : 255;
   }
-  HeapFree(GetProcessHeap(), 0, colours);
+  Release(colours);
   return usable;
 }
 
@@ -158,7 +158,7 @@ void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
 
 }  // namespace
 
-Status OpenFill(const DecodeState* state, const LayerTraits& traits,
+Status OpenFill(const Document* doc, const LayerTraits& traits,
                 const PixelRect& layer_box, const PixelRect& document,
                 FillSource* fill) {
   memset(fill, 0, sizeof(*fill));
@@ -169,7 +169,7 @@ Status OpenFill(const DecodeState* state, const LayerTraits& traits,
   Descriptor d;
   if (solid.data != nullptr && solid.length >= skip &&
       ReadDescriptor(solid.data + skip, solid.data + solid.length, &d) &&
-      ReadFillColour(d, "Clr ", state, fill->colour)) {
+      ReadFillColour(d, "Clr ", doc, fill->colour)) {
     fill->colour[3] = 255;
     fill->active = true;
     return kDone;
@@ -184,10 +184,9 @@ Status OpenFill(const DecodeState* state, const LayerTraits& traits,
   char form[4] = {'C', 's', 't', 'S'};
   ItemEnum(grad, "GrdF", form);
   if (memcmp(form, "CstS", 4) != 0) return kDone;  // noise: not painted
-  fill->table =
-      static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, kGradientSteps * 4));
+  fill->table = static_cast<uint8_t*>(Allocate(kGradientSteps * 4));
   if (fill->table == nullptr) return kNoMemory;
-  if (!BuildTable(grad, state, fill->table)) {
+  if (!BuildTable(grad, doc, fill->table)) {
     CloseFill(fill);
     return kDone;
   }
@@ -205,7 +204,7 @@ Status OpenFill(const DecodeState* state, const LayerTraits& traits,
 }
 
 void CloseFill(FillSource* fill) {
-  if (fill->table != nullptr) HeapFree(GetProcessHeap(), 0, fill->table);
+  Release(fill->table);
   fill->table = nullptr;
   fill->active = false;
 }
@@ -252,3 +251,5 @@ void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
     memcpy(out + 4 * i, fill->table + 4 * index, 4);
   }
 }
+
+}  // namespace engine

@@ -4,9 +4,11 @@
 // colour and transparency stops).
 #pragma once
 
-#include "engine/compose/canvas.h"
+#include "engine/base/rect.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
+
+namespace engine {
 
 const uint32_t kGradientSteps = 1024;
 
@@ -40,7 +42,7 @@ struct FillSource {
 // layer's bounds) when aligned with the layer, else `document`. An
 // inactive source paints nothing; kNoMemory when the gradient's table
 // cannot be had.
-Status OpenFill(const DecodeState* state, const LayerTraits& traits,
+Status OpenFill(const Document* doc, const LayerTraits& traits,
                 const PixelRect& layer_box, const PixelRect& document,
                 FillSource* fill);
 void CloseFill(FillSource* fill);
@@ -48,3 +50,5 @@ void CloseFill(FillSource* fill);
 // Blue, green, red, alpha of `n` pixels from column x0 of row y.
 void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
              uint8_t* out);
+
+}  // namespace engine

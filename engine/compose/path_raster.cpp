@@ -11,6 +11,7 @@
 #include "engine/base/numbers.h"
 #include "engine/compose/vector_mask.h"
 
+namespace engine {
 namespace {
 
 const int64_t kFull = 256 * 512;
@@ -262,3 +263,5 @@ void ApplyVectorMaskRow(VectorMask* m, int32_t y, int32_t x0, uint32_t n,
   if (m->invert || m->density != 255) ApplyInvertAndDensity(m, out, n);
   MultiplyAlpha(out, n, pixels);
 }
+
+}  // namespace engine

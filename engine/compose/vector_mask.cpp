@@ -16,8 +16,10 @@
 
 #include "engine/base/bytes.h"
 #include "engine/base/limits.h"
+#include "engine/base/memory.h"
 #include "engine/base/numbers.h"
 
+namespace engine {
 namespace {
 
 const uint32_t kRecordBytes = 26;
@@ -231,7 +233,7 @@ void SortByTop(PathEdge* e, uint32_t n) {
 
 void* Take(uint64_t bytes) {
   if (bytes > kLimits.max_scratch_bytes) return nullptr;
-  return HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(bytes) + 1);
+  return Allocate(bytes + 1);
 }
 
 Status TakeArrays(VectorMask* m, uint64_t edges, uint32_t shapes) {
@@ -249,7 +251,7 @@ Status TakeArrays(VectorMask* m, uint64_t edges, uint32_t shapes) {
       m->touched == nullptr) {
     return kNoMemory;
   }
-  memset(m->cells, 0, (static_cast<SIZE_T>(m->width) + 2) * 8);
+  memset(m->cells, 0, (static_cast<size_t>(m->width) + 2) * 8);
   return kDone;
 }
 
@@ -328,9 +330,7 @@ Status OpenVectorMask(const uint8_t* block, uint32_t length, uint32_t width,
 void CloseVectorMask(VectorMask* mask) {
   void* blocks[] = {mask->edges, mask->active_edges, mask->shapes,
                     mask->cells, mask->coverage,     mask->touched};
-  for (void* b : blocks) {
-    if (b != nullptr) HeapFree(GetProcessHeap(), 0, b);
-  }
+  for (void* b : blocks) Release(b);
   memset(mask, 0, sizeof(*mask));
 }
 
@@ -352,3 +352,5 @@ PixelRect VectorMaskReach(const VectorMask* mask) {
   }
   return reach;
 }
+
+}  // namespace engine

@@ -2,8 +2,10 @@
 // line edges, and the anti-aliased coverage of each document row.
 #pragma once
 
-#include "engine/compose/canvas.h"
-#include "engine/psd/document.h"
+#include "engine/base/rect.h"
+#include "engine/base/status.h"
+
+namespace engine {
 
 // A line edge in 1/256 pixel units, top end first; `winding` is +1 for an
 // edge that runs down the path, -1 for one that runs up.
@@ -67,3 +69,5 @@ PixelRect VectorMaskReach(const VectorMask* mask);
 // top to bottom.
 void ApplyVectorMaskRow(VectorMask* mask, int32_t y, int32_t x0, uint32_t n,
                         uint8_t* pixels);
+
+}  // namespace engine

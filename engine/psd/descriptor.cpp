@@ -10,6 +10,8 @@
 #include "engine/base/bytes.h"
 #include "engine/base/numbers.h"
 
+namespace engine {
+
 namespace {
 
 const uint32_t kMaxDepth = 16;
@@ -257,3 +259,5 @@ bool NextElement(DescriptorList* list, DescriptorValue* value) {
   --list->left;
   return true;
 }
+
+}  // namespace engine

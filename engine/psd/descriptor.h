@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+namespace engine {
+
 // The items of one descriptor: [items, end) holds `count` items.
 struct Descriptor {
   char class_id[4];  // the first 4 characters of its class
@@ -53,3 +55,5 @@ struct DescriptorList {
 };
 bool ItemList(const Descriptor& d, const char* key, DescriptorList* list);
 bool NextElement(DescriptorList* list, DescriptorValue* value);
+
+}  // namespace engine

@@ -1,15 +1,18 @@
-// The engine's working record for one request, the layer records, and the
-// steps the document reader calls. Each step reports a Status.
+// The document as the file's sections describe it: its header, where its
+// sections lie, and its layer records. Filled by the psd/ readers, read by
+// every layer above them.
 #pragma once
 
+#include <stdint.h>
 #include <string.h>
 
 #include "common/log.h"
-#include "engine/channels/channel_reader.h"
-#include "engine/serve/plugin_abi.h"
+#include "engine/base/rect.h"
 #include "engine/base/status.h"
 
-// PSD colour modes.
+namespace engine {
+
+// Colour modes of the file header.
 enum : uint16_t {
   kModeBitmap = 0,
   kModeGrayscale = 1,
@@ -21,50 +24,57 @@ enum : uint16_t {
   kModeLab = 9,
 };
 
-// The engine's working record for one request.
-struct DecodeState {
-  // The document image and its header.
+// Resolution where the document gives none (pixels per metre).
+const int32_t kDefaultPixelsPerMetre = 3000;
+
+struct Document {
+  // The document's bytes.
   const uint8_t* file_base;
   const uint8_t* file_end;
+  // The file header.
   uint16_t version;  // 1, or 2 for the large-document format
   uint16_t channels;
   uint16_t color_mode;
   uint16_t depth;
-  // The output format.
-  uint32_t stride;         // bytes in one output row, padded to 4
-  uint32_t row_bytes;      // bytes in one output row before padding
-  uint32_t sample_step;    // bytes from one output pixel to the next
-  uint32_t palette_bytes;  // 0, 8 or 1024
-  // The Image Data section: its compression word and where it lies.
-  uint16_t compression;
-  uint64_t image_data;
-  LogBuffer* log;
+  uint32_t width;
+  uint32_t height;
+  // The resolution resource, in pixels per metre.
+  int32_t x_pixels_per_metre;
+  int32_t y_pixels_per_metre;
   // Resource 1057 says the Image Data section holds no real merged picture
   // (a white one): the merged picture is composited from the layers.
   bool merged_placeholder;
+  // The Image Data section: where it lies and its compression word.
+  uint64_t image_data;
+  uint16_t compression;
+  LogBuffer* log;
 };
 
-inline uint64_t DocumentSize(const DecodeState* state) {
-  return static_cast<uint64_t>(state->file_end - state->file_base);
+inline uint64_t DocumentSize(const Document* doc) {
+  return static_cast<uint64_t>(doc->file_end - doc->file_base);
 }
+
+// Flags of a layer record.
+enum : uint8_t {
+  kLayerHidden = 0x02,
+  // Bit 3 says bit 4 is meaningful; bit 4: the pixel data is irrelevant to
+  // the document's appearance (the application's rendering of settings).
+  kLayerIrrelevantKnown = 0x08,
+  kLayerIrrelevant = 0x10,
+  kLayerPixelsRendered = kLayerIrrelevantKnown | kLayerIrrelevant,
+};
 
 // One parsed layer record. `channel_info` points at the record's own
 // channel table in the document (`channel_count` entries).
 struct LayerRecord {
-  int32_t left;
-  int32_t top;
-  int32_t right;
-  int32_t bottom;
-  int32_t mask_left;
-  int32_t mask_top;
-  int32_t mask_right;
-  int32_t mask_bottom;
-  int32_t width;
+  PixelRect rect;
+  int32_t width;  // right - left and bottom - top, as 32-bit wraparound
   int32_t height;
-  int32_t has_mask;
+  bool has_mask;  // the extra data holds layer mask data
   int16_t channel_count;
   const uint8_t* channel_info;
   uint64_t channel_total;  // sum of all channel lengths
+  uint64_t data_offset;    // where its channel image data begins
   char blend_key[4];
   uint8_t opacity;
   uint8_t clipping;
@@ -73,6 +83,14 @@ struct LayerRecord {
   uint32_t extra_length;
 };
 
+inline bool LayerVisible(const LayerRecord& r) {
+  return (r.flags & kLayerHidden) == 0;
+}
+// The record's pixels are the application's rendering of its settings.
+inline bool LayerPixelsRendered(const LayerRecord& r) {
+  return (r.flags & kLayerPixelsRendered) == kLayerPixelsRendered;
+}
+
 // What the layer parser produced: the array, how many records it filled
 // (records behind a malformed one are counted but not filled) and where the
 // layers' channel image data begins.
@@ -80,83 +98,39 @@ struct LayerList {
   LayerRecord* records;
   uint32_t count;
   uint32_t filled;
-  const uint8_t* channel_data;
+  uint64_t channel_data;
 };
+
+// Every record was parsed, so every layer's channel data can be found.
+inline bool LayersComplete(const LayerList* list) {
+  return list->filled == list->count;
+}
 
 // One entry of a layer's channel table.
 struct ChannelEntry {
   int32_t id;
   uint64_t length;
 };
-ChannelEntry ChannelAt(const DecodeState* state, const LayerRecord& layer,
+ChannelEntry ChannelAt(const Document* doc, const LayerRecord& layer,
                        int32_t k);
 
-// Output format (output_format.cpp) -----------------------------------------
+// Channel identifiers beyond the colour channels 0, 1, 2, 3.
+enum : int32_t {
+  kChannelAlpha = -1,
+  kChannelUserMask = -2,
+  kChannelRealMask = -3,
+};
 
-// The document header's defaults: 40-byte header, one plane, no
-// compression, 3000 pixels per metre both ways.
-void InitDocumentHeader(BITMAPINFOHEADER* header);
+// The file header (psd/header.cpp): signature, version, sides, channels,
+// depth and mode. kNotPsd when it is not a document's.
+Status ReadFileHeader(Document* doc);
 
-// Chooses the bit count, sample step, row sizes and palette size for the
-// state's colour mode and depth, and fills biBitCount and biSizeImage.
-// kTooLarge when the picture's size does not fit in 32 bits.
-Status ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header);
-
-// Fills the palette behind the first 40 bytes of the header block.
-void BuildPalette(const DecodeState* state, HLOCAL header_block);
-
-// Largest pixel block the engine hands out for a document of `size` bytes
-// whose pixel data is zip-compressed (`zip`) or not.
-bool PictureFitsDocument(uint64_t image_size, uint64_t document_size, bool zip);
-
-// Merged picture (merged_image.cpp) ------------------------------------------
-
-Status DecodeMergedImage(DecodeRequest* request, DecodeState* state,
-                         const BITMAPINFOHEADER* header);
-
-// Layers (layer_records.cpp, layer_plan.cpp, layer_image.cpp,
-// layer_directory.cpp) -------------------------------------------------------
-
-// Parses `count` layer records from offset `records`. Returns
-// kNoMemory when the array cannot be allocated; `list` says how many
-// records were filled and where the channel image data begins.
-Status ParseLayerRecords(const DecodeState* state, LayerList* list,
-                         uint32_t count, uint64_t records);
+// Parses `count` layer records from offset `records` (psd/layer_records.cpp).
+// Returns kNoMemory when the array cannot be allocated; `list` says how many
+// records were filled, where each layer's channel data begins and where the
+// channel image data begins.
+Status ParseLayerRecords(const Document* doc, LayerList* list, uint32_t count,
+                         uint64_t records);
 void ReleaseLayerRecords(LayerList* list);
 
-// How a layer request is served, worked out from the records alone so that
-// the listing and the extraction always agree.
-struct LayerPlan {
-  bool has_picture;          // false: the merged picture is served instead
-  const uint8_t* data;       // the layer's first channel
-  uint32_t bytes_per_pixel;  // 0, 1, 3 or 4
-  uint32_t stride;
-  uint32_t image_size;  // stride x height
-  bool gray;            // channel 0 is the only colour channel
-  bool cmyk;            // channels 0..3 are cyan, magenta, yellow, black
-  bool lab;             // channels 0..2 are L*, a*, b*
-  bool has_alpha;
-};
-// `offset` is where the layer's channel data begins in the document (see
-// LayerDataOffset); a layer whose data cannot be found gets no picture.
-void PlanLayer(const DecodeState* state, const LayerList* list, uint32_t index,
-               uint64_t offset, LayerPlan* plan);
-
-// Offset of layer `index`'s channel data: behind the channel data of every
-// layer before it. Past the document's end when their lengths say so.
-uint64_t LayerDataOffset(const DecodeState* state, const LayerList* list,
-                         uint32_t index);
-
-// The layer channel whose compression word is at `at` and which ends at
-// offset `channel_end`, with `width` x `height` samples, for the channel
-// reader: PackBits rows begin behind the table of row byte counts.
-ChannelSpec LayerChannelSpec(const DecodeState* state, const uint8_t* at,
-                             uint64_t channel_end, uint32_t width,
-                             uint32_t height);
-
-Status DecodeLayerImage(DecodeRequest* request, const DecodeState* state,
-                        const LayerList* list, const BITMAPINFOHEADER* header);
-
-Status BuildLayerDirectory(DecodeRequest* request, const DecodeState* state,
-                           const LayerList* list,
-                           const BITMAPINFOHEADER* header);
+}  // namespace engine

@@ -13,17 +13,19 @@
 #include "engine/psd/layer_extra.h"
 
 #include "engine/base/bytes.h"
-#include "engine/psd/format.h"
 #include "engine/base/numbers.h"
+#include "engine/psd/format.h"
 
+namespace engine {
 namespace {
 
 const uint8_t kMaskDisabled = 0x02;
 const uint8_t kMaskRendered = 0x08;
 const uint8_t kMaskHasParameters = 0x10;
 
-MaskRect ReadRect(const uint8_t* p) {
-  MaskRect r;
+// A rectangle stored as top, left, bottom, right.
+PixelRect ReadRect(const uint8_t* p) {
+  PixelRect r;
   r.top = static_cast<int32_t>(ReadU32(p));
   r.left = static_cast<int32_t>(ReadU32(p + 4));
   r.bottom = static_cast<int32_t>(ReadU32(p + 8));
@@ -112,8 +114,6 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
   }
 }
 
-}  // namespace
-
 void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask) {
   memset(mask, 0, sizeof(*mask));
   mask->user_density = 255;
@@ -139,16 +139,19 @@ void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask) {
   if (flags & kMaskHasParameters) ReadMaskParameters(p, end, mask);
 }
 
-void ReadLayerTraits(const DecodeState* state, const LayerRecord& layer,
+}  // namespace
+
+void ReadLayerTraits(const Document* doc, const LayerRecord& layer,
                      LayerTraits* traits) {
   memset(traits, 0, sizeof(*traits));
+  ReadLayerMask(layer, &traits->mask);
   traits->fill_opacity = 255;
   const uint8_t* p;
   const uint8_t* end;
   if (!FindBlocks(layer, &p, &end)) return;
   while (BytesLeft(p, end) >= 12) {
     if (!KeyIs(p, "8BIM") && !KeyIs(p, "8B64")) return;
-    const uint32_t field = HasWideInfoLength(state->version, p + 4) ? 8 : 4;
+    const uint32_t field = HasWideInfoLength(doc->version, p + 4) ? 8 : 4;
     if (BytesLeft(p + 8, end) < field) return;
     const uint64_t length = ReadLength(p + 8, field);
     const uint8_t* data = p + 8 + field;
@@ -158,8 +161,4 @@ void ReadLayerTraits(const DecodeState* state, const LayerRecord& layer,
   }
 }
 
-uint8_t ReadSectionType(const DecodeState* state, const LayerRecord& layer) {
-  LayerTraits traits;
-  ReadLayerTraits(state, layer, &traits);
-  return traits.section;
-}
+}  // namespace engine

@@ -5,6 +5,8 @@
 
 #include "engine/psd/document.h"
 
+namespace engine {
+
 // A block of additional information: its data and length (null when the
 // record has no such block).
 struct InfoBlock {
@@ -16,20 +18,14 @@ struct InfoBlock {
 // is a rendering of the vector mask (and of the mask the user painted), the
 // real user mask (channel -3), the painted one alone, covers `real_rect`.
 // Outside its rectangle a mask has its default colour.
-struct MaskRect {
-  int32_t top;
-  int32_t left;
-  int32_t bottom;
-  int32_t right;
-};
 struct LayerMaskInfo {
   bool present;
   bool disabled;
   bool rendered;  // the user mask is a rendering of the vector mask
-  MaskRect rect;
+  PixelRect rect;
   uint8_t default_colour;
   bool has_real;
-  MaskRect real_rect;
+  PixelRect real_rect;
   uint8_t real_default_colour;
   // Parameters: densities (255 when absent) and feather radii in pixels
   // (0 when absent; whole pixels, rounded).
@@ -47,8 +43,10 @@ enum : uint8_t {
   kSectionDivider = 3,
 };
 
-// The additional information the compositor uses.
+// What the compositor reads from a record's extra data, parsed once: the
+// mask data and the additional information it uses.
 struct LayerTraits {
+  LayerMaskInfo mask;
   uint8_t section;        // kSection...
   char section_blend[4];  // the group's blend key when the block gives one
   bool has_section_blend;
@@ -61,12 +59,9 @@ struct LayerTraits {
   InfoBlock pattern_fill;   // "PtFl" (not painted from its settings)
 };
 
-// Reads the mask data at the start of the record's extra data.
-void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask);
-
-// Walks the record's additional information blocks once.
-void ReadLayerTraits(const DecodeState* state, const LayerRecord& layer,
+// Reads the mask data at the start of the record's extra data, then walks
+// its additional information blocks once.
+void ReadLayerTraits(const Document* doc, const LayerRecord& layer,
                      LayerTraits* traits);
 
-// The section divider type alone (the structure pass reads only that).
-uint8_t ReadSectionType(const DecodeState* state, const LayerRecord& layer);
+}  // namespace engine

@@ -5,36 +5,36 @@
 #include "engine/base/bytes.h"
 #include "engine/psd/format.h"
 
+namespace engine {
 namespace {
 
-const uint32_t kHeaderSize = 26;
 const uint16_t kResolutionResource = 0x03ED;
 // Version info: a 4-byte version, then 1 byte hasRealMergedData.
 const uint16_t kVersionInfoResource = 0x0421;
 
 // Pixels per metre from a 16.16 fixed-point pixels-per-inch value, rounded
 // to nearest.
-LONG PixelsPerMetre(uint32_t fixed_inches) {
+int32_t PixelsPerMetre(uint32_t fixed_inches) {
   const uint64_t scaled = static_cast<uint64_t>(fixed_inches) * 10000u;
   const uint64_t divisor = 254u * 65536u;
-  return static_cast<LONG>((scaled + divisor / 2) / divisor);
+  return static_cast<int32_t>((scaled + divisor / 2) / divisor);
 }
 
 // Deeper documents keep their layers in an "Lr16" or "Lr32" block among the
 // additional information that follows the global layer mask info, and leave
 // the ordinary layer info empty. Returns the block's layer count field, or
 // 0.
-uint64_t FindDeepLayerInfo(const DecodeState* state, const Sections& s,
+uint64_t FindDeepLayerInfo(const Document* doc, const Sections& s,
                            uint64_t info_end) {
-  const uint8_t* base = state->file_base;
+  const uint8_t* base = doc->file_base;
   const uint64_t section_end =
-      s.layers_field + SectionLengthBytes(state->version) + s.layers_length;
+      s.layers_field + SectionLengthBytes(doc->version) + s.layers_length;
   if (!RangeFits(info_end, 4, section_end)) return 0;
   uint64_t block = info_end + 4 + ReadU32(base + info_end);  // global mask
   while (RangeFits(block, 12, section_end)) {
     const uint8_t* b = base + block;
     if (memcmp(b, "8BIM", 4) != 0 && memcmp(b, "8B64", 4) != 0) return 0;
-    const uint32_t field = HasWideInfoLength(state->version, b + 4) ? 8 : 4;
+    const uint32_t field = HasWideInfoLength(doc->version, b + 4) ? 8 : 4;
     if (!RangeFits(block + 8, field, section_end)) return 0;
     const uint64_t length = ReadLength(b + 8, field);
     const uint64_t data = block + 8 + field;
@@ -49,17 +49,17 @@ uint64_t FindDeepLayerInfo(const DecodeState* state, const Sections& s,
 
 }  // namespace
 
-bool LocateSections(const DecodeState* state, Sections* s) {
-  const uint8_t* base = state->file_base;
-  const uint64_t size = DocumentSize(state);
-  if (!RangeFits(kHeaderSize, 4, size)) return false;
-  s->color_mode_length = ReadU32(base + kHeaderSize);
+bool LocateSections(const Document* doc, Sections* s) {
+  const uint8_t* base = doc->file_base;
+  const uint64_t size = DocumentSize(doc);
+  if (!RangeFits(kFileHeaderBytes, 4, size)) return false;
+  s->color_mode_length = ReadU32(base + kFileHeaderBytes);
   s->resources_field =
-      kHeaderSize + 4 + static_cast<uint64_t>(s->color_mode_length);
+      kFileHeaderBytes + 4 + static_cast<uint64_t>(s->color_mode_length);
   if (!RangeFits(s->resources_field, 4, size)) return false;
   s->resources_length = ReadU32(base + s->resources_field);
   s->layers_field = s->resources_field + 4 + s->resources_length;
-  const uint32_t field = SectionLengthBytes(state->version);
+  const uint32_t field = SectionLengthBytes(doc->version);
   if (!RangeFits(s->layers_field, field, size)) return false;
   s->layers_length = ReadLength(base + s->layers_field, field);
   if (!RangeFits(s->layers_field + field, s->layers_length, size)) {
@@ -70,9 +70,8 @@ bool LocateSections(const DecodeState* state, Sections* s) {
 }
 
 // The walk always moves forward and stops at a block that does not fit.
-void ReadResources(DecodeState* state, const Sections& s,
-                   BITMAPINFOHEADER* header) {
-  const uint8_t* base = state->file_base;
+void ReadResources(Document* doc, const Sections& s) {
+  const uint8_t* base = doc->file_base;
   uint64_t cursor = s.resources_field + 4;
   const uint64_t end = cursor + s.resources_length;
   while (cursor < end) {
@@ -85,12 +84,12 @@ void ReadResources(DecodeState* state, const Sections& s,
     const uint64_t data = size_field + 4;
     if (ReadU16(base + cursor + 4) == kResolutionResource &&
         RangeFits(data, 12, end) && data_size >= 12) {
-      header->biXPelsPerMeter = PixelsPerMetre(ReadU32(base + data));
-      header->biYPelsPerMeter = PixelsPerMetre(ReadU32(base + data + 8));
+      doc->x_pixels_per_metre = PixelsPerMetre(ReadU32(base + data));
+      doc->y_pixels_per_metre = PixelsPerMetre(ReadU32(base + data + 8));
     }
     if (ReadU16(base + cursor + 4) == kVersionInfoResource &&
         RangeFits(data, 5, end) && data_size >= 5) {
-      state->merged_placeholder = base[data + 4] == 0;
+      doc->merged_placeholder = base[data + 4] == 0;
     }
     cursor = data + ((static_cast<uint64_t>(data_size) + 1) & ~1ull);
   }
@@ -98,24 +97,25 @@ void ReadResources(DecodeState* state, const Sections& s,
 
 // The count is 0 when the section is too short to hold it, or the layer
 // info is empty and no deeper layer info exists.
-LayerInfo FindLayerInfo(const DecodeState* state, const Sections& s) {
-  const uint32_t field = SectionLengthBytes(state->version);
+LayerInfo FindLayerInfo(const Document* doc, const Sections& s) {
+  const uint32_t field = SectionLengthBytes(doc->version);
   const uint64_t info_field = s.layers_field + field;
   LayerInfo info;
   info.records = info_field + field + 2;
   info.count = 0;
   if (s.layers_length < field + 2) return info;
-  const uint8_t* base = state->file_base;
+  const uint8_t* base = doc->file_base;
   const uint64_t length = ReadLength(base + info_field, field);
   if (length >= 2) {
     info.count = static_cast<int16_t>(ReadU16(base + info_field + field));
     return info;
   }
-  const uint64_t deep =
-      FindDeepLayerInfo(state, s, info_field + field + length);
+  const uint64_t deep = FindDeepLayerInfo(doc, s, info_field + field + length);
   if (deep != 0) {
     info.records = deep + 2;
     info.count = static_cast<int16_t>(ReadU16(base + deep));
   }
   return info;
 }
+
+}  // namespace engine

@@ -4,6 +4,8 @@
 
 #include "engine/psd/document.h"
 
+namespace engine {
+
 // Where the sections of a document lie, as offsets from its first byte.
 struct Sections {
   uint32_t color_mode_length;  // its data at 30
@@ -16,16 +18,17 @@ struct Sections {
 
 // Finds the sections; false when a length points past the end of the
 // document.
-bool LocateSections(const DecodeState* state, Sections* s);
+bool LocateSections(const Document* doc, Sections* s);
 
-// The resolution resource (1005) into the header's pixels per metre, and
-// the version info (1057) into state->merged_placeholder.
-void ReadResources(DecodeState* state, const Sections& s,
-                   BITMAPINFOHEADER* header);
+// The resolution resource (1005) into the document's pixels per metre, and
+// the version info (1057) into its merged_placeholder.
+void ReadResources(Document* doc, const Sections& s);
 
 // The layer info: where its records begin and the signed layer count.
 struct LayerInfo {
   uint64_t records;  // the first record
   int32_t count;
 };
-LayerInfo FindLayerInfo(const DecodeState* state, const Sections& s);
+LayerInfo FindLayerInfo(const Document* doc, const Sections& s);
+
+}  // namespace engine

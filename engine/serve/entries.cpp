@@ -1,5 +1,6 @@
 #include "engine/serve/entries.h"
 
+namespace engine {
 namespace {
 
 const char kCompound[] = "compound.bmp";
@@ -45,3 +46,5 @@ bool EntryFromName(const char* name, uint32_t* entry) {
   *entry = value;
   return true;
 }
+
+}  // namespace engine

@@ -6,6 +6,8 @@
 
 #include "platform/win32_api.h"
 
+namespace engine {
+
 // A BMP file: the 14-byte file header, the 40-byte info header, the
 // palette and the pixel rows.
 const uint32_t kBmpFileHeaderBytes = 14;
@@ -27,3 +29,5 @@ void EntryNameW(uint32_t entry, bool has_pixels, WCHAR* name);
 // characters and a number is that layer ("layer0003.bmp", "layer0003.dat").
 // Returns false for any other name.
 bool EntryFromName(const char* name, uint32_t* entry);
+
+}  // namespace engine

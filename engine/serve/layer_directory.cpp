@@ -1,9 +1,10 @@
 // The archive listing: "compound.bmp" and one entry per layer record, with
 // the size of the BMP file that extracting the entry yields.
-#include "engine/base/bytes.h"
-#include "engine/psd/document.h"
+#include "engine/channels/layer_channels.h"
 #include "engine/serve/entries.h"
+#include "engine/serve/serve.h"
 
+namespace engine {
 namespace {
 
 void FillEntry(ArchiveFileInfo* entry, uint32_t number, bool has_pixels,
@@ -17,9 +18,9 @@ void FillEntry(ArchiveFileInfo* entry, uint32_t number, bool has_pixels,
 
 }  // namespace
 
-Status BuildLayerDirectory(DecodeRequest* request, const DecodeState* state,
-                           const LayerList* list,
-                           const BITMAPINFOHEADER* header) {
+Status BuildLayerDirectory(ServeState* s) {
+  DecodeRequest* request = s->request;
+  const LayerList* list = &s->layers;
   const uint32_t count = request->entry_count;
   const SIZE_T bytes = static_cast<SIZE_T>(count + 2) * sizeof(ArchiveFileInfo);
   HLOCAL block = LocalAlloc(LMEM_FIXED, bytes);
@@ -30,16 +31,12 @@ Status BuildLayerDirectory(DecodeRequest* request, const DecodeState* state,
   // spare record are all defined.
   memset(entries, 0, bytes);
 
-  const uint64_t palette = state->palette_bytes;
-  const uint64_t merged_size = BmpFileSize(palette, header->biSizeImage);
+  const uint64_t palette = s->format.palette_bytes;
+  const uint64_t merged_size = BmpFileSize(palette, s->header.biSizeImage);
   FillEntry(&entries[0], 0, true, merged_size);
-  uint64_t offset = LayerDataOffset(state, list, 0);
   for (uint32_t n = 1; n < count; ++n) {
     LayerPlan plan;
-    PlanLayer(state, list, n - 1, offset, &plan);
-    if (n - 1 < list->filled) {
-      offset = SaturatingAdd(offset, list->records[n - 1].channel_total);
-    }
+    PlanLayer(&s->doc, list, n - 1, PaletteOutput(s->format), nullptr, &plan);
     if (!plan.has_picture) {
       // Extraction serves the merged picture under the layer's name.
       FillEntry(&entries[n], n, true, merged_size);
@@ -52,3 +49,5 @@ Status BuildLayerDirectory(DecodeRequest* request, const DecodeState* state,
   LocalUnlock(block);
   return kDirectoryBuilt;
 }
+
+}  // namespace engine

@@ -2,12 +2,15 @@
 // DIB rows. The planes of one output row are read together and each output
 // byte is written once, padding included.
 #include "engine/base/bytes.h"
-#include "engine/channels/image_data.h"
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
+#include "engine/base/memory.h"
+#include "engine/channels/image_data.h"
 #include "engine/channels/pixel_ops.h"
 #include "engine/channels/rows.h"
+#include "engine/serve/serve.h"
 
+namespace engine {
 namespace {
 
 struct MergedLayout {
@@ -18,7 +21,7 @@ struct MergedLayout {
 };
 
 // Writes one output row from the planes' 8-bit rows (null: not reached).
-void ComposeRow(const DecodeState* state, const MergedLayout& m,
+void ComposeRow(const ServeState* s, const MergedLayout& m,
                 const uint8_t* const* rows, const uint8_t* zeros,
                 uint8_t* dst) {
   const uint8_t* plane[4];
@@ -31,27 +34,27 @@ void ComposeRow(const DecodeState* state, const MergedLayout& m,
   }
   const uint32_t n = m.samples;
   if (!reached) {
-    memset(dst, 0, state->stride);
+    memset(dst, 0, s->format.stride);
     return;
   }
   if (m.planes == 1) {
     memcpy(dst, plane[0], n);
   } else if (m.planes == 4) {
     CmykToBgrxRow(plane[0], plane[1], plane[2], plane[3], n, dst);
-  } else if (state->color_mode == kModeLab && m.present == 3) {
+  } else if (s->doc.color_mode == kModeLab && m.present == 3) {
     for (uint32_t x = 0; x < n; ++x) {
       LabToBgr(plane[0][x], plane[1][x], plane[2][x], dst + 3 * x);
     }
   } else {
     InterleaveBgr(plane[0], plane[1], plane[2], n, dst);
   }
-  memset(dst + state->row_bytes, 0, state->stride - state->row_bytes);
+  memset(dst + s->format.row_bytes, 0, s->format.stride - s->format.row_bytes);
 }
 
 // The per-plane log lines, in plane order: the PackBits rows whose runs did
 // not end where the table says (the first kKeptMismatches of the request,
 // then one line counting the rest), then where the plane's data ends.
-void LogPlanes(const DecodeState* state, const MergedLayout& m,
+void LogPlanes(const Document* doc, const MergedLayout& m,
                const ImageDataPlanes& planes) {
   uint32_t total = 0;
   for (uint32_t p = 0; p < m.present; ++p) {
@@ -64,28 +67,29 @@ void LogPlanes(const DecodeState* state, const MergedLayout& m,
                          logged < kKeptMismatches;
          ++i) {
       const RowMismatch& row = r.mismatches[i];
-      LogLine(state->log, logtext::kRowMismatch, row.row, row.delta, row.count);
+      LogLine(doc->log, logtext::kRowMismatch, row.row, row.delta, row.count);
       if (++logged == kKeptMismatches && total > logged) {
-        LogLine(state->log, logtext::kMoreRowMismatches, total - logged);
+        LogLine(doc->log, logtext::kMoreRowMismatches, total - logged);
       }
     }
-    const uint64_t position = ImageDataPlaneEnd(state, planes, p);
-    LogLine(state->log, logtext::kLastPlane, static_cast<uint32_t>(position));
+    const uint64_t position = ImageDataPlaneEnd(doc, planes, p);
+    LogLine(doc->log, logtext::kLastPlane, static_cast<uint32_t>(position));
   }
   if (planes.zip_error != 0) {
-    LogLine(state->log, logtext::kImageZipError, planes.zip_error,
+    LogLine(doc->log, logtext::kImageZipError, planes.zip_error,
             static_cast<uint32_t>(planes.zip_ends[m.present - 1]));
   }
 }
 
 // Allocates the pixel block; the readers are open already, so a failure
 // leaves no pixel block behind.
-Status TakePixelBlock(DecodeRequest* request, const DecodeState* state,
-                      const BITMAPINFOHEADER* header, uint8_t** pixels) {
+Status TakePixelBlock(ServeState* s, uint8_t** pixels) {
+  DecodeRequest* request = s->request;
+  const BITMAPINFOHEADER* header = &s->header;
   HLOCAL block = nullptr;
   const bool fits =
-      PictureFitsDocument(header->biSizeImage, DocumentSize(state),
-                          IsZipCompression(state->compression));
+      PictureFitsDocument(header->biSizeImage, DocumentSize(&s->doc),
+                          IsZipCompression(s->doc.compression));
   if (fits) block = LocalAlloc(LMEM_FIXED, header->biSizeImage);
   *request->pixels_slot = block;
   if (block == nullptr) return fits ? kNoMemory : kTooLarge;
@@ -95,40 +99,39 @@ Status TakePixelBlock(DecodeRequest* request, const DecodeState* state,
 
 }  // namespace
 
-Status DecodeMergedImage(DecodeRequest* request, DecodeState* state,
-                         const BITMAPINFOHEADER* header) {
+Status DecodeMergedImage(ServeState* s) {
+  DecodeRequest* request = s->request;
+  const Document* doc = &s->doc;
+  const BITMAPINFOHEADER* header = &s->header;
   MergedLayout m;
-  m.planes = state->sample_step;
-  m.present = state->channels < m.planes ? state->channels : m.planes;
-  m.samples = state->row_bytes / m.planes;
-  m.height = static_cast<uint32_t>(header->biHeight);
-  LogLine(state->log, logtext::kImageData,
-          static_cast<uint32_t>(ImageDataPixelOffset(state, m.height)),
-          state->compression);
+  m.planes = s->format.sample_step;
+  m.present = doc->channels < m.planes ? doc->channels : m.planes;
+  m.samples = s->format.row_bytes / m.planes;
+  m.height = doc->height;
+  LogLine(doc->log, logtext::kImageData,
+          static_cast<uint32_t>(ImageDataPixelOffset(doc, m.height)),
+          doc->compression);
 
   // No planes, or a compression the reader does not know: all zero.
-  const bool decodable =
-      m.present > 0 && ChannelCompressionKnown(state->compression);
+  const bool decodable = m.present > 0 && CompressionKnown(doc->compression);
   ImageDataPlanes planes;
   memset(&planes, 0, sizeof(planes));
   if (decodable) {
     const Status opened =
-        OpenImageData(state, m.present, m.samples, m.height, &planes);
+        OpenImageData(doc, m.present, m.samples, m.height, &planes);
     if (opened != kDone) {
       *request->pixels_slot = nullptr;
       return opened;
     }
   }
   // A row of zeros for the planes a row's data does not reach.
-  uint8_t* zeros = static_cast<uint8_t*>(
-      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, m.samples + 1));
+  uint8_t* zeros = static_cast<uint8_t*>(AllocateZeroed(m.samples + 1ull));
   uint8_t* pixels = nullptr;
-  const Status taken = zeros != nullptr
-                           ? TakePixelBlock(request, state, header, &pixels)
-                           : kNoMemory;
+  const Status taken =
+      zeros != nullptr ? TakePixelBlock(s, &pixels) : kNoMemory;
   if (taken != kDone) {
     if (zeros == nullptr) *request->pixels_slot = nullptr;
-    if (zeros != nullptr) HeapFree(GetProcessHeap(), 0, zeros);
+    Release(zeros);
     CloseImageData(&planes);
     return taken;
   }
@@ -141,14 +144,16 @@ Status DecodeMergedImage(DecodeRequest* request, DecodeState* state,
         rows[p] = ReadChannelRow(&planes.readers[p]);
       }
       ComposeRow(
-          state, m, rows, zeros,
-          pixels + static_cast<uint64_t>(m.height - 1 - y) * state->stride);
+          s, m, rows, zeros,
+          pixels + static_cast<uint64_t>(m.height - 1 - y) * s->format.stride);
     }
-    LogPlanes(state, m, planes);
-    if (state->color_mode == kModeCmyk) LogLine(state->log, logtext::kCmykFix);
+    LogPlanes(doc, m, planes);
+    if (doc->color_mode == kModeCmyk) LogLine(doc->log, logtext::kCmykFix);
   }
-  HeapFree(GetProcessHeap(), 0, zeros);
+  Release(zeros);
   CloseImageData(&planes);
   LocalUnlock(*request->pixels_slot);
   return kDone;
 }
+
+}  // namespace engine

@@ -1,10 +1,10 @@
 // The output bitmap's header: bit count by colour mode and depth, row sizes,
 // and the palette.
 #include "engine/base/bytes.h"
-#include "engine/psd/document.h"
-#include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
+#include "engine/serve/serve.h"
 
+namespace engine {
 namespace {
 
 bool IsCommonDepth(uint32_t depth) {
@@ -25,74 +25,72 @@ void InitDocumentHeader(BITMAPINFOHEADER* header) {
   header->biSize = 40;
   header->biPlanes = 1;
   header->biCompression = 0;
-  header->biXPelsPerMeter = 3000;
-  header->biYPelsPerMeter = 3000;
+  header->biXPelsPerMeter = kDefaultPixelsPerMetre;
+  header->biYPelsPerMeter = kDefaultPixelsPerMetre;
 }
 
-Status ChooseOutputFormat(DecodeState* state, BITMAPINFOHEADER* header) {
+Status ChooseOutputFormat(ServeState* s) {
+  const Document* doc = &s->doc;
+  OutputFormat* format = &s->format;
+  BITMAPINFOHEADER* header = &s->header;
   uint32_t bit_count;
-  if (!IsCommonDepth(state->depth)) {
+  if (!IsCommonDepth(doc->depth)) {
     bit_count = 1;
-    state->sample_step = 1;
-  } else if (state->color_mode == kModeGrayscale ||
-             state->color_mode == kModeIndexed) {
+    format->sample_step = 1;
+  } else if (doc->color_mode == kModeGrayscale ||
+             doc->color_mode == kModeIndexed) {
     bit_count = 8;
-    state->sample_step = 1;
+    format->sample_step = 1;
   } else {
     bit_count = 24;
-    state->sample_step = 3;
+    format->sample_step = 3;
   }
-  if (state->color_mode == kModeCmyk) {  // whatever the depth
+  if (doc->color_mode == kModeCmyk) {  // whatever the depth
     bit_count = 32;
-    state->sample_step = 4;
+    format->sample_step = 4;
   }
 
-  const uint64_t width = static_cast<uint32_t>(header->biWidth);
-  const uint64_t height = static_cast<uint32_t>(header->biHeight);
+  header->biWidth = static_cast<LONG>(doc->width);
+  header->biHeight = static_cast<LONG>(doc->height);
+  const uint64_t width = doc->width;
+  const uint64_t height = doc->height;
   const uint64_t row_bytes =
       bit_count < 8 ? (width + 7) / 8 : width * (bit_count / 8);
   const uint64_t stride = PadTo4(row_bytes);
   const uint64_t image_size = stride * height;
-  state->palette_bytes = bit_count <= 8 ? 4u << bit_count : 0;
+  format->palette_bytes = bit_count <= 8 ? 4u << bit_count : 0;
   header->biBitCount = static_cast<WORD>(bit_count);
   if (image_size > 0xFFFFFFFFu) return kTooLarge;
-  state->row_bytes = static_cast<uint32_t>(row_bytes);
-  state->stride = static_cast<uint32_t>(stride);
+  format->row_bytes = static_cast<uint32_t>(row_bytes);
+  format->stride = static_cast<uint32_t>(stride);
   header->biSizeImage = static_cast<DWORD>(image_size);
   return kDone;
 }
 
-bool PictureFitsDocument(uint64_t image_size, uint64_t document_size,
-                         bool zip) {
-  const uint32_t expansion =
-      zip ? kLimits.max_zip_expansion : kLimits.max_expansion;
-  return image_size <= kLimits.always_accepted_bytes ||
-         image_size / expansion <= document_size;
-}
-
-void BuildPalette(const DecodeState* state, HLOCAL header_block) {
+void BuildPalette(const ServeState* s, HLOCAL header_block) {
+  const Document* doc = &s->doc;
   uint8_t* block = static_cast<uint8_t*>(LocalLock(header_block));
   uint8_t* palette = block + 40;
-  const uint32_t entries = state->palette_bytes / 4;
-  switch (state->color_mode) {
+  const uint32_t entries = s->format.palette_bytes / 4;
+  switch (doc->color_mode) {
     case kModeBitmap:
-      LogLine(state->log, logtext::kPaletteBitmap);
+      LogLine(doc->log, logtext::kPaletteBitmap);
       WriteEntry(palette, 255, 255, 255);
       WriteEntry(palette + 4, 0, 0, 0);
       break;
     case kModeGrayscale:
-      LogLine(state->log, logtext::kPaletteGray);
+      LogLine(doc->log, logtext::kPaletteGray);
       for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t v = static_cast<uint8_t>(i);
         WriteEntry(palette + 4 * i, v, v, v);
       }
       break;
     case kModeIndexed: {
-      LogLine(state->log, logtext::kPaletteIndex);
+      LogLine(doc->log, logtext::kPaletteIndex);
       // Reds, greens and blues of 256 entries each follow the Color Mode
       // Data length; entries the document does not hold stay black.
-      const uint8_t* table = state->file_base + 30;
-      const uint64_t available = BytesLeft(table, state->file_end);
+      const uint8_t* table = doc->file_base + 30;
+      const uint64_t available = BytesLeft(table, doc->file_end);
       for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t red = i < available ? table[i] : 0;
         const uint8_t green = 256 + i < available ? table[256 + i] : 0;
@@ -102,8 +100,10 @@ void BuildPalette(const DecodeState* state, HLOCAL header_block) {
       break;
     }
     default:
-      LogLine(state->log, logtext::kPaletteUnknown, state->color_mode);
+      LogLine(doc->log, logtext::kPaletteUnknown, doc->color_mode);
       break;
   }
   LocalUnlock(header_block);
 }
+
+}  // namespace engine

@@ -1,18 +1,22 @@
 // The document reader, the body of DecodePictureW: loads the document,
 // checks its header, hands out the header block, walks the sections and
 // passes the work on to the decoders or the directory builder.
+//
+// What the host sees when a step cannot serve what was asked: a layer with
+// no picture of its own (its data cannot be found, or it is more than its
+// document could describe) and layers that cannot be composited are served
+// as the merged picture; a lack of memory anywhere is result 4.
 #include "engine/base/bytes.h"
-#include "engine/compose/composite.h"
-#include "engine/psd/format.h"
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
+#include "engine/base/memory.h"
+#include "engine/psd/format.h"
 #include "engine/psd/sections.h"
+#include "engine/serve/serve.h"
 
+namespace engine {
 namespace {
 
-const uint8_t kSignature[4] = {0x38, 0x42, 0x50, 0x53};  // "8BPS"
-const uint8_t kReserved[6] = {0, 0, 0, 0, 0, 0};
-const uint32_t kHeaderSize = 26;
 // ReadFile moves at most this much at a time.
 const DWORD kReadPiece = 1u << 30;
 
@@ -20,12 +24,12 @@ struct LoadedDocument {
   uint8_t* buffer;  // the engine's copy of a file, or null for a memory image
 };
 
-Status LoadDocument(const DecodeRequest* request, DecodeState* state,
-                    LoadedDocument* doc) {
-  doc->buffer = nullptr;
+Status LoadDocument(const DecodeRequest* request, Document* doc,
+                    LoadedDocument* loaded) {
+  loaded->buffer = nullptr;
   if (request->memory_image != nullptr) {
-    state->file_base = static_cast<const uint8_t*>(request->memory_image);
-    state->file_end = state->file_base + request->memory_length;
+    doc->file_base = static_cast<const uint8_t*>(request->memory_image);
+    doc->file_end = doc->file_base + request->memory_length;
     return kDone;
   }
   HANDLE file = CreateFileW(request->file_name, GENERIC_READ,
@@ -37,12 +41,8 @@ Status LoadDocument(const DecodeRequest* request, DecodeState* state,
   const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
   // A document this process cannot hold (beyond the address space of a
   // 32-bit build) is refused as memory that cannot be had.
-  const uint64_t total = size + kLimits.file_tail;
-  uint8_t* buffer = nullptr;
-  if (total <= static_cast<uint64_t>(static_cast<SIZE_T>(-1) / 2)) {
-    buffer = static_cast<uint8_t*>(
-        HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(total)));
-  }
+  uint8_t* buffer =
+      static_cast<uint8_t*>(Allocate(SaturatingAdd(size, kLimits.file_tail)));
   if (buffer == nullptr) {
     CloseHandle(file);
     return kNoMemory;
@@ -60,13 +60,13 @@ Status LoadDocument(const DecodeRequest* request, DecodeState* state,
   }
   CloseHandle(file);
   if (!ok) {
-    HeapFree(GetProcessHeap(), 0, buffer);
+    Release(buffer);
     return kUnreadable;
   }
   memset(buffer + done, 0, kLimits.file_tail);
-  doc->buffer = buffer;
-  state->file_base = buffer;
-  state->file_end = buffer + done;
+  loaded->buffer = buffer;
+  doc->file_base = buffer;
+  doc->file_end = buffer + done;
   return kDone;
 }
 
@@ -82,162 +82,122 @@ void CopyHeaderIntoBlock(HLOCAL block, const BITMAPINFOHEADER* header) {
   LocalUnlock(block);
 }
 
-// The file header: signature, version, sides, channels, depth and mode.
-Status ReadFileHeader(DecodeState* state, BITMAPINFOHEADER* header) {
-  const uint8_t* base = state->file_base;
-  if (DocumentSize(state) < kHeaderSize || memcmp(base, kSignature, 4) != 0 ||
-      memcmp(base + 6, kReserved, 6) != 0) {
-    return kNotPsd;
-  }
-  state->version = ReadU16(base + 4);
-  if (state->version != kVersionPsd && state->version != kVersionPsb) {
-    return kNotPsd;
-  }
-  const uint32_t width = ReadU32(base + 18);
-  const uint32_t height = ReadU32(base + 14);
-  LogLine(state->log, logtext::kImageSize, width, height);
-  if (width == 0 || height == 0) return kNotPsd;
-  const uint32_t max_side = MaxSide(state->version);
-  if (width > max_side || height > max_side) return kNotPsd;
-  header->biWidth = static_cast<LONG>(width);
-  header->biHeight = static_cast<LONG>(height);
-  state->channels = ReadU16(base + 12);
-  state->color_mode = ReadU16(base + 24);
-  state->depth = ReadU16(base + 22);
-  return kDone;
-}
-
 // The header block: the header's 40 bytes (filled in later) and the palette.
-Status MakeHeaderBlock(DecodeRequest* request, const DecodeState* state) {
-  const SIZE_T bytes = 40 + state->palette_bytes;
+Status MakeHeaderBlock(ServeState* s) {
+  const SIZE_T bytes = 40 + s->format.palette_bytes;
   HLOCAL block = LocalAlloc(LMEM_FIXED, bytes);
-  *request->header_slot = block;
+  *s->request->header_slot = block;
   if (block == nullptr) return kNoMemory;
   memset(LocalLock(block), 0, bytes);
   LocalUnlock(block);
-  if (state->palette_bytes != 0) BuildPalette(state, block);
+  if (s->format.palette_bytes != 0) BuildPalette(s, block);
   return kDone;
 }
 
-void LogSections(const DecodeState* state, const Sections& s) {
-  LogLine(state->log, logtext::kColorModeData, kHeaderSize,
-          s.color_mode_length);
-  LogLine(state->log, logtext::kImageResources,
-          static_cast<uint32_t>(s.resources_field), s.resources_length);
+void LogSections(const Document* doc, const Sections& sections) {
+  LogLine(doc->log, logtext::kColorModeData, kFileHeaderBytes,
+          sections.color_mode_length);
+  LogLine(doc->log, logtext::kImageResources,
+          static_cast<uint32_t>(sections.resources_field),
+          sections.resources_length);
 }
 
 // Everything after loading: checks, header block, sections, dispatch.
-Status ServeRequest(DecodeRequest* request, DecodeState* state,
-                    BITMAPINFOHEADER* header, LayerList* layers) {
-  const Status read = ReadFileHeader(state, header);
+Status ServeRequest(ServeState* s) {
+  DecodeRequest* request = s->request;
+  Document* doc = &s->doc;
+  const Status read = ReadFileHeader(doc);
   if (read != kDone) return read;
-  const Status format = ChooseOutputFormat(state, header);
-  LogLine(state->log, logtext::kImageMode, state->color_mode, state->depth,
-          state->palette_bytes);
+  const Status format = ChooseOutputFormat(s);
+  LogLine(doc->log, logtext::kImageMode, doc->color_mode, doc->depth,
+          s->format.palette_bytes);
 
-  Sections s;
-  if (!LocateSections(state, &s)) return kNotPsd;
+  Sections sections;
+  if (!LocateSections(doc, &sections)) return kNotPsd;
   if (format != kDone) {
     *request->header_slot = nullptr;
     return format;
   }
-  const Status made = MakeHeaderBlock(request, state);
+  const Status made = MakeHeaderBlock(s);
   if (made != kDone) return made;
   HLOCAL header_block = *request->header_slot;
 
-  LogSections(state, s);
-  ReadResources(state, s, header);
-  LogLine(state->log, logtext::kLayerAndMask,
-          static_cast<uint32_t>(s.layers_field),
-          static_cast<uint32_t>(s.layers_length));
-  const LayerInfo info = FindLayerInfo(state, s);
+  LogSections(doc, sections);
+  ReadResources(doc, sections);
+  s->header.biXPelsPerMeter = doc->x_pixels_per_metre;
+  s->header.biYPelsPerMeter = doc->y_pixels_per_metre;
+  LogLine(doc->log, logtext::kLayerAndMask,
+          static_cast<uint32_t>(sections.layers_field),
+          static_cast<uint32_t>(sections.layers_length));
+  const LayerInfo info = FindLayerInfo(doc, sections);
   const uint32_t layer_count =
       static_cast<uint32_t>(info.count < 0 ? -info.count : info.count);
   request->entry_count = layer_count + 1;
   if (layer_count > 0) request->result_flags |= kHasLayers;
-  LogLine(state->log, logtext::kLayers, layer_count);
-  state->image_data = s.image_data;
-  state->compression = ReadU16(state->file_base + s.image_data);
+  LogLine(doc->log, logtext::kLayers, layer_count);
+  doc->image_data = sections.image_data;
+  doc->compression = ReadU16(doc->file_base + sections.image_data);
 
   const bool listing = (request->flags & kListFlag) != 0;
   // A document saved without a merged picture shows its layers composited.
-  const bool composite = state->merged_placeholder && layer_count > 0 &&
+  const bool composite = doc->merged_placeholder && layer_count > 0 &&
                          request->pixels_slot != nullptr && !listing;
   if (request->entry_index > 0 || listing || composite) {
     const Status parsed =
-        ParseLayerRecords(state, layers, layer_count, info.records);
+        ParseLayerRecords(doc, &s->layers, layer_count, info.records);
     if (parsed != kDone) return parsed;
-    if (!listing) {
-      // A layer that cannot be served, for whatever reason, is served as
-      // the merged picture.
-      const Status layer = DecodeLayerImage(request, state, layers, header);
-      if (layer == kDone) return kDone;
+    if (!listing && request->entry_index > 0) {
+      const Status layer = DecodeLayerImage(s);
+      if (layer != kLayerNotServed) return layer;
     }
   }
 
-  if (state->compression == 1) {
-    LogLine(state->log, logtext::kSkipRowCounts,
-            static_cast<uint32_t>(s.image_data + 2));
+  if (doc->compression == kCompressionPackBits) {
+    LogLine(doc->log, logtext::kSkipRowCounts,
+            static_cast<uint32_t>(sections.image_data + 2));
   }
-  CopyHeaderIntoBlock(header_block, header);
+  CopyHeaderIntoBlock(header_block, &s->header);
   if (request->pixels_slot == nullptr) {
-    LogLine(state->log, logtext::kHeaderOnly);
-    request->image_size = header->biSizeImage;
+    LogLine(doc->log, logtext::kHeaderOnly);
+    request->image_size = s->header.biSizeImage;
     return kHeaderOnly;
   }
-  if (listing) return BuildLayerDirectory(request, state, layers, header);
+  if (listing) return BuildLayerDirectory(s);
   if (composite) {
-    const Status composed = DecodeComposite(request, state, layers, header);
-    if (composed != kNotServed) return composed;
+    const Status composed = DecodeComposite(s);
+    if (composed != kNoComposite) return composed;
   }
-  return DecodeMergedImage(request, state, header);
+  return DecodeMergedImage(s);
 }
 
 }  // namespace
-
-int32_t ResultForStatus(Status status) {
-  switch (status) {
-    case kDone:
-      return kResultOk;
-    case kHeaderOnly:
-    case kDirectoryBuilt:
-    case kNotServed:
-      return kResultNoPixels;
-    case kNotPsd:
-      return kResultNotPsd;
-    case kTooLarge:
-    case kNoMemory:
-      return kResultNoMemory;
-    case kUnreadable:
-      return kResultReadError;
-  }
-  return kResultReadError;
-}
+}  // namespace engine
 
 PLUGIN_API int32_t WINAPI DecodePictureW(DecodeRequest* request) {
+  using namespace engine;
   request->result_flags = 0;
   request->entry_count = 0;
   request->reserved_out = 0;
   request->reserved3 = 0;
   request->reserved4 = 0;
 
-  BITMAPINFOHEADER header;
-  InitDocumentHeader(&header);
+  ServeState s;
+  memset(&s, 0, sizeof(s));
+  s.request = request;
+  InitDocumentHeader(&s.header);
   LogBuffer log;
   LogBegin(&log);
-  DecodeState state;
-  memset(&state, 0, sizeof(state));
-  state.log = &log;
-  LoadedDocument doc;
-  const Status loaded = LoadDocument(request, &state, &doc);
-  if (loaded != kDone) return ResultForStatus(loaded);
+  s.doc.log = &log;
+  s.doc.x_pixels_per_metre = kDefaultPixelsPerMetre;
+  s.doc.y_pixels_per_metre = kDefaultPixelsPerMetre;
+  LoadedDocument loaded;
+  const Status load = LoadDocument(request, &s.doc, &loaded);
+  if (load != kDone) return ResultForStatus(load);
 
   ReportProgress(request, 0);
-  LayerList layers;
-  memset(&layers, 0, sizeof(layers));
-  const Status status = ServeRequest(request, &state, &header, &layers);
-  ReleaseLayerRecords(&layers);
-  if (doc.buffer != nullptr) HeapFree(GetProcessHeap(), 0, doc.buffer);
+  const Status status = ServeRequest(&s);
+  ReleaseLayerRecords(&s.layers);
+  Release(loaded.buffer);
   LogFlush(&log);
   ReportProgress(request, 100);
   return ResultForStatus(status);

@@ -43,7 +43,7 @@ inline bool KnownLine(const std::string& line) {
     if (!ok) return false;
   }
   const std::string message = line.substr(sizeof kStamp - 1);
-  for (const char* f : logtext::kAll) {
+  for (const char* f : engine::logtext::kAll) {
     if (Matches(f, message)) return true;
   }
   return false;

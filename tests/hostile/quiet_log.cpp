@@ -4,6 +4,7 @@
 // and writing costs a dozen system calls. The real writer is exercised by
 // the concurrency tests through the loaded plug-ins.
 #include "common/log.h"
+#include "platform/win32_api.h"
 
 // Bytes of the last lines handed over.
 uint32_t g_quiet_log_length;
