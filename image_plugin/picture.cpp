@@ -32,7 +32,7 @@ PLUGIN_API int32_t WINAPI GetPictureW(LPCWSTR source, intptr_t source_size,
   DecodeRequest request;
   memset(&request, 0, sizeof(request));
   request.size = sizeof(DecodeRequest);
-  request.flags = 1;
+  request.flags = kPictureFlag;
   request.entry_index = 0;
   request.progress = progress;
   request.user_data = user_data;

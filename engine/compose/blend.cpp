@@ -12,28 +12,6 @@
 namespace engine {
 namespace {
 
-struct KeyMode {
-  char key[5];
-  BlendMode mode;
-};
-
-const KeyMode kKeys[] = {
-    {"norm", kBlendNormal},      {"diss", kBlendDissolve},
-    {"dark", kBlendDarken},      {"mul ", kBlendMultiply},
-    {"idiv", kBlendColorBurn},   {"lbrn", kBlendLinearBurn},
-    {"dkCl", kBlendDarkerColor}, {"lite", kBlendLighten},
-    {"scrn", kBlendScreen},      {"div ", kBlendColorDodge},
-    {"lddg", kBlendLinearDodge}, {"lgCl", kBlendLighterColor},
-    {"over", kBlendOverlay},     {"sLit", kBlendSoftLight},
-    {"hLit", kBlendHardLight},   {"vLit", kBlendVividLight},
-    {"lLit", kBlendLinearLight}, {"pLit", kBlendPinLight},
-    {"hMix", kBlendHardMix},     {"diff", kBlendDifference},
-    {"smud", kBlendExclusion},   {"fsub", kBlendSubtract},
-    {"fdiv", kBlendDivide},      {"hue ", kBlendHue},
-    {"sat ", kBlendSaturation},  {"colr", kBlendColor},
-    {"lum ", kBlendLuminosity},  {"pass", kBlendPassThrough},
-};
-
 // Writes the blended colour of one pixel: `b` backdrop, `s` source, `out`
 // the mix B(Cb, Cs) of each of the three colour channels.
 template <uint32_t (*F)(uint32_t, uint32_t)>
@@ -89,8 +67,14 @@ inline void BlendPixel(const uint8_t* s, uint32_t as, uint8_t* d,
   if (!keep_alpha) d[3] = static_cast<uint8_t>(Div255(total));
 }
 
+// Every mode's loop has this one signature: `n` pixels of `src` onto
+// `dst`, the document position (x, y) of the first for dissolve's pattern.
+using Loop = void (*)(const uint8_t* src, uint8_t* dst, uint32_t n,
+                      bool keep_alpha, int32_t x, int32_t y);
+
 template <class M>
-void BlendLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
+void BlendLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
+               int32_t, int32_t) {
   for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
     const uint32_t as = src[3];
     if (as == 0) continue;
@@ -99,7 +83,8 @@ void BlendLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
 }
 
 // Normal blending: the mix is the source itself.
-void NormalLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha) {
+void NormalLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
+                int32_t, int32_t) {
   for (uint32_t i = 0; i < n; ++i, src += 4, dst += 4) {
     const uint32_t as = src[3];
     if (as == 0) continue;
@@ -126,58 +111,100 @@ void DissolveLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
     }
     memcpy(pixel, src, 3);
     pixel[3] = 255;
-    NormalLoop(pixel, dst, 1, keep_alpha);
+    NormalLoop(pixel, dst, 1, keep_alpha, 0, 0);
   }
 }
+
+// The modes by their keys in the layer records, each with its loop.
+struct ModeEntry {
+  char key[5];
+  BlendMode mode;
+  Loop loop;
+};
+
+template <uint32_t (*F)(uint32_t, uint32_t)>
+constexpr Loop kSeparable = BlendLoop<Separable<F>>;
+template <const int32_t* (*F)(int32_t*, int32_t*)>
+constexpr Loop kWhole = BlendLoop<Whole<MixWhole<F>>>;
+
+constexpr ModeEntry kModes[] = {
+    {"norm", kBlendNormal, NormalLoop},
+    {"diss", kBlendDissolve, DissolveLoop},
+    {"dark", kBlendDarken, kSeparable<MixDarken>},
+    {"mul ", kBlendMultiply, kSeparable<MixMultiply>},
+    {"idiv", kBlendColorBurn, kSeparable<MixColorBurn>},
+    {"lbrn", kBlendLinearBurn, kSeparable<MixLinearBurn>},
+    {"dkCl", kBlendDarkerColor, kWhole<blendmix::DarkerColour>},
+    {"lite", kBlendLighten, kSeparable<MixLighten>},
+    {"scrn", kBlendScreen, kSeparable<MixScreen>},
+    {"div ", kBlendColorDodge, kSeparable<MixColorDodge>},
+    {"lddg", kBlendLinearDodge, kSeparable<MixLinearDodge>},
+    {"lgCl", kBlendLighterColor, kWhole<blendmix::LighterColour>},
+    {"over", kBlendOverlay, kSeparable<MixOverlay>},
+    {"sLit", kBlendSoftLight, kSeparable<MixSoftLight>},
+    {"hLit", kBlendHardLight, kSeparable<MixHardLight>},
+    {"vLit", kBlendVividLight, kSeparable<MixVividLight>},
+    {"lLit", kBlendLinearLight, kSeparable<MixLinearLight>},
+    {"pLit", kBlendPinLight, kSeparable<MixPinLight>},
+    {"hMix", kBlendHardMix, kSeparable<MixHardMix>},
+    {"diff", kBlendDifference, kSeparable<MixDifference>},
+    {"smud", kBlendExclusion, kSeparable<MixExclusion>},
+    {"fsub", kBlendSubtract, kSeparable<MixSubtract>},
+    {"fdiv", kBlendDivide, kSeparable<MixDivide>},
+    {"hue ", kBlendHue, kWhole<blendmix::Hue>},
+    {"sat ", kBlendSaturation, kWhole<blendmix::Saturation>},
+    {"colr", kBlendColor, kWhole<blendmix::Colour>},
+    {"lum ", kBlendLuminosity, kWhole<blendmix::Luminosity>},
+    // A group that blends through, painted as a whole, is normal.
+    {"pass", kBlendPassThrough, NormalLoop},
+};
+const uint32_t kModeCount = kBlendPassThrough + 1;
+
+// Every mode has exactly one entry, and no two entries share a loop (but
+// pass through, which paints as normal).
+constexpr bool EveryModeOnce() {
+  uint32_t seen[kModeCount] = {};
+  for (const ModeEntry& e : kModes) {
+    if (e.mode >= kModeCount) return false;
+    ++seen[e.mode];
+  }
+  for (uint32_t m = 0; m < kModeCount; ++m) {
+    if (seen[m] != 1) return false;
+  }
+  for (const ModeEntry& a : kModes) {
+    for (const ModeEntry& b : kModes) {
+      if (&a != &b && a.loop == b.loop && a.mode != kBlendPassThrough &&
+          b.mode != kBlendPassThrough) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(EveryModeOnce(), "one entry and one loop for every mode");
+
+// The loops by mode, built from the keyed table.
+struct LoopsByMode {
+  Loop loops[kModeCount];
+  constexpr LoopsByMode() : loops() {
+    for (const ModeEntry& e : kModes) loops[e.mode] = e.loop;
+  }
+};
+constexpr LoopsByMode kLoops;
 
 }  // namespace
 
 BlendMode BlendModeFromKey(const uint8_t* key) {
-  for (const KeyMode& k : kKeys) {
-    if (memcmp(key, k.key, 4) == 0) return k.mode;
+  for (const ModeEntry& e : kModes) {
+    if (memcmp(key, e.key, 4) == 0) return e.mode;
   }
   return kBlendNormal;
 }
 
 void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
               bool keep_alpha, int32_t x, int32_t y) {
-  using Loop = void (*)(const uint8_t*, uint8_t*, uint32_t, bool);
-  // By mode, in the order of BlendMode (dissolve has a loop of its own).
-  static const Loop kLoops[] = {
-      NormalLoop,
-      NormalLoop,
-      BlendLoop<Separable<MixDarken>>,
-      BlendLoop<Separable<MixMultiply>>,
-      BlendLoop<Separable<MixColorBurn>>,
-      BlendLoop<Separable<MixLinearBurn>>,
-      BlendLoop<Whole<MixWhole<blendmix::DarkerColour>>>,
-      BlendLoop<Separable<MixLighten>>,
-      BlendLoop<Separable<MixScreen>>,
-      BlendLoop<Separable<MixColorDodge>>,
-      BlendLoop<Separable<MixLinearDodge>>,
-      BlendLoop<Whole<MixWhole<blendmix::LighterColour>>>,
-      BlendLoop<Separable<MixOverlay>>,
-      BlendLoop<Separable<MixSoftLight>>,
-      BlendLoop<Separable<MixHardLight>>,
-      BlendLoop<Separable<MixVividLight>>,
-      BlendLoop<Separable<MixLinearLight>>,
-      BlendLoop<Separable<MixPinLight>>,
-      BlendLoop<Separable<MixHardMix>>,
-      BlendLoop<Separable<MixDifference>>,
-      BlendLoop<Separable<MixExclusion>>,
-      BlendLoop<Separable<MixSubtract>>,
-      BlendLoop<Separable<MixDivide>>,
-      BlendLoop<Whole<MixWhole<blendmix::Hue>>>,
-      BlendLoop<Whole<MixWhole<blendmix::Saturation>>>,
-      BlendLoop<Whole<MixWhole<blendmix::Colour>>>,
-      BlendLoop<Whole<MixWhole<blendmix::Luminosity>>>,
-      NormalLoop,  // pass through: a group painted as a whole
-  };
-  static_assert(sizeof(kLoops) / sizeof(kLoops[0]) == kBlendPassThrough + 1,
-                "a loop for every mode");
-  if (mode == kBlendDissolve)
-    return DissolveLoop(src, dst, n, keep_alpha, x, y);
-  kLoops[mode <= kBlendPassThrough ? mode : 0](src, dst, n, keep_alpha);
+  kLoops.loops[mode < kModeCount ? mode : kBlendNormal](src, dst, n, keep_alpha,
+                                                        x, y);
 }
 
 }  // namespace engine

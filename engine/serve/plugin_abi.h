@@ -29,8 +29,9 @@ enum : uint32_t {
   kOutputMask = 0x700,
 };
 
-// Request flag: build the layer directory instead of decoding pixels.
-enum : uint32_t { kListFlag = 0x40000000u };
+// Request flags: build the layer directory instead of decoding pixels; the
+// flag the picture entry points set, which the engine does not look at.
+enum : uint32_t { kListFlag = 0x40000000u, kPictureFlag = 1 };
 // Result flag: the document has at least one layer.
 enum : uint32_t { kHasLayers = 0x1000000u };
 
