@@ -12,7 +12,11 @@ target_link_libraries(platform_test_module PRIVATE
 set_target_properties(platform_test_module PROPERTIES PREFIX "")
 target_link_options(platform_test_module PRIVATE -Wl,-Bsymbolic)
 
-add_executable(platform_tests ${CMAKE_CURRENT_LIST_DIR}/platform_test.cpp)
+# Memory, files, text, and the module and the clock.
+add_executable(platform_tests ${CMAKE_CURRENT_LIST_DIR}/platform_memory_test.cpp
+                              ${CMAKE_CURRENT_LIST_DIR}/platform_file_test.cpp
+                              ${CMAKE_CURRENT_LIST_DIR}/platform_text_test.cpp
+                              ${CMAKE_CURRENT_LIST_DIR}/platform_module_test.cpp)
 target_link_libraries(platform_tests PRIVATE platform GTest::gtest_main
                                              ${CMAKE_DL_LIBS})
 target_compile_definitions(platform_tests PRIVATE
