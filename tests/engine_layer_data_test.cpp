@@ -11,11 +11,7 @@ namespace {
 
 using namespace enginetest;  // NOLINT: the tests' own helpers
 using namespace psdw;        // NOLINT: the document writer
-using layertest::AddMask;
-using layertest::Document;
-using layertest::MakeLayer;
-using layertest::RgbaPicture;
-using layertest::Sample8;
+using namespace layertest;   // NOLINT: the layer tests' helpers
 
 TEST(LayerImageTest, PackBitsRowsStartWhereTheirCountsPutThem) {
   // Row 0's count says 5 but its runs (FE 11 00 22) take 4 bytes: some

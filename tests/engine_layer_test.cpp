@@ -12,11 +12,7 @@ namespace {
 
 using namespace enginetest;  // NOLINT: the tests' own helpers
 using namespace psdw;        // NOLINT: the document writer
-using layertest::AddMask;
-using layertest::Document;
-using layertest::MakeLayer;
-using layertest::RgbaPicture;
-using layertest::Sample8;
+using namespace layertest;   // NOLINT: the layer tests' helpers
 
 TEST(LayerImageTest, RgbLayerWithTransparency) {
   for (uint16_t c : {psdw::kRaw, psdw::kPackBits}) {
