@@ -108,6 +108,19 @@ TEST(PixelOpsTest, RowConversionsMatchPerPixelFormulas) {
       }
       EXPECT_EQ(bgr[3 * n], 0xA5);
 
+      Bytes bgra(4 * n + 1, 0xA5);
+      InterleaveBgra(c.data(), m.data(), y.data(), k.data(), n, bgra.data());
+      Bytes whitened = bgra;
+      WhitenTransparent(whitened.data(), n);
+      for (uint32_t x = 0; x < n; ++x) {
+        const uint8_t pixel[4] = {y[x], m[x], c[x], k[x]};
+        for (int i = 0; i < 4; ++i) {
+          ASSERT_EQ(bgra[4 * x + i], pixel[i]) << n;
+          ASSERT_EQ(whitened[4 * x + i], i < 3 && k[x] == 0 ? 255 : pixel[i]);
+        }
+      }
+      EXPECT_EQ(whitened[4 * n], 0xA5);
+
       Bytes bgrx(4 * n + 1, 0xA5);
       CmykToBgrxRow(c.data(), m.data(), y.data(), k.data(), n, bgrx.data());
       for (uint32_t x = 0; x < n; ++x) {

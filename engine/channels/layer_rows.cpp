@@ -35,12 +35,9 @@ void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
     if (step == 3) {
       InterleaveBgr(r, g, b, n, out);
     } else {
-      for (uint32_t i = 0; i < n; ++i) {
-        out[4 * i] = b[i];
-        out[4 * i + 1] = g[i];
-        out[4 * i + 2] = r[i];
-      }
+      InterleaveBgra(r, g, b, rows[kRoleAlpha] + first, n, out);
     }
+    return;
   }
   if (step == 4) {
     const uint8_t* a = rows[kRoleAlpha] + first;

@@ -156,6 +156,54 @@ void InterleaveBgr(const uint8_t* r, const uint8_t* g, const uint8_t* b,
   }
 }
 
+void InterleaveBgra(const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                    const uint8_t* a, uint32_t n, uint8_t* dst) {
+  uint32_t x = 0;
+#if defined(__SSE2__)
+  for (; n - x >= 16; x += 16) {
+    const __m128i vb = Load16(b + x);
+    const __m128i vg = Load16(g + x);
+    const __m128i vr = Load16(r + x);
+    const __m128i va = Load16(a + x);
+    const __m128i bg_low = _mm_unpacklo_epi8(vb, vg);
+    const __m128i bg_high = _mm_unpackhi_epi8(vb, vg);
+    const __m128i ra_low = _mm_unpacklo_epi8(vr, va);
+    const __m128i ra_high = _mm_unpackhi_epi8(vr, va);
+    uint8_t* out = dst + 4 * x;
+    Store16(out, _mm_unpacklo_epi16(bg_low, ra_low));
+    Store16(out + 16, _mm_unpackhi_epi16(bg_low, ra_low));
+    Store16(out + 32, _mm_unpacklo_epi16(bg_high, ra_high));
+    Store16(out + 48, _mm_unpackhi_epi16(bg_high, ra_high));
+  }
+#endif
+  for (; x < n; ++x) {
+    uint8_t* px = dst + 4 * x;
+    px[0] = b[x];
+    px[1] = g[x];
+    px[2] = r[x];
+    px[3] = a[x];
+  }
+}
+
+void WhitenTransparent(uint8_t* pixels, uint32_t n) {
+  uint32_t x = 0;
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+  const __m128i zero = _mm_setzero_si128();
+  for (; n - x >= 4; x += 4) {
+    uint8_t* at = pixels + 4 * x;
+    const __m128i v = Load16(at);
+    const __m128i clear = _mm_cmpeq_epi32(_mm_and_si128(v, alpha), zero);
+    Store16(at, _mm_or_si128(v, _mm_and_si128(clear, colour)));
+  }
+#endif
+  for (; x < n; ++x) {
+    uint8_t* px = pixels + 4 * x;
+    if (px[3] == 0) px[0] = px[1] = px[2] = 255;
+  }
+}
+
 void CmykToBgrxRow(const uint8_t* c, const uint8_t* m, const uint8_t* y,
                    const uint8_t* k, uint32_t n, uint8_t* dst) {
   uint32_t x = 0;

@@ -27,6 +27,14 @@ uint32_t UnpackBitsRowWide(const uint8_t* src, const uint8_t* end, uint8_t* out,
 void InterleaveBgr(const uint8_t* r, const uint8_t* g, const uint8_t* b,
                    uint32_t n, uint8_t* dst);
 
+// n pixels of blue, green, red, alpha (4 bytes each) from four planes.
+void InterleaveBgra(const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                    const uint8_t* a, uint32_t n, uint8_t* dst);
+
+// Blue, green and red of the fully transparent pixels among n (4 bytes
+// each, alpha fourth) become 255: they show white.
+void WhitenTransparent(uint8_t* pixels, uint32_t n);
+
 // n CMYK pixels (as stored: 255 is no ink) to blue, green, red and a fourth
 // byte of 255, 4 bytes each: each colour is K - ((255 - ink) x (K + 1)) / 256.
 void CmykToBgrxRow(const uint8_t* c, const uint8_t* m, const uint8_t* y,

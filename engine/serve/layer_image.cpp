@@ -3,6 +3,7 @@
 // pixel (the fourth the transparency; fully transparent pixels are white).
 #include "engine/base/log_messages.h"
 #include "engine/channels/layer_rows.h"
+#include "engine/channels/pixel_ops.h"
 #include "engine/serve/serve.h"
 
 namespace engine {
@@ -32,12 +33,7 @@ void DecodeLayerRows(const LayerPlan& plan, uint32_t width, uint32_t height,
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * plan.stride;
     ReadNextLayerRow(rows, 0, width, e, dst);
-    if (e == 4) {
-      for (uint32_t x = 0; x < width; ++x) {
-        uint8_t* px = dst + 4 * x;
-        if (px[3] == 0) px[0] = px[1] = px[2] = 255;
-      }
-    }
+    if (e == 4) WhitenTransparent(dst, width);
     memset(dst + used, 0, plan.stride - used);
   }
 }
