@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -219,13 +220,28 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/,
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD bytes_read,
-              void* /*overlapped*/) {
+              void* overlapped) {
   int fd = TransferDescriptor(file, bytes_read);
   if (fd < 0) return FALSE;
   DWORD done = 0;
   unsigned char* out = static_cast<unsigned char*>(buffer);
+  const OVERLAPPED* at = static_cast<const OVERLAPPED*>(overlapped);
+  const off_t offset =
+      at == nullptr
+          ? 0
+          : static_cast<off_t>((static_cast<uint64_t>(at->OffsetHigh) << 32) |
+                               at->Offset);
+  if (at != nullptr && bytes != 0) {
+    struct stat info;
+    if (fstat(fd, &info) == 0 && offset >= info.st_size) {
+      SetError(ERROR_HANDLE_EOF);
+      return FALSE;
+    }
+  }
   while (done < bytes) {
-    ssize_t n = read(fd, out + done, bytes - done);
+    ssize_t n = at == nullptr ? read(fd, out + done, bytes - done)
+                              : pread(fd, out + done, bytes - done,
+                                      offset + static_cast<off_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return EndTransfer(bytes_read, done, errno);
@@ -314,6 +330,34 @@ BOOL CloseHandle(HANDLE object) {
   }
   if (ours) live_files.fetch_sub(1);
   return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags) {
+  if (existing == nullptr || new_name == nullptr) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  char* from = strdup(existing);
+  char* to = strdup(new_name);
+  BOOL ok = FALSE;
+  if (from == nullptr || to == nullptr) {
+    SetError(ERROR_NOT_ENOUGH_MEMORY);
+  } else {
+    UseForwardSlashes(from);
+    UseForwardSlashes(to);
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && access(to, F_OK) == 0) {
+      SetError(ERROR_ALREADY_EXISTS);
+    } else if (rename(from, to) != 0) {
+      const int error = errno;
+      SetError(error == ENOENT ? MissingFileError(from)
+                               : ErrorFromErrno(error));
+    } else {
+      ok = TRUE;
+    }
+  }
+  free(from);
+  free(to);
+  return ok;
 }
 
 BOOL DeleteFileW(LPCWSTR name) {

@@ -84,11 +84,13 @@ typedef uintptr_t SIZE_T;
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_HANDLE_EOF 38u
 #define ERROR_DISK_FULL 112u
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_NEGATIVE_SEEK 131u
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 #define ERROR_ALREADY_EXISTS 183u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
 
 typedef struct _SYSTEMTIME {
   WORD wYear;
@@ -100,6 +102,16 @@ typedef struct _SYSTEMTIME {
   WORD wSecond;
   WORD wMilliseconds;
 } SYSTEMTIME, *LPSYSTEMTIME;
+
+// The position of a read (Offset, OffsetHigh); the other fields are not
+// used here.
+typedef struct _OVERLAPPED {
+  uintptr_t Internal;
+  uintptr_t InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 
 typedef struct tagBITMAPINFOHEADER {
   DWORD biSize;
@@ -148,7 +160,9 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // Files. Share mode 0 is an exclusive open: a second open of the same file
-// fails while the first is held, as on Windows.
+// fails while the first is held, as on Windows. ReadFile with an OVERLAPPED
+// reads at its offset (on a synchronous handle, as on Windows: at or past
+// the end it fails with ERROR_HANDLE_EOF).
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security,
                    DWORD disposition, DWORD attributes, HANDLE template_file);
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void* security,
@@ -162,6 +176,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high,
 DWORD GetFileSize(HANDLE file, LPDWORD size_high);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileW(LPCWSTR name);
+BOOL MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags);
 DWORD GetLastError(void);
 
 // Text. CP_ACP is UTF-8.

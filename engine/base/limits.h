@@ -9,8 +9,6 @@ struct EngineLimits {
   // Sides of a version 1 and a version 2 document (the format's maxima).
   uint32_t max_side_v1;
   uint32_t max_side_v2;
-  // Zero bytes behind a document read from disk.
-  uint32_t file_tail;
   // A pixel block up to this size is always accepted ...
   uint64_t always_accepted_bytes;
   // ... a larger one only when the document is at least 1/N of its size,
@@ -41,7 +39,6 @@ struct EngineLimits {
 inline constexpr EngineLimits kLimits = {
     30000,         // max_side_v1
     300000,        // max_side_v2
-    256,           // file_tail
     256ull << 20,  // always_accepted_bytes
     130,           // max_expansion
     1100,          // max_zip_expansion

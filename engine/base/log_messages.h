@@ -38,6 +38,7 @@ inline constexpr char kLayerRecord[] =
 inline constexpr char kMaskError[] = "mask error: %x";
 inline constexpr char kOpacity[] = "Opacity: %d";
 inline constexpr char kLayerImage[] = "Layer image: %x";
+inline constexpr char kMoreLayerRecords[] = "Layer records: %d more";
 inline constexpr char kLayerChannel[] = "layer image #%d-%d %x (%d)";
 inline constexpr char kCompressionError[] = "Compression error %d (%x)";
 inline constexpr char kLayerZipError[] = "layer image #%d-%d zip error %d (%x)";
@@ -47,6 +48,9 @@ inline constexpr char kComposite[] = "Composite of %d layers";
 inline constexpr char kCompositeCutShort[] =
     "Composite work limit: layers from #%d on left out";
 
+// The request's lines past its bound.
+inline constexpr char kLinesLeftOut[] = "Log: %d more lines left out";
+
 // Every format above, for the tests that check each line of a log.
 inline constexpr const char* kAll[] = {
     kImageSize,     kImageMode,     kColorModeData,     kImageResources,
@@ -55,7 +59,8 @@ inline constexpr const char* kAll[] = {
     kImageData,     kRowMismatch,   kMoreRowMismatches, kLastPlane,
     kCmykFix,       kImageZipError, kLayerRecord,       kMaskError,
     kOpacity,       kLayerImage,    kLayerChannel,      kCompressionError,
-    kLayerZipError, kComposite,     kCompositeCutShort,
+    kLayerZipError, kComposite,     kCompositeCutShort, kMoreLayerRecords,
+    kLinesLeftOut,
 };
 
 }  // namespace logtext

@@ -5,22 +5,26 @@
 
 #include <stdint.h>
 
+#include "engine/base/source.h"
 #include "engine/base/status.h"
+#include "engine/channels/pixel_ops.h"
+#include "engine/channels/window.h"
 #include "engine/psd/format.h"
 
 namespace engine {
 
 struct ZipRows;
 
-// Where a channel's rows lie and how they are stored.
+// Where a channel's rows lie (offsets in the source) and how they are
+// stored.
 struct ChannelSpec {
-  const uint8_t* counts;  // PackBits: the row byte counts
-  const uint8_t* data;    // the first row
-  const uint8_t* end;     // nothing at or past this is read
-  uint16_t compression;   // a Compression
-  uint16_t version;       // the document's: width of the row byte counts
-  uint32_t sample_size;   // file bytes per sample: 1, 2 or 4
-  uint32_t samples;       // samples in one row
+  uint64_t counts;       // PackBits: the row byte counts
+  uint64_t data;         // the first row
+  uint64_t end;          // nothing at or past this is read
+  uint16_t compression;  // a Compression
+  uint16_t version;      // the document's: width of the row byte counts
+  uint32_t sample_size;  // file bytes per sample: 1, 2 or 4
+  uint32_t samples;      // samples in one row
   uint32_t rows;
 };
 
@@ -34,7 +38,9 @@ const uint32_t kKeptMismatches = 32;
 
 struct ChannelReader {
   ChannelSpec spec;
+  ByteWindow window;      // the channel's bytes being read
   uint32_t row;           // rows handed out so far
+  Span count_table;       // PackBits: the row byte counts the channel holds
   const uint8_t* counts;  // PackBits: the next row's byte count
   uint64_t next_offset;   // where the next row begins, from `data`
   uint8_t* unpacked;      // a packed row's bytes (sample_size x samples)
@@ -45,8 +51,10 @@ struct ChannelReader {
   RowMismatch mismatches[kKeptMismatches];
 };
 
-// Takes the reader's scratch rows (kNoMemory when they cannot be had).
-Status OpenChannel(ChannelReader* reader, const ChannelSpec& spec);
+// Takes the reader's scratch rows and window (kNoMemory when they cannot
+// be had) and, for PackBits, reads the row byte counts.
+Status OpenChannel(ChannelReader* reader, Source* source,
+                   const ChannelSpec& spec);
 void CloseChannel(ChannelReader* reader);
 
 // The next row as `samples` bytes, or null when the channel's data does
@@ -66,6 +74,13 @@ int32_t ChannelZipError(const ChannelReader* reader);
 // Bytes of one row as the file stores it unpacked.
 inline uint64_t ChannelRowSpan(const ChannelSpec& spec) {
   return static_cast<uint64_t>(spec.sample_size) * spec.samples;
+}
+
+// The scratch memory a reader of rows of `span` unpacked bytes takes at
+// most: its rows and its window (a packed row's runs reach at most twice
+// the row's bytes and one more).
+inline uint64_t ChannelScratchBytes(uint64_t samples, uint64_t span) {
+  return samples + span + WindowBytes(2 * span + 2) + 2 * kUnpackSlack;
 }
 
 }  // namespace engine

@@ -9,15 +9,15 @@
 namespace engine {
 namespace {
 
-// Sum of `n` row byte counts from `at`; entries beyond the document read
-// as 0.
-uint64_t SumOfCounts(const Document* doc, uint64_t at, uint64_t n) {
+// Sum of `n` row byte counts from `at` in `table` (which holds the counts of
+// the planes wanted); entries beyond it read as 0.
+uint64_t SumOfCounts(const Document* doc, const Span& table, uint64_t at,
+                     uint64_t n) {
   const uint32_t width = RowCountBytes(doc->version);
-  const uint64_t size = DocumentSize(doc);
   uint64_t sum = 0;
-  for (uint64_t row = 0; row < n && RangeFits(at, width, size);
+  for (uint64_t row = 0; row < n && RangeFits(at, width, table.length);
        ++row, at += width) {
-    sum += ReadLength(doc->file_base + at, width);
+    sum += ReadLength(table.data + at, width);
   }
   return sum;
 }
@@ -35,8 +35,9 @@ Status OpenZipPlanes(const Document* doc, uint32_t count, ChannelSpec spec,
   const uint32_t rows = spec.rows;
   spec.rows = rows * count;
   ChannelReader stream;
-  const Status opened = OpenChannel(&stream, spec);
+  const Status opened = OpenChannel(&stream, doc->source, spec);
   if (opened != kDone) return opened;
+  planes->inflated_source = MemorySource(planes->inflated, bytes);
   for (uint32_t p = 0; p < count; ++p) {
     uint8_t* plane = planes->inflated + plane_bytes * p;
     uint32_t reached = 0;
@@ -52,10 +53,11 @@ Status OpenZipPlanes(const Document* doc, uint32_t count, ChannelSpec spec,
     raw.compression = kCompressionRaw;
     raw.sample_size = 1;
     raw.rows = rows;
-    raw.data = plane;
-    raw.end = plane + static_cast<uint64_t>(reached) * spec.samples;
+    raw.data = plane_bytes * p;
+    raw.end = raw.data + static_cast<uint64_t>(reached) * spec.samples;
     planes->starts[p] = doc->image_data + 2;
-    const Status plane_opened = OpenChannel(&planes->readers[p], raw);
+    const Status plane_opened =
+        OpenChannel(&planes->readers[p], &planes->inflated_source, raw);
     if (plane_opened != kDone) {
       CloseChannel(&stream);
       return plane_opened;
@@ -81,13 +83,12 @@ uint64_t ImageDataPixelOffset(const Document* doc, uint32_t rows) {
 Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
                      uint32_t rows, ImageDataPlanes* planes) {
   memset(planes, 0, sizeof(*planes));
-  const uint8_t* base = doc->file_base;
   const uint64_t size = DocumentSize(doc);
   const uint64_t table = doc->image_data + 2;
   planes->pixel_data = ImageDataPixelOffset(doc, rows);
   ChannelSpec spec;
   memset(&spec, 0, sizeof(spec));
-  spec.end = doc->file_end;
+  spec.end = size;
   spec.compression = doc->compression;
   spec.version = doc->version;
   spec.sample_size = SampleSizeForDepth(doc->depth);
@@ -95,33 +96,41 @@ Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
   spec.rows = rows;
   planes->rows = rows;
   if (IsZipCompression(spec.compression)) {
-    spec.data = base + planes->pixel_data;
+    spec.data = planes->pixel_data;
     const Status opened = OpenZipPlanes(doc, count, spec, planes);
     if (opened != kDone) CloseImageData(planes);
     return opened;
   }
   const uint64_t counts_per_plane =
       static_cast<uint64_t>(rows) * RowCountBytes(doc->version);
+  // PackBits: the counts of the planes wanted, to find where each begins.
+  Span counts_table = {nullptr, 0, nullptr};
+  if (spec.compression == kCompressionPackBits && count > 1) {
+    const Status read = ReadSpan(doc->source, table,
+                                 counts_per_plane * (count - 1), &counts_table);
+    if (read != kDone) return read;
+  }
   uint64_t start = planes->pixel_data;
-  for (uint32_t p = 0; p < count; ++p) {
+  Status status = kDone;
+  for (uint32_t p = 0; p < count && status == kDone; ++p) {
     if (spec.compression == kCompressionPackBits) {
       // Each plane's packed rows follow the packed rows of the one before.
-      const uint64_t counts = table + counts_per_plane * p;
-      spec.counts = counts < size ? base + counts : doc->file_end;
-      if (p > 0) start += SumOfCounts(doc, counts - counts_per_plane, rows);
+      spec.counts = table + counts_per_plane * p;
+      if (p > 0) {
+        start +=
+            SumOfCounts(doc, counts_table, counts_per_plane * (p - 1), rows);
+      }
     } else if (p > 0) {
       start += ChannelRowSpan(spec) * rows;
     }
     planes->starts[p] = start;
-    spec.data = start < size ? base + start : doc->file_end;
-    const Status opened = OpenChannel(&planes->readers[p], spec);
-    if (opened != kDone) {
-      CloseImageData(planes);
-      return opened;
-    }
-    planes->count = p + 1;
+    spec.data = start;
+    status = OpenChannel(&planes->readers[p], doc->source, spec);
+    if (status == kDone) planes->count = p + 1;
   }
-  return kDone;
+  ReleaseSpan(&counts_table);
+  if (status != kDone) CloseImageData(planes);
+  return status;
 }
 
 void CloseImageData(ImageDataPlanes* planes) {

@@ -11,13 +11,14 @@
 namespace engine {
 
 struct ImageDataPlanes {
-  uint32_t count;        // planes opened
-  uint32_t rows;         // rows of each plane
-  uint64_t pixel_data;   // offset of the first row of the first plane
-  uint64_t starts[4];    // offset of each plane's first row
-  uint64_t zip_ends[4];  // zip: stream offset behind each plane's rows
-  int32_t zip_error;     // zip: why the stream ended early (0: it did not)
-  uint8_t* inflated;     // zip: the planes' rows, one byte per sample
+  uint32_t count;          // planes opened
+  uint32_t rows;           // rows of each plane
+  uint64_t pixel_data;     // offset of the first row of the first plane
+  uint64_t starts[4];      // offset of each plane's first row
+  uint64_t zip_ends[4];    // zip: stream offset behind each plane's rows
+  int32_t zip_error;       // zip: why the stream ended early (0: it did not)
+  uint8_t* inflated;       // zip: the planes' rows, one byte per sample
+  Source inflated_source;  // zip: the planes' readers read from there
   ChannelReader readers[4];
 };
 

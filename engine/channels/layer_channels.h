@@ -30,6 +30,8 @@ struct ChannelPlace {
   bool found;
   bool holds_word;       // the channel is long enough for its word
   uint16_t compression;  // raw for a channel too short to hold its word
+                         // (known once ReadChannelWords has read it)
+  uint64_t at;           // its compression word
   uint64_t data;         // behind the compression word
   uint64_t end;          // behind the channel (may lie past the document)
   int32_t number;        // its place in the record's channel table
@@ -48,20 +50,26 @@ struct LayerPlan {
 };
 
 // Plans layer `index` of a complete list (a layer whose data cannot be
-// found gets no picture; the places are filled all the same). `palette_output`:
-// the document's pictures have a 256-entry palette, so a lone colour channel
-// takes one byte a pixel. With `log`, every channel is logged as it is walked,
-// with the faults of the channels the picture reads.
+// found gets no picture; the places are filled all the same). Reads no
+// channel data but, for a picture above what is always accepted, the
+// channels' compression words. `palette_output`: the document's pictures
+// have a 256-entry palette, so a lone colour channel takes one byte a pixel.
 void PlanLayer(const Document* doc, const LayerList* list, uint32_t index,
-               bool palette_output, LogBuffer* log, LayerPlan* plan);
+               bool palette_output, LayerPlan* plan);
+
+// Reads the compression words of the placed channels of layer `index`.
+// With `log`, each channel of the layer's pixels is logged, with the fault
+// of a compression it does not know.
+void ReadChannelWords(const Document* doc, uint32_t index, LayerPlan* plan,
+                      LogBuffer* log);
 
 // The channel reader's view of a channel with `width` x `height` samples.
 ChannelSpec PlacedChannelSpec(const Document* doc, const ChannelPlace& place,
                               uint32_t width, uint32_t height);
 
-// Rows of a channel its data can reach at all: raw rows while whole rows
-// remain, PackBits rows while their byte counts are there; other
-// compressions are bounded by their rows alone.
-uint32_t ReachableRows(const ChannelSpec& spec);
+// Rows of a channel its data can reach at all in a document of `size`
+// bytes: raw rows while whole rows remain, PackBits rows while their byte
+// counts are there; other compressions are bounded by their rows alone.
+uint32_t ReachableRows(const ChannelSpec& spec, uint64_t size);
 
 }  // namespace engine

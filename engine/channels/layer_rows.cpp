@@ -82,13 +82,13 @@ Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
     }
     rows->fill[r] = 0;
     const ChannelSpec spec = PlacedChannelSpec(doc, p, width, height);
-    const Status opened = OpenChannel(&rows->readers[r], spec);
+    const Status opened = OpenChannel(&rows->readers[r], doc->source, spec);
     if (opened != kDone) {
       CloseLayerRows(rows);
       return opened;
     }
     rows->active[r] = true;
-    const uint32_t reach = ReachableRows(spec);
+    const uint32_t reach = ReachableRows(spec, DocumentSize(doc));
     if (reach > rows->end_row) rows->end_row = reach;
   }
   rows->constants = static_cast<uint8_t*>(Allocate(2ull * width + 1));
@@ -164,10 +164,11 @@ Status OpenMaskRows(const Document* doc, const LayerMaskInfo& info,
   }
   const ChannelSpec spec =
       PlacedChannelSpec(doc, p, RectWidth(mask->rect), RectHeight(mask->rect));
-  const Status opened = OpenChannel(&mask->reader, spec);
+  const Status opened = OpenChannel(&mask->reader, doc->source, spec);
   if (opened != kDone) return opened;
   mask->has_reader = true;
-  mask->end_y = mask->rect.top + static_cast<int32_t>(ReachableRows(spec));
+  mask->end_y = mask->rect.top +
+                static_cast<int32_t>(ReachableRows(spec, DocumentSize(doc)));
   return kDone;
 }
 

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <zlib.h>
 
+#include "engine/base/bytes.h"
 #include "engine/base/memory.h"
 #include "engine/channels/rows.h"
 
@@ -10,8 +11,9 @@ namespace engine {
 
 struct ZipRows {
   z_stream stream;
-  const uint8_t* data;
-  uint64_t length;    // bytes of the stream
+  ByteWindow* window;
+  uint64_t data;      // where the stream begins
+  uint64_t end;       // nothing at or past this is read
   uint64_t consumed;  // bytes handed to zlib so far
   bool finished;      // the stream's end was reached
   int32_t error;
@@ -30,12 +32,17 @@ void ZipFree(voidpf, voidpf block) { Release(block); }
 
 // Gives zlib the next piece of the stream (zlib counts in 32 bits).
 void FeedInput(ZipRows* zip) {
-  if (zip->stream.avail_in != 0 || zip->consumed >= zip->length) return;
-  const uint64_t left = zip->length - zip->consumed;
-  const uInt piece = left > 0x40000000u ? 0x40000000u : static_cast<uInt>(left);
-  zip->stream.next_in = const_cast<Bytef*>(zip->data + zip->consumed);
-  zip->stream.avail_in = piece;
-  zip->consumed += piece;
+  if (zip->stream.avail_in != 0) return;
+  uint64_t available = 0;
+  const uint8_t* piece =
+      WindowAt(zip->window, SaturatingAdd(zip->data, zip->consumed),
+               kWindowPiece, zip->end, &available);
+  if (piece == nullptr) return;
+  const uInt n =
+      available > 0x40000000u ? 0x40000000u : static_cast<uInt>(available);
+  zip->stream.next_in = const_cast<Bytef*>(piece);
+  zip->stream.avail_in = n;
+  zip->consumed += n;
 }
 
 // 16-bit samples: running sums, of which the high byte is kept.
@@ -73,12 +80,14 @@ void UndoPrediction32(uint8_t* row, uint32_t filled, uint32_t samples,
 
 }  // namespace
 
-Status OpenZipRows(ZipRows** zip, const uint8_t* data, uint64_t length) {
+Status OpenZipRows(ZipRows** zip, ByteWindow* window, uint64_t data,
+                   uint64_t end) {
   ZipRows* z = static_cast<ZipRows*>(AllocateZeroed(sizeof(ZipRows)));
   *zip = z;
   if (z == nullptr) return kNoMemory;
+  z->window = window;
   z->data = data;
-  z->length = length;
+  z->end = end;
   z->stream.zalloc = ZipAlloc;
   z->stream.zfree = ZipFree;
   if (inflateInit(&z->stream) != Z_OK) {

@@ -5,14 +5,16 @@
 #include <stdint.h>
 
 #include "engine/base/status.h"
+#include "engine/channels/window.h"
 
 namespace engine {
 
 struct ZipRows;  // the inflater's state, on the heap
 
-// Opens the stream of `length` bytes at `data`. kNoMemory when the state
-// cannot be had.
-Status OpenZipRows(ZipRows** zip, const uint8_t* data, uint64_t length);
+// Opens the stream that lies at [data, end) of the window's source, read
+// through the window. kNoMemory when the state cannot be had.
+Status OpenZipRows(ZipRows** zip, ByteWindow* window, uint64_t data,
+                   uint64_t end);
 void CloseZipRows(ZipRows** zip);
 
 // Inflates the next `span` bytes into `out`. Returns the bytes written:

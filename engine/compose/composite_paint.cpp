@@ -79,7 +79,8 @@ Status OpenMasks(const Composer* c, uint32_t record, const LayerPlan& plan,
 // The masks of a group's record (a group has no pixels of its own).
 Status OpenRecordMasks(const Composer* c, uint32_t record, RecordMasks* m) {
   LayerPlan plan;
-  PlanLayer(c->doc, c->list, record, c->palette_output, nullptr, &plan);
+  PlanLayer(c->doc, c->list, record, c->palette_output, &plan);
+  ReadChannelWords(c->doc, record, &plan, nullptr);
   return OpenMasks(c, record, plan, false, m);
 }
 
@@ -138,7 +139,8 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
   const LayerTraits& traits = c->plan.traits[index];
   const PixelRect document = DocumentRect(&c->canvases[0]);
   LayerPlan plan;
-  PlanLayer(doc, c->list, index, c->palette_output, nullptr, &plan);
+  PlanLayer(doc, c->list, index, c->palette_output, &plan);
+  ReadChannelWords(doc, index, &plan, nullptr);
   s->pixels =
       plan.has_picture && plan.image_size != 0 && PixelsPainted(layer, traits);
   Status status =

@@ -8,6 +8,7 @@
 
 #include "common/log.h"
 #include "engine/base/rect.h"
+#include "engine/base/source.h"
 #include "engine/base/status.h"
 
 namespace engine {
@@ -28,9 +29,8 @@ enum : uint16_t {
 const int32_t kDefaultPixelsPerMetre = 3000;
 
 struct Document {
-  // The document's bytes.
-  const uint8_t* file_base;
-  const uint8_t* file_end;
+  // Where the document's bytes come from.
+  Source* source;
   // The file header.
   uint16_t version;  // 1, or 2 for the large-document format
   uint16_t channels;
@@ -50,9 +50,7 @@ struct Document {
   LogBuffer* log;
 };
 
-inline uint64_t DocumentSize(const Document* doc) {
-  return static_cast<uint64_t>(doc->file_end - doc->file_base);
-}
+inline uint64_t DocumentSize(const Document* doc) { return doc->source->size; }
 
 // Flags of a layer record.
 enum : uint8_t {
@@ -65,7 +63,8 @@ enum : uint8_t {
 };
 
 // One parsed layer record. `channel_info` points at the record's own
-// channel table in the document (`channel_count` entries).
+// channel table (`channel_count` entries), among the records' bytes the
+// layer list holds.
 struct LayerRecord {
   PixelRect rect;
   int32_t width;  // right - left and bottom - top, as 32-bit wraparound
@@ -92,13 +91,14 @@ inline bool LayerPixelsRendered(const LayerRecord& r) {
 }
 
 // What the layer parser produced: the array, how many records it filled
-// (records behind a malformed one are counted but not filled) and where the
-// layers' channel image data begins.
+// (records behind a malformed one are counted but not filled), where the
+// layers' channel image data begins, and the records' bytes it holds.
 struct LayerList {
   LayerRecord* records;
   uint32_t count;
   uint32_t filled;
   uint64_t channel_data;
+  void* record_bytes;  // read from a file: the block the records point into
 };
 
 // Every record was parsed, so every layer's channel data can be found.
@@ -125,12 +125,16 @@ enum : int32_t {
 // depth and mode. kNotPsd when it is not a document's.
 Status ReadFileHeader(Document* doc);
 
-// Parses `count` layer records from offset `records` (psd/layer_records.cpp).
-// Returns kNoMemory when the array cannot be allocated; `list` says how many
-// records were filled, where each layer's channel data begins and where the
-// channel image data begins.
+// Parses `count` layer records from offset `records` (psd/layer_records.cpp),
+// logging the first `logged` of them and a count of the rest. Returns
+// kNoMemory when the array or the records' bytes cannot be had; `list` says
+// how many records were filled, where each layer's channel data begins and
+// where the channel image data begins.
 Status ParseLayerRecords(const Document* doc, LayerList* list, uint32_t count,
-                         uint64_t records);
+                         uint64_t records, uint32_t logged);
 void ReleaseLayerRecords(LayerList* list);
+
+// Logs one parsed record as the parser does.
+void LogLayerRecord(const Document* doc, const LayerList* list, uint32_t index);
 
 }  // namespace engine

@@ -14,10 +14,10 @@ const uint8_t kReserved[6] = {0, 0, 0, 0, 0, 0};
 }  // namespace
 
 Status ReadFileHeader(Document* doc) {
-  const uint8_t* base = doc->file_base;
-  if (DocumentSize(doc) < kFileHeaderBytes ||
+  uint8_t base[kFileHeaderBytes];
+  if (!ReadExact(doc->source, 0, kFileHeaderBytes, base) ||
       memcmp(base, kSignature, 4) != 0 || memcmp(base + 6, kReserved, 6) != 0) {
-    return kNotPsd;
+    return SourceFailed(doc->source) ? kUnreadable : kNotPsd;
   }
   doc->version = ReadU16(base + 4);
   if (doc->version != kVersionPsd && doc->version != kVersionPsb) {

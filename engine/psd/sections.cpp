@@ -20,23 +20,32 @@ int32_t PixelsPerMetre(uint32_t fixed_inches) {
   return static_cast<int32_t>((scaled + divisor / 2) / divisor);
 }
 
+// The big-endian number of `bytes` bytes (2, 4 or 8) at `offset`; 0 when
+// the document does not hold it.
+uint64_t NumberAt(const Document* doc, uint64_t offset, uint32_t bytes) {
+  uint8_t field[8] = {};
+  if (!ReadExact(doc->source, offset, bytes, field)) return 0;
+  return ReadLength(field, bytes);
+}
+
 // Deeper documents keep their layers in an "Lr16" or "Lr32" block among the
 // additional information that follows the global layer mask info, and leave
 // the ordinary layer info empty. Returns the block's layer count field, or
 // 0.
 uint64_t FindDeepLayerInfo(const Document* doc, const Sections& s,
                            uint64_t info_end) {
-  const uint8_t* base = doc->file_base;
   const uint64_t section_end =
       s.layers_field + SectionLengthBytes(doc->version) + s.layers_length;
   if (!RangeFits(info_end, 4, section_end)) return 0;
-  uint64_t block = info_end + 4 + ReadU32(base + info_end);  // global mask
+  // Behind the global layer mask info.
+  uint64_t block = info_end + 4 + NumberAt(doc, info_end, 4);
   while (RangeFits(block, 12, section_end)) {
-    const uint8_t* b = base + block;
+    uint8_t b[8];
+    if (!ReadExact(doc->source, block, 8, b)) return 0;
     if (memcmp(b, "8BIM", 4) != 0 && memcmp(b, "8B64", 4) != 0) return 0;
     const uint32_t field = HasWideInfoLength(doc->version, b + 4) ? 8 : 4;
     if (!RangeFits(block + 8, field, section_end)) return 0;
-    const uint64_t length = ReadLength(b + 8, field);
+    const uint64_t length = NumberAt(doc, block + 8, field);
     const uint64_t data = block + 8 + field;
     if (memcmp(b + 4, "Lr16", 4) == 0 || memcmp(b + 4, "Lr32", 4) == 0) {
       return RangeFits(data, length, section_end) && length >= 2 ? data : 0;
@@ -50,18 +59,19 @@ uint64_t FindDeepLayerInfo(const Document* doc, const Sections& s,
 }  // namespace
 
 bool LocateSections(const Document* doc, Sections* s) {
-  const uint8_t* base = doc->file_base;
   const uint64_t size = DocumentSize(doc);
   if (!RangeFits(kFileHeaderBytes, 4, size)) return false;
-  s->color_mode_length = ReadU32(base + kFileHeaderBytes);
+  s->color_mode_length =
+      static_cast<uint32_t>(NumberAt(doc, kFileHeaderBytes, 4));
   s->resources_field =
       kFileHeaderBytes + 4 + static_cast<uint64_t>(s->color_mode_length);
   if (!RangeFits(s->resources_field, 4, size)) return false;
-  s->resources_length = ReadU32(base + s->resources_field);
+  s->resources_length =
+      static_cast<uint32_t>(NumberAt(doc, s->resources_field, 4));
   s->layers_field = s->resources_field + 4 + s->resources_length;
   const uint32_t field = SectionLengthBytes(doc->version);
   if (!RangeFits(s->layers_field, field, size)) return false;
-  s->layers_length = ReadLength(base + s->layers_field, field);
+  s->layers_length = NumberAt(doc, s->layers_field, field);
   if (!RangeFits(s->layers_field + field, s->layers_length, size)) {
     return false;
   }
@@ -70,16 +80,20 @@ bool LocateSections(const Document* doc, Sections* s) {
 }
 
 // The walk always moves forward and stops at a block that does not fit.
-void ReadResources(Document* doc, const Sections& s) {
-  const uint8_t* base = doc->file_base;
-  uint64_t cursor = s.resources_field + 4;
-  const uint64_t end = cursor + s.resources_length;
+Status ReadResources(Document* doc, const Sections& s) {
+  Span section;
+  const Status read = ReadSpan(doc->source, s.resources_field + 4,
+                               s.resources_length, &section);
+  if (read != kDone) return read;
+  const uint8_t* base = section.data;
+  const uint64_t end = section.length;
+  uint64_t cursor = 0;
   while (cursor < end) {
-    if (!RangeFits(cursor, 7, end)) return;
+    if (!RangeFits(cursor, 7, end)) break;
     const uint32_t name_length = base[cursor + 6];
     const uint64_t name_field = (1 + name_length + 1) & ~1u;
     const uint64_t size_field = cursor + 6 + name_field;
-    if (!RangeFits(size_field, 4, end)) return;
+    if (!RangeFits(size_field, 4, end)) break;
     const uint32_t data_size = ReadU32(base + size_field);
     const uint64_t data = size_field + 4;
     if (ReadU16(base + cursor + 4) == kResolutionResource &&
@@ -93,6 +107,8 @@ void ReadResources(Document* doc, const Sections& s) {
     }
     cursor = data + ((static_cast<uint64_t>(data_size) + 1) & ~1ull);
   }
+  ReleaseSpan(&section);
+  return kDone;
 }
 
 // The count is 0 when the section is too short to hold it, or the layer
@@ -104,16 +120,15 @@ LayerInfo FindLayerInfo(const Document* doc, const Sections& s) {
   info.records = info_field + field + 2;
   info.count = 0;
   if (s.layers_length < field + 2) return info;
-  const uint8_t* base = doc->file_base;
-  const uint64_t length = ReadLength(base + info_field, field);
+  const uint64_t length = NumberAt(doc, info_field, field);
   if (length >= 2) {
-    info.count = static_cast<int16_t>(ReadU16(base + info_field + field));
+    info.count = static_cast<int16_t>(NumberAt(doc, info_field + field, 2));
     return info;
   }
   const uint64_t deep = FindDeepLayerInfo(doc, s, info_field + field + length);
   if (deep != 0) {
     info.records = deep + 2;
-    info.count = static_cast<int16_t>(ReadU16(base + deep));
+    info.count = static_cast<int16_t>(NumberAt(doc, deep, 2));
   }
   return info;
 }

@@ -21,8 +21,9 @@ struct Sections {
 bool LocateSections(const Document* doc, Sections* s);
 
 // The resolution resource (1005) into the document's pixels per metre, and
-// the version info (1057) into its merged_placeholder.
-void ReadResources(Document* doc, const Sections& s);
+// the version info (1057) into its merged_placeholder. kNoMemory when the
+// section cannot be held.
+Status ReadResources(Document* doc, const Sections& s);
 
 // The layer info: where its records begin and the signed layer count.
 struct LayerInfo {

@@ -36,7 +36,7 @@ Status BuildLayerDirectory(ServeState* s) {
   FillEntry(&entries[0], 0, true, merged_size);
   for (uint32_t n = 1; n < count; ++n) {
     LayerPlan plan;
-    PlanLayer(&s->doc, list, n - 1, PaletteOutput(s->format), nullptr, &plan);
+    PlanLayer(&s->doc, list, n - 1, PaletteOutput(s->format), &plan);
     if (!plan.has_picture) {
       // Extraction serves the merged picture under the layer's name.
       FillEntry(&entries[n], n, true, merged_size);

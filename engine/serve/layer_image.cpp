@@ -17,9 +17,7 @@ void LogZipFaults(const Document* doc, uint32_t index, const LayerPlan& plan,
     const ChannelReader& reader = rows.readers[r];
     const int32_t error = ChannelZipError(&reader);
     if (error == 0) continue;
-    const uint64_t stop =
-        static_cast<uint64_t>(reader.spec.data - doc->file_base) +
-        ChannelConsumed(&reader);
+    const uint64_t stop = reader.spec.data + ChannelConsumed(&reader);
     LogLine(doc->log, logtext::kLayerZipError, index, plan.places[r].number,
             error, static_cast<uint32_t>(stop));
   }
@@ -46,9 +44,11 @@ Status DecodeLayerImage(ServeState* s) {
   const LayerList* list = &s->layers;
   const uint32_t index = request->entry_index - 1;
   if (list->count == 0 || index >= list->count) return kLayerNotServed;
+  LogLayerRecord(doc, list, index);
   LayerPlan plan;
-  PlanLayer(doc, list, index, PaletteOutput(s->format), doc->log, &plan);
+  PlanLayer(doc, list, index, PaletteOutput(s->format), &plan);
   if (!plan.has_picture) return kLayerNotServed;
+  ReadChannelWords(doc, index, &plan, doc->log);
   const LayerRecord& layer = list->records[index];
   const uint32_t width =
       plan.image_size != 0 ? static_cast<uint32_t>(layer.width) : 0;

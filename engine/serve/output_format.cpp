@@ -67,8 +67,15 @@ Status ChooseOutputFormat(ServeState* s) {
   return kDone;
 }
 
-void BuildPalette(const ServeState* s, HLOCAL header_block) {
+Status BuildPalette(const ServeState* s, HLOCAL header_block) {
   const Document* doc = &s->doc;
+  // An indexed document's table: 256 reds, greens and blues behind the
+  // Color Mode Data length; entries the document does not hold stay black.
+  Span table = {nullptr, 0, nullptr};
+  if (doc->color_mode == kModeIndexed) {
+    const Status read = ReadSpan(doc->source, 30, 768, &table);
+    if (read != kDone) return read;
+  }
   uint8_t* block = static_cast<uint8_t*>(LocalLock(header_block));
   uint8_t* palette = block + 40;
   const uint32_t entries = s->format.palette_bytes / 4;
@@ -87,14 +94,12 @@ void BuildPalette(const ServeState* s, HLOCAL header_block) {
       break;
     case kModeIndexed: {
       LogLine(doc->log, logtext::kPaletteIndex);
-      // Reds, greens and blues of 256 entries each follow the Color Mode
-      // Data length; entries the document does not hold stay black.
-      const uint8_t* table = doc->file_base + 30;
-      const uint64_t available = BytesLeft(table, doc->file_end);
+      const uint8_t* t = table.data;
+      const uint64_t available = table.length;
       for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t red = i < available ? table[i] : 0;
-        const uint8_t green = 256 + i < available ? table[256 + i] : 0;
-        const uint8_t blue = 512 + i < available ? table[512 + i] : 0;
+        const uint8_t red = i < available ? t[i] : 0;
+        const uint8_t green = 256 + i < available ? t[256 + i] : 0;
+        const uint8_t blue = 512 + i < available ? t[512 + i] : 0;
         WriteEntry(palette + 4 * i, red, green, blue);
       }
       break;
@@ -104,6 +109,8 @@ void BuildPalette(const ServeState* s, HLOCAL header_block) {
       break;
   }
   LocalUnlock(header_block);
+  ReleaseSpan(&table);
+  return kDone;
 }
 
 }  // namespace engine

@@ -47,7 +47,7 @@ struct DecodeRequest {
   uint32_t reserved1;
   uint32_t entry_index;
   const WCHAR* file_name;
-  intptr_t file_offset;
+  intptr_t file_offset;  // the host's offset; documents are read from byte 0
   const void* memory_image;
   uintptr_t memory_length;
   ProgressCallback progress;

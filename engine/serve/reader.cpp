@@ -12,62 +12,24 @@
 #include "engine/base/memory.h"
 #include "engine/psd/format.h"
 #include "engine/psd/sections.h"
+#include "engine/serve/file_input.h"
 #include "engine/serve/serve.h"
 
 namespace engine {
 namespace {
 
-// ReadFile moves at most this much at a time.
-const DWORD kReadPiece = 1u << 30;
+// The layer records a listing logs (then a line counting the rest).
+const uint32_t kLoggedRecords = 8;
 
-struct LoadedDocument {
-  uint8_t* buffer;  // the engine's copy of a file, or null for a memory image
-};
-
-Status LoadDocument(const DecodeRequest* request, Document* doc,
-                    LoadedDocument* loaded) {
-  loaded->buffer = nullptr;
+// The document: the memory image the host passed (used where it is), or
+// the named file, read by range as the request needs its parts.
+Status OpenSource(const DecodeRequest* request, Source* source) {
   if (request->memory_image != nullptr) {
-    doc->file_base = static_cast<const uint8_t*>(request->memory_image);
-    doc->file_end = doc->file_base + request->memory_length;
+    *source = MemorySource(static_cast<const uint8_t*>(request->memory_image),
+                           request->memory_length);
     return kDone;
   }
-  HANDLE file = CreateFileW(request->file_name, GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kUnreadable;
-  DWORD high = 0;
-  const DWORD low = GetFileSize(file, &high);
-  const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
-  // A document this process cannot hold (beyond the address space of a
-  // 32-bit build) is refused as memory that cannot be had.
-  uint8_t* buffer =
-      static_cast<uint8_t*>(Allocate(SaturatingAdd(size, kLimits.file_tail)));
-  if (buffer == nullptr) {
-    CloseHandle(file);
-    return kNoMemory;
-  }
-  uint64_t done = 0;
-  bool ok = true;
-  while (ok && done < size) {
-    const uint64_t left = size - done;
-    const DWORD piece =
-        left < kReadPiece ? static_cast<DWORD>(left) : kReadPiece;
-    DWORD read = 0;
-    ok = ReadFile(file, buffer + done, piece, &read, nullptr) != FALSE;
-    done += read;
-    if (read == 0) break;  // the file is shorter than it was
-  }
-  CloseHandle(file);
-  if (!ok) {
-    Release(buffer);
-    return kUnreadable;
-  }
-  memset(buffer + done, 0, kLimits.file_tail);
-  loaded->buffer = buffer;
-  doc->file_base = buffer;
-  doc->file_end = buffer + done;
-  return kDone;
+  return OpenFileSource(request->file_name, source);
 }
 
 void ReportProgress(const DecodeRequest* request, int32_t numerator) {
@@ -88,10 +50,10 @@ Status MakeHeaderBlock(ServeState* s) {
   HLOCAL block = LocalAlloc(LMEM_FIXED, bytes);
   *s->request->header_slot = block;
   if (block == nullptr) return kNoMemory;
+  s->header_made = true;
   memset(LocalLock(block), 0, bytes);
   LocalUnlock(block);
-  if (s->format.palette_bytes != 0) BuildPalette(s, block);
-  return kDone;
+  return s->format.palette_bytes != 0 ? BuildPalette(s, block) : kDone;
 }
 
 void LogSections(const Document* doc, const Sections& sections) {
@@ -123,7 +85,8 @@ Status ServeRequest(ServeState* s) {
   HLOCAL header_block = *request->header_slot;
 
   LogSections(doc, sections);
-  ReadResources(doc, sections);
+  const Status resources = ReadResources(doc, sections);
+  if (resources != kDone) return resources;
   s->header.biXPelsPerMeter = doc->x_pixels_per_metre;
   s->header.biYPelsPerMeter = doc->y_pixels_per_metre;
   LogLine(doc->log, logtext::kLayerAndMask,
@@ -136,15 +99,19 @@ Status ServeRequest(ServeState* s) {
   if (layer_count > 0) request->result_flags |= kHasLayers;
   LogLine(doc->log, logtext::kLayers, layer_count);
   doc->image_data = sections.image_data;
-  doc->compression = ReadU16(doc->file_base + sections.image_data);
+  uint8_t word[2] = {0, 0};
+  ReadExact(doc->source, sections.image_data, 2, word);
+  doc->compression = ReadU16(word);
 
   const bool listing = (request->flags & kListFlag) != 0;
   // A document saved without a merged picture shows its layers composited.
   const bool composite = doc->merged_placeholder && layer_count > 0 &&
                          request->pixels_slot != nullptr && !listing;
   if (request->entry_index > 0 || listing || composite) {
+    // A listing logs the first records; a layer's request logs its own.
     const Status parsed =
-        ParseLayerRecords(doc, &s->layers, layer_count, info.records);
+        ParseLayerRecords(doc, &s->layers, layer_count, info.records,
+                          listing ? kLoggedRecords : 0);
     if (parsed != kDone) return parsed;
     if (!listing && request->entry_index > 0) {
       const Status layer = DecodeLayerImage(s);
@@ -170,6 +137,21 @@ Status ServeRequest(ServeState* s) {
   return DecodeMergedImage(s);
 }
 
+// A read of the file failed: the request ends as one whose file cannot be
+// read, holding none of the blocks it made.
+void DropBlocks(ServeState* s, Status status) {
+  DecodeRequest* request = s->request;
+  if ((status == kDone || status == kDirectoryBuilt) &&
+      request->pixels_slot != nullptr && *request->pixels_slot != nullptr) {
+    LocalFree(*request->pixels_slot);
+    *request->pixels_slot = nullptr;
+  }
+  if (s->header_made && *request->header_slot != nullptr) {
+    LocalFree(*request->header_slot);
+    *request->header_slot = nullptr;
+  }
+}
+
 }  // namespace
 }  // namespace engine
 
@@ -185,20 +167,25 @@ PLUGIN_API int32_t WINAPI DecodePictureW(DecodeRequest* request) {
   memset(&s, 0, sizeof(s));
   s.request = request;
   InitDocumentHeader(&s.header);
+  Source source;
+  const Status opened = OpenSource(request, &source);
+  if (opened != kDone) return ResultForStatus(opened);
   LogBuffer log;
   LogBegin(&log);
+  s.doc.source = &source;
   s.doc.log = &log;
   s.doc.x_pixels_per_metre = kDefaultPixelsPerMetre;
   s.doc.y_pixels_per_metre = kDefaultPixelsPerMetre;
-  LoadedDocument loaded;
-  const Status load = LoadDocument(request, &s.doc, &loaded);
-  if (load != kDone) return ResultForStatus(load);
 
   ReportProgress(request, 0);
-  const Status status = ServeRequest(&s);
+  Status status = ServeRequest(&s);
   ReleaseLayerRecords(&s.layers);
-  Release(loaded.buffer);
-  LogFlush(&log);
+  if (SourceFailed(&source)) {
+    DropBlocks(&s, status);
+    status = kUnreadable;
+  }
+  CloseFileSource(&source);
+  LogFinish(&log);
   ReportProgress(request, 100);
   return ResultForStatus(status);
 }

@@ -27,6 +27,7 @@ struct ServeState {
   Document doc;
   OutputFormat format;
   BITMAPINFOHEADER header;  // the merged picture's
+  bool header_made;         // the header block is in its slot
   LayerList layers;
 };
 
@@ -42,7 +43,7 @@ void InitDocumentHeader(BITMAPINFOHEADER* header);
 Status ChooseOutputFormat(ServeState* s);
 
 // Fills the palette behind the first 40 bytes of the header block.
-void BuildPalette(const ServeState* s, HLOCAL header_block);
+Status BuildPalette(const ServeState* s, HLOCAL header_block);
 
 // The pictures and the listing ------------------------------------------------
 
