@@ -34,7 +34,7 @@ void PrintSummary(const MedianCollector& c, int repetitions);
 void PrintPeerComposite(const MedianCollector& c, const std::string& path);
 
 // Peak resident memory of one GetPicture of the file at `path`, beyond the
-// file buffer and the output blocks. Run it in a fresh process.
+// output blocks. Run it in a fresh process.
 void ReportPeakMemory(const std::string& path);
 
 }  // namespace bench

@@ -24,6 +24,7 @@
 
 #include "bench/bench_documents.h"
 #include "bench/bench_report.h"
+#include "bench/large_bench.h"
 #include "common/log.h"
 #include "engine/compose/vector_mask.h"
 #include "engine/serve/plugin_abi.h"
@@ -336,6 +337,10 @@ void Register(const std::string& name, void (*fn)(benchmark::State&, Args...),
       ->ReportAggregatesOnly(true);
 }
 
+void RegisterPlain(const std::string& name, void (*run)(benchmark::State&)) {
+  Register(name, run);
+}
+
 void RegisterAll() {
   const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,      kRgbRawPhoto,
                         kGrayPackPhoto, kGrayRawPhoto,     kCmykPackPhoto,
@@ -370,6 +375,7 @@ void RegisterAll() {
                 BM_InputPass, kRgbPackPhoto);
   Register<Doc>(std::string("floor/input_pass/") + kDocNames[kRgbRawPhoto],
                 BM_InputPass, kRgbRawPhoto);
+  RegisterLargeDocuments(RegisterPlain);
 }
 
 // Runs this program again to measure one decode's peak memory.
@@ -392,6 +398,10 @@ int main(int argc, char** argv) {
     bench::ReportPeakMemory(argv[2]);
     return 0;
   }
+  if (argc == 4 && strcmp(argv[1], "--large-peak-memory-of") == 0) {
+    bench::MeasureLargePeakMemory(argv[2], argv[3]);
+    return 0;
+  }
   // The engine's log grows with every decode: start each run afresh.
   char exe[4096];
   char exe_path[4096];
@@ -411,7 +421,9 @@ int main(int argc, char** argv) {
   bench::PrintSummary(collector, kRepetitions);
   bench::PrintPeerComposite(collector, DocumentFileOf(kComposite));
   ReportPeakMemoryInChild(exe_path);
+  bench::ReportLargePeakMemory(exe_path);
   RemoveDocumentFile();
+  bench::RemoveLargeDocuments();
   benchmark::Shutdown();
   return 0;
 }

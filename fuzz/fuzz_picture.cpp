@@ -1,7 +1,8 @@
 // The merged picture through flatview's entry points, from a memory image:
 // GetPicture, GetPictureInfo and a header-only DecodePictureW request must
 // agree with each other, hand out only defined, correctly sized blocks and
-// leave nothing behind.
+// leave nothing behind; the same bytes read from a file by name give the
+// same picture, the same first layer and the same listing.
 #include "engine/serve/plugin_abi.h"
 #include "fuzz/fuzz_support.h"
 
@@ -111,5 +112,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   }
   LocalFree(only);
   RequireNothingLive();
+
+  static const std::string path = DocumentFilePath();
+  Require(WriteDocumentFile(path, data, size), "document file written");
+  const uint32_t requests[3][2] = {{0, 0}, {1, 0}, {0, kListFlag}};
+  for (const auto& r : requests) {
+    const std::string differs =
+        FileDiffersFromMemory(data, size, path, r[0], r[1]);
+    if (!differs.empty()) fprintf(stderr, "%s\n", differs.c_str());
+    Require(differs.empty(), "the file's request differs from memory's");
+    RequireNothingLive();
+  }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "engine/psd/format.h"
@@ -176,6 +177,61 @@ inline std::vector<uint8_t> Tamed(const uint8_t* data, size_t size) {
     p[3] = static_cast<uint8_t>(v);
   }
   return copy;
+}
+
+// The document's bytes in a file of this process's own (in memory where the
+// system has such a folder), for requests by name; false when it cannot be
+// written.
+inline std::string DocumentFilePath() {
+  const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  return std::string(folder) + "/psd_input_" + std::to_string(getpid()) +
+         ".psd";
+}
+inline bool WriteDocumentFile(const std::string& path, const uint8_t* data,
+                              size_t size) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(data, 1, size, f) == size;
+  return fclose(f) == 0 && ok;
+}
+
+// Empty when the request for `entry` (with `flags`) gives the same result
+// and the same blocks from the file at `path` as from the memory image of
+// the same bytes; else what differs. Every block is freed.
+inline std::string FileDiffersFromMemory(const uint8_t* data, size_t size,
+                                         const std::string& path,
+                                         uint32_t entry, uint32_t flags) {
+  // No memory image has no bytes: a null one means "read the file".
+  if (size == 0) return "";
+  std::u16string wide(path.begin(), path.end());
+  std::vector<uint8_t> got[2][2];
+  int32_t results[2];
+  for (int from_file = 0; from_file < 2; ++from_file) {
+    HLOCAL blocks[2] = {nullptr, nullptr};
+    DecodeRequest r = MemoryRequest(data, size, entry, &blocks[0], &blocks[1]);
+    r.flags = flags;
+    if (from_file) {
+      r.memory_image = nullptr;
+      r.file_name = reinterpret_cast<const WCHAR*>(wide.c_str());
+    }
+    results[from_file] = DecodePictureW(&r);
+    for (int b = 0; b < 2; ++b) {
+      if (blocks[b] == nullptr) continue;
+      const uint8_t* bytes = static_cast<const uint8_t*>(LocalLock(blocks[b]));
+      got[from_file][b].assign(bytes, bytes + LocalSize(blocks[b]));
+      LocalUnlock(blocks[b]);
+      LocalFree(blocks[b]);
+    }
+  }
+  const std::string what =
+      "entry " + std::to_string(entry) + (flags ? " listing" : "") + ": ";
+  if (results[0] != results[1]) {
+    return what + "result " + std::to_string(results[0]) + " from memory, " +
+           std::to_string(results[1]) + " from the file";
+  }
+  if (got[0][0] != got[1][0]) return what + "the header blocks differ";
+  if (got[0][1] != got[1][1]) return what + "the pixel blocks differ";
+  return "";
 }
 
 // The log goes to <executable>.LOG; while fuzzing, every line is formatted

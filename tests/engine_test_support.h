@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -47,13 +48,23 @@ inline size_t FileSize(const std::string& path) {
   return in ? static_cast<size_t>(in.tellg()) : 0;
 }
 
+inline ino_t FileIdentity(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
 // Lines appended to the log since construction, without their time stamps.
+// A log that passed its cap meanwhile is now the older one (".1"): its lines
+// come first.
 class LogWatch {
  public:
-  LogWatch() : start_(FileSize(LogPath())) {}
+  LogWatch() : start_(FileSize(LogPath())), file_(FileIdentity(LogPath())) {}
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
-    const std::string tail = ReadFrom(LogPath(), start_);
+    const bool rotated = FileIdentity(LogPath()) != file_;
+    const std::string tail =
+        rotated ? ReadFrom(LogPath() + ".1", start_) + ReadFrom(LogPath(), 0)
+                : ReadFrom(LogPath(), start_);
     size_t pos = 0;
     while (pos < tail.size()) {
       size_t end = tail.find("\r\n", pos);
@@ -75,6 +86,7 @@ class LogWatch {
 
  private:
   size_t start_;
+  ino_t file_;
 };
 
 inline bool HasLine(const std::vector<std::string>& lines,

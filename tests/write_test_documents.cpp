@@ -7,6 +7,7 @@
 //
 //   write_test_documents DIR
 //   write_test_documents --panorama FILE.psb
+//   write_test_documents --sparse FILE.psb   (4.6 GB, most of it holes)
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "large_document.h"
 #include "test_documents.h"
 
 namespace testdocs {
@@ -137,10 +139,22 @@ int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "--panorama") == 0) {
     return psdw::WriteFile(argv[2], psdw::WritePsd(WidePanorama())) ? 0 : 1;
   }
+  if (argc == 3 && strcmp(argv[1], "--sparse") == 0) {
+    // 8000 x 8000, 24 full-canvas layers left as holes, a PackBits merged
+    // picture: more than 4 GB that a 32-bit plug-in must serve.
+    psdw::LargeDocument sparse;
+    sparse.version = 2;
+    sparse.width = sparse.height = 8000;
+    sparse.layers = 24;
+    sparse.layer_holes = true;
+    sparse.packbits = true;
+    return psdw::WriteLargeDocument(argv[2], sparse) ? 0 : 1;
+  }
   if (argc != 2) {
     fprintf(stderr,
             "usage: write_test_documents DIR\n"
-            "       write_test_documents --panorama FILE.psb\n");
+            "       write_test_documents --panorama FILE.psb\n"
+            "       write_test_documents --sparse FILE.psb\n");
     return 2;
   }
   Writer out;

@@ -95,11 +95,12 @@ bool ReadFileBytes(const std::string& path, std::string* out) {
   return true;
 }
 
-// Checks the lines appended to `log` after `from`; returns the bad ones.
-int CheckLog(const std::string& log, size_t from, size_t* lines) {
-  std::string text;
+// Checks the lines of `log`; returns the bad ones.
+int CheckLog(const std::string& log, size_t* lines) {
+  // The log and the older one it became when it passed its cap.
+  std::string text, older;
   if (!ReadFileBytes(log, &text)) return 1;
-  text = text.size() > from ? text.substr(from) : "";
+  if (ReadFileBytes(log + ".1", &older)) text = older + text;
   int bad = 0;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -159,10 +160,10 @@ int main(int argc, char** argv) {
 
   const std::string logs[2] = {std::string(argv[1]) + ".LOG",
                                std::string(argv[2]) + ".LOG"};
-  size_t log_start[2];
-  for (int i = 0; i < 2; ++i) {
-    std::string text;
-    log_start[i] = ReadFileBytes(logs[i], &text) ? text.size() : 0;
+  // Each log starts afresh: all it holds at the end is this run's.
+  for (const std::string& log : logs) {
+    DeleteFileA(log.c_str());
+    DeleteFileA((log + ".1").c_str());
   }
   for (Document& doc : g_docs) doc.serial = DecodeAll(doc);
 
@@ -178,8 +179,7 @@ int main(int argc, char** argv) {
   for (HANDLE h : threads) CloseHandle(h);
 
   size_t lines = 0;
-  const int bad = CheckLog(logs[0], log_start[0], &lines) +
-                  CheckLog(logs[1], log_start[1], &lines);
+  const int bad = CheckLog(logs[0], &lines) + CheckLog(logs[1], &lines);
   printf(
       "%u documents, %d threads: %ld decodes differed from the serial run; "
       "%u log lines, %d broken or unknown\n",
