@@ -191,7 +191,7 @@ inline bool WriteDocumentFile(const std::string& path, const uint8_t* data,
                               size_t size) {
   FILE* f = fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
-  const bool ok = fwrite(data, 1, size, f) == size;
+  const bool ok = size == 0 || fwrite(data, 1, size, f) == size;
   return fclose(f) == 0 && ok;
 }
 

@@ -196,8 +196,10 @@ Status ParseLayerRecords(const Document* doc, LayerList* list, uint32_t count,
   }
   list->record_bytes = bytes.block;
   if (status != kDone) return status;
-  if (count > logged)
+  // A listing's summary: the records it did not log.
+  if (logged != 0 && count > logged) {
     LogLine(doc->log, logtext::kMoreLayerRecords, count - logged);
+  }
   uint64_t left = 0;
   LogLine(doc->log, logtext::kLayerImage,
           AddressBits(HeldAt(bytes, at, &left)));
