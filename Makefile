@@ -8,15 +8,19 @@ PRESETS := native win32 win64
 APT_PACKAGES := cmake make g++ clang libgtest-dev libbenchmark-dev libstb-dev \
 	g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 \
 	qemu-user-static python3-psd-tools python3-pil imagemagick \
-	libclang-rt-14-dev zlib1g-dev libz-mingw-w64-dev
+	libclang-rt-14-dev zlib1g-dev libz-mingw-w64-dev dpkg-dev
 
-.PHONY: all deps build configure route demo test dist bench fuzz asan format clean
+.PHONY: all deps apt-deps build configure route demo test dist bench fuzz asan format clean
 
 all: build
 
-# Installs only what is missing; with everything present it touches neither
-# apt nor the network.
-deps:
+# Installs only what is missing (with everything present it touches neither
+# apt nor the network), then builds LittleCMS from Debian's source package
+# for the three builds, once (tools/build-lcms2.sh).
+deps: apt-deps
+	@bash tools/build-lcms2.sh
+
+apt-deps:
 	@missing=""; \
 	for p in $(APT_PACKAGES); do \
 	  dpkg -s "$$p" >/dev/null 2>&1 || missing="$$missing $$p"; \

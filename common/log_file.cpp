@@ -23,8 +23,18 @@ HANDLE OpenAtEnd(const char* path, uint64_t* size) {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+namespace engine {
+void ReleaseKeptConversions();
+}
+
+// An unloaded module (not one whose process ends) frees what the engine
+// kept between requests.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason,
+                               LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) g_module = instance;
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    engine::ReleaseKeptConversions();
+  }
   return TRUE;
 }
 

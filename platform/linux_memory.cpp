@@ -126,19 +126,35 @@ HANDLE GetProcessHeap(void) {
   return &heap_anchor;
 }
 
+// Blocks of the process heap are counted; those of a private heap (kept
+// across calls by design) are not.
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-  (void)heap;
   void* block = AllocateBlock(bytes, (flags & HEAP_ZERO_MEMORY) != 0);
-  if (block != nullptr) live_heap_blocks.fetch_add(1);
+  if (block != nullptr && heap == GetProcessHeap()) {
+    live_heap_blocks.fetch_add(1);
+  }
   return block;
 }
 
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block) {
-  (void)heap;
   (void)flags;
   if (block == nullptr) return TRUE;
   free(BlockBase(block));
-  live_heap_blocks.fetch_sub(1);
+  if (heap == GetProcessHeap()) live_heap_blocks.fetch_sub(1);
+  return TRUE;
+}
+
+// A private heap is a handle of its own; its blocks are freed one by one
+// before it is destroyed.
+HANDLE HeapCreate(DWORD options, SIZE_T initial, SIZE_T maximum) {
+  (void)options;
+  (void)initial;
+  (void)maximum;
+  return malloc(1);
+}
+
+BOOL HeapDestroy(HANDLE heap) {
+  free(heap);
   return TRUE;
 }
 

@@ -158,6 +158,8 @@ HLOCAL LocalFree(HLOCAL block);
 HANDLE GetProcessHeap(void);
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+HANDLE HeapCreate(DWORD options, SIZE_T initial, SIZE_T maximum);
+BOOL HeapDestroy(HANDLE heap);
 
 // Files. Share mode 0 is an exclusive open: a second open of the same file
 // fails while the first is held, as on Windows. ReadFile with an OVERLAPPED

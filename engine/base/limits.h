@@ -34,6 +34,12 @@ struct EngineLimits {
   // Line edges of one vector mask once its curves are flattened (each
   // 24 bytes): a longer path leaves the mask out.
   uint32_t max_path_edges;
+  // An embedded colour profile larger than this is not used (the largest
+  // real ones, with fine tables, are near 4 MiB).
+  uint32_t max_profile_bytes;
+  // Colour conversions kept between requests, by count and by bytes.
+  uint32_t max_kept_conversions;
+  uint64_t max_kept_conversion_bytes;
 };
 
 inline constexpr EngineLimits kLimits = {
@@ -48,6 +54,9 @@ inline constexpr EngineLimits kLimits = {
     12,            // max_canvas_levels
     16,            // composite_canvas_passes
     1u << 20,      // max_path_edges
+    8u << 20,      // max_profile_bytes
+    8,             // max_kept_conversions
+    48ull << 20,   // max_kept_conversion_bytes
 };
 
 // Whether a pixel block of `image_size` bytes may be handed out for a

@@ -48,19 +48,26 @@ inline constexpr char kComposite[] = "Composite of %d layers";
 inline constexpr char kCompositeCutShort[] =
     "Composite work limit: layers from #%d on left out";
 
+// The embedded colour profile: converted, or why not (1 sRGB, 2 too large,
+// 3 refused by the colour library, 4 of another colour mode).
+inline constexpr char kProfileConverted[] =
+    "Colour profile: %d bytes, converted to sRGB";
+inline constexpr char kProfileUnused[] =
+    "Colour profile: %d bytes, not used (%d)";
+
 // The request's lines past its bound.
 inline constexpr char kLinesLeftOut[] = "Log: %d more lines left out";
 
 // Every format above, for the tests that check each line of a log.
 inline constexpr const char* kAll[] = {
-    kImageSize,     kImageMode,     kColorModeData,     kImageResources,
-    kLayerAndMask,  kLayers,        kSkipRowCounts,     kHeaderOnly,
-    kPaletteBitmap, kPaletteGray,   kPaletteIndex,      kPaletteUnknown,
-    kImageData,     kRowMismatch,   kMoreRowMismatches, kLastPlane,
-    kCmykFix,       kImageZipError, kLayerRecord,       kMaskError,
-    kOpacity,       kLayerImage,    kLayerChannel,      kCompressionError,
-    kLayerZipError, kComposite,     kCompositeCutShort, kMoreLayerRecords,
-    kLinesLeftOut,
+    kImageSize,     kImageMode,        kColorModeData,     kImageResources,
+    kLayerAndMask,  kLayers,           kSkipRowCounts,     kHeaderOnly,
+    kPaletteBitmap, kPaletteGray,      kPaletteIndex,      kPaletteUnknown,
+    kImageData,     kRowMismatch,      kMoreRowMismatches, kLastPlane,
+    kCmykFix,       kImageZipError,    kLayerRecord,       kMaskError,
+    kOpacity,       kLayerImage,       kLayerChannel,      kCompressionError,
+    kLayerZipError, kComposite,        kCompositeCutShort, kMoreLayerRecords,
+    kLinesLeftOut,  kProfileConverted, kProfileUnused,
 };
 
 }  // namespace logtext

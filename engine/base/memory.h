@@ -14,6 +14,13 @@ void* AllocateZeroed(uint64_t bytes);
 // Gives a block back; null is ignored.
 void Release(void* block);
 
+// Blocks that outlive a request (what is kept for the next one) come from
+// a heap of their own, created on first use; ReleaseKeptHeap gives it back
+// when the module is unloaded, after every kept block was released.
+void* AllocateKept(uint64_t bytes);
+void ReleaseKept(void* block);
+void ReleaseKeptHeap();
+
 // An array of `count` elements (uninitialised, or zeroed).
 template <class T>
 T* AllocateArray(uint64_t count) {

@@ -23,7 +23,10 @@ void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
     memcpy(out, r, n);
     return;
   }
-  if (l.cmyk) {
+  if (l.cmyk && l.colour != nullptr) {
+    ConvertCmykPixels(l.colour, r, g, b, rows[kRoleBlack] + first, n, step,
+                      out);
+  } else if (l.cmyk) {
     const uint8_t* k = rows[kRoleBlack] + first;
     for (uint32_t i = 0; i < n; ++i) {
       CmykToBgr(r[i], g[i], b[i], k[i], out + step * i);
@@ -59,8 +62,10 @@ bool MaskSizeAccepted(const Document* doc, const PixelRect& r, bool zip) {
 }  // namespace
 
 Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
-                     const LayerPlan& plan, LayerRows* rows) {
+                     const LayerPlan& plan, const ColourTables* colour,
+                     LayerRows* rows) {
   memset(rows, 0, sizeof(*rows));
+  rows->colour = plan.cmyk ? colour : nullptr;
   rows->rect = layer.rect;
   rows->gray = plan.gray;
   rows->cmyk = plan.cmyk;

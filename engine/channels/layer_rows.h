@@ -5,6 +5,7 @@
 
 #include "engine/base/rect.h"
 #include "engine/channels/channel_reader.h"
+#include "engine/channels/colour.h"
 #include "engine/channels/layer_channels.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
@@ -17,17 +18,20 @@ struct LayerRows {
   bool gray;       // as in the plan
   bool cmyk;
   bool lab;
-  uint32_t next_row;  // the row of the layer the readers hand out next
-  uint32_t end_row;   // no channel's data reaches this row or later ones
+  const ColourTables* colour;  // CMYK rows convert through it (or null)
+  uint32_t next_row;           // the row of the layer the readers hand out next
+  uint32_t end_row;  // no channel's data reaches this row or later ones
   bool active[kPixelRoles];
   uint8_t fill[kPixelRoles];  // the value of a role no channel's row gives
   ChannelReader readers[kPixelRoles];
   uint8_t* constants;  // a row of zeros, then a row of 255s
 };
 
-// Opens the readers of the planned layer (its plan has a picture).
+// Opens the readers of the planned layer (its plan has a picture); CMYK
+// rows convert through `colour` when it is not null.
 Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
-                     const LayerPlan& plan, LayerRows* rows);
+                     const LayerPlan& plan, const ColourTables* colour,
+                     LayerRows* rows);
 void CloseLayerRows(LayerRows* rows);
 
 // The next row of the layer, samples [first, first + n), as `step` bytes a

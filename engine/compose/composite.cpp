@@ -52,11 +52,13 @@ void ReleaseComposer(Composer* c) {
 }
 
 Status ComposeLayers(const Document* doc, const LayerList* list,
-                     bool palette_output, Composer** composer) {
+                     bool palette_output, const ColourTables* cmyk_colour,
+                     Composer** composer) {
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
   Status status = TakeComposer(doc, list, palette_output, c);
+  c->cmyk_colour = cmyk_colour;
   if (status == kDone) status = WalkLayers(c);
   if (status == kDone && c->cut_at != kNoMatch) {
     LogLine(doc->log, logtext::kCompositeCutShort, c->cut_at);

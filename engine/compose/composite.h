@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/base/limits.h"
+#include "engine/channels/colour.h"
 #include "engine/compose/blend.h"
 #include "engine/compose/canvas.h"
 #include "engine/psd/document.h"
@@ -65,6 +66,7 @@ struct Composer {
   const Document* doc;
   const LayerList* list;
   bool palette_output;  // the picture has a 256-entry palette (gray)
+  const ColourTables* cmyk_colour;  // CMYK layers' rows convert through it
   CompositePlan plan;
   Level* levels;
   uint32_t depth;  // levels open, the root included
@@ -130,7 +132,8 @@ bool TakeWork(Composer* c, uint64_t pixels);
 // the work limit are left out, with a log line. `palette_output`: the
 // document's pictures are gray with a palette.
 Status ComposeLayers(const Document* doc, const LayerList* list,
-                     bool palette_output, Composer** composer);
+                     bool palette_output, const ColourTables* cmyk_colour,
+                     Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) {
   return &c->canvases[0];
 }

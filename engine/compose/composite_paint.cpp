@@ -148,7 +148,7 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
   if (status != kDone) return status;
   *rect = IntersectRects(MasksReach(&s->masks), document);
   if (s->pixels) {
-    status = OpenLayerRows(doc, layer, plan, &s->rows);
+    status = OpenLayerRows(doc, layer, plan, c->cmyk_colour, &s->rows);
     if (status != kDone) s->pixels = false;
     *rect = IntersectRects(*rect, s->rows.rect);
     if (rect->bottom > LayerRowsEnd(&s->rows)) {

@@ -44,6 +44,10 @@ struct Document {
   // Resource 1057 says the Image Data section holds no real merged picture
   // (a white one): the merged picture is composited from the layers.
   bool merged_placeholder;
+  // Resource 1039, the embedded colour profile: where its bytes lie in the
+  // document (0 bytes: none).
+  uint64_t profile_at;
+  uint32_t profile_length;
   // The Image Data section: where it lies and its compression word.
   uint64_t image_data;
   uint16_t compression;

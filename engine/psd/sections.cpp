@@ -11,6 +11,7 @@ namespace {
 const uint16_t kResolutionResource = 0x03ED;
 // Version info: a 4-byte version, then 1 byte hasRealMergedData.
 const uint16_t kVersionInfoResource = 0x0421;
+const uint16_t kIccProfileResource = 0x040F;
 
 // Pixels per metre from a 16.16 fixed-point pixels-per-inch value, rounded
 // to nearest.
@@ -104,6 +105,11 @@ Status ReadResources(Document* doc, const Sections& s) {
     if (ReadU16(base + cursor + 4) == kVersionInfoResource &&
         RangeFits(data, 5, end) && data_size >= 5) {
       doc->merged_placeholder = base[data + 4] == 0;
+    }
+    if (ReadU16(base + cursor + 4) == kIccProfileResource &&
+        RangeFits(data, data_size, end)) {
+      doc->profile_at = s.resources_field + 4 + data;
+      doc->profile_length = data_size;
     }
     cursor = data + ((static_cast<uint64_t>(data_size) + 1) & ~1ull);
   }

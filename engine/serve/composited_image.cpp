@@ -25,7 +25,16 @@ Status HandOut(ServeState* s, const Canvas* canvas) {
   if (block == nullptr) return kNoMemory;
   const FlatRows rows = {s->format.sample_step, s->format.row_bytes,
                          s->format.stride};
-  FlattenCanvas(canvas, rows, static_cast<uint8_t*>(LocalLock(block)));
+  uint8_t* pixels = static_cast<uint8_t*>(LocalLock(block));
+  FlattenCanvas(canvas, rows, pixels);
+  // RGB documents composite in their own colours, then convert.
+  if (s->colour != nullptr && s->doc.color_mode == kModeRgb) {
+    for (uint32_t y = 0; y < s->doc.height; ++y) {
+      ConvertBgrPixels(s->colour,
+                       pixels + static_cast<uint64_t>(y) * rows.stride,
+                       s->doc.width, s->format.sample_step);
+    }
+  }
   LocalUnlock(block);
   return kDone;
 }
@@ -48,8 +57,8 @@ Status DecodeComposite(ServeState* s) {
   }
   LogLine(s->doc.log, logtext::kComposite, list->count);
   Composer* composer = nullptr;
-  Status status =
-      ComposeLayers(&s->doc, list, PaletteOutput(s->format), &composer);
+  Status status = ComposeLayers(&s->doc, list, PaletteOutput(s->format),
+                                s->colour, &composer);
   if (status == kDone) {
     status = HandOut(s, ComposedCanvas(composer));
   } else {

@@ -23,14 +23,19 @@ void LogZipFaults(const Document* doc, uint32_t index, const LayerPlan& plan,
   }
 }
 
-// Decodes every row into the pixel block.
-void DecodeLayerRows(const LayerPlan& plan, uint32_t width, uint32_t height,
-                     LayerRows* rows, uint8_t* pixels) {
+// Decodes every row into the pixel block; colour rows of RGB and gray
+// documents go through the profile's conversion (CMYK rows did as they
+// were read).
+void DecodeLayerRows(const LayerPlan& plan, const ColourTables* colour,
+                     uint32_t width, uint32_t height, LayerRows* rows,
+                     uint8_t* pixels) {
   const uint32_t e = plan.bytes_per_pixel;
   const uint32_t used = e * width;
+  const bool convert = colour != nullptr && e >= 3 && !plan.cmyk && !plan.lab;
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * plan.stride;
     ReadNextLayerRow(rows, 0, width, e, dst);
+    if (convert) ConvertBgrPixels(colour, dst, width, e);
     if (e == 4) WhitenTransparent(dst, width);
     memset(dst + used, 0, plan.stride - used);
   }
@@ -56,7 +61,7 @@ Status DecodeLayerImage(ServeState* s) {
       plan.image_size != 0 ? static_cast<uint32_t>(layer.height) : 0;
 
   LayerRows rows;
-  const Status opened = OpenLayerRows(doc, layer, plan, &rows);
+  const Status opened = OpenLayerRows(doc, layer, plan, s->colour, &rows);
   if (opened != kDone) {
     if (request->pixels_slot != nullptr) *request->pixels_slot = nullptr;
     return opened;
@@ -71,7 +76,7 @@ Status DecodeLayerImage(ServeState* s) {
     *request->pixels_slot = nullptr;
     return kNoMemory;
   }
-  DecodeLayerRows(plan, width, height, &rows,
+  DecodeLayerRows(plan, s->colour, width, height, &rows,
                   static_cast<uint8_t*>(LocalLock(block)));
   LocalUnlock(block);
   LogZipFaults(doc, index, plan, rows);

@@ -39,6 +39,9 @@ void ComposeRow(const ServeState* s, const MergedLayout& m,
   }
   if (m.planes == 1) {
     memcpy(dst, plane[0], n);
+  } else if (m.planes == 4 && s->colour != nullptr) {
+    ConvertCmykPixels(s->colour, plane[0], plane[1], plane[2], plane[3], n, 4,
+                      dst);
   } else if (m.planes == 4) {
     CmykToBgrxRow(plane[0], plane[1], plane[2], plane[3], n, dst);
   } else if (s->doc.color_mode == kModeLab && m.present == 3) {
@@ -47,6 +50,7 @@ void ComposeRow(const ServeState* s, const MergedLayout& m,
     }
   } else {
     InterleaveBgr(plane[0], plane[1], plane[2], n, dst);
+    if (s->colour != nullptr) ConvertBgrPixels(s->colour, dst, n, 3);
   }
   memset(dst + s->format.row_bytes, 0, s->format.stride - s->format.row_bytes);
 }

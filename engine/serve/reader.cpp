@@ -64,6 +64,19 @@ void LogSections(const Document* doc, const Sections& sections) {
           sections.resources_length);
 }
 
+// The conversion of the embedded profile, for what the request hands out:
+// the palette now, the pixels as they are decoded.
+Status OpenColour(ServeState* s, HLOCAL header_block) {
+  const bool palette = PaletteOutput(s->format);
+  if (s->request->pixels_slot == nullptr && !palette) return kDone;
+  const Status opened = OpenColourConversion(&s->doc, &s->colour);
+  if (opened != kDone || s->colour == nullptr || !palette) return opened;
+  ConvertPalette(s->colour,
+                 static_cast<uint8_t*>(LocalLock(header_block)) + 40);
+  LocalUnlock(header_block);
+  return kDone;
+}
+
 // Everything after loading: checks, header block, sections, dispatch.
 Status ServeRequest(ServeState* s) {
   DecodeRequest* request = s->request;
@@ -89,6 +102,11 @@ Status ServeRequest(ServeState* s) {
   if (resources != kDone) return resources;
   s->header.biXPelsPerMeter = doc->x_pixels_per_metre;
   s->header.biYPelsPerMeter = doc->y_pixels_per_metre;
+  const bool listing = (request->flags & kListFlag) != 0;
+  if (!listing) {
+    const Status colour = OpenColour(s, header_block);
+    if (colour != kDone) return colour;
+  }
   LogLine(doc->log, logtext::kLayerAndMask,
           static_cast<uint32_t>(sections.layers_field),
           static_cast<uint32_t>(sections.layers_length));
@@ -103,7 +121,6 @@ Status ServeRequest(ServeState* s) {
   ReadExact(doc->source, sections.image_data, 2, word);
   doc->compression = ReadU16(word);
 
-  const bool listing = (request->flags & kListFlag) != 0;
   // A document saved without a merged picture shows its layers composited.
   const bool composite = doc->merged_placeholder && layer_count > 0 &&
                          request->pixels_slot != nullptr && !listing;
@@ -180,6 +197,7 @@ PLUGIN_API int32_t WINAPI DecodePictureW(DecodeRequest* request) {
   ReportProgress(request, 0);
   Status status = ServeRequest(&s);
   ReleaseLayerRecords(&s.layers);
+  CloseColourConversion(s.colour);
   if (SourceFailed(&source)) {
     DropBlocks(&s, status);
     status = kUnreadable;

@@ -3,6 +3,7 @@
 // DecodePictureW) passes the work to.
 #pragma once
 
+#include "engine/channels/colour.h"
 #include "engine/psd/document.h"
 #include "engine/serve/plugin_abi.h"
 
@@ -29,6 +30,8 @@ struct ServeState {
   BITMAPINFOHEADER header;  // the merged picture's
   bool header_made;         // the header block is in its slot
   LayerList layers;
+  // The embedded profile's conversion to sRGB, or null: served as stored.
+  const ColourTables* colour;
 };
 
 // Output format (output_format.cpp) -----------------------------------------

@@ -1,0 +1,189 @@
+// Colour tables kept between requests: a viewer shows many documents with
+// the same profile, and CMYK tables take milliseconds to make. Entries are
+// found by a hash of the profile's bytes, its length and the colour mode;
+// they are bounded in number and bytes, and an entry is dropped (oldest
+// first) only while no request uses it. A short lock guards the table;
+// tables are made outside it.
+#include "engine/base/limits.h"
+#include "engine/base/log_messages.h"
+#include "engine/base/memory.h"
+#include "engine/channels/colour.h"
+
+namespace engine {
+namespace {
+
+struct KeptEntry {
+  uint64_t hash;
+  uint32_t length;
+  uint16_t mode;
+  uint64_t last_use;
+  ColourTables* tables;  // null: a free slot
+};
+
+const uint32_t kSlots = 8;
+static_assert(kSlots >= kLimits.max_kept_conversions, "slots for the limit");
+
+KeptEntry kept[kSlots];
+uint64_t kept_bytes = 0;
+uint64_t use_clock = 0;
+int kept_lock = 0;
+
+void Lock() {
+  while (__atomic_exchange_n(&kept_lock, 1, __ATOMIC_ACQUIRE) != 0) {
+    while (__atomic_load_n(&kept_lock, __ATOMIC_RELAXED) != 0) {
+#if defined(__i386__) || defined(__x86_64__)
+      __builtin_ia32_pause();
+#endif
+    }
+  }
+}
+
+void Unlock() { __atomic_store_n(&kept_lock, 0, __ATOMIC_RELEASE); }
+
+// 64-bit FNV-1a.
+uint64_t HashBytes(const uint8_t* bytes, uint64_t length) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (uint64_t i = 0; i < length; ++i) {
+    h = (h ^ bytes[i]) * 0x100000001b3ull;
+  }
+  return h;
+}
+
+// Under the lock: the entry for the key, its use counted.
+ColourTables* FindKept(uint64_t hash, uint32_t length, uint16_t mode) {
+  for (KeptEntry& e : kept) {
+    if (e.tables != nullptr && e.hash == hash && e.length == length &&
+        e.mode == mode) {
+      e.last_use = ++use_clock;
+      ++e.tables->users;
+      return e.tables;
+    }
+  }
+  return nullptr;
+}
+
+// Under the lock: frees unused entries, oldest first, until `bytes` more
+// fit; returns a free slot, or null when none can be made.
+KeptEntry* MakeRoom(uint64_t bytes) {
+  for (;;) {
+    KeptEntry* free_slot = nullptr;
+    KeptEntry* oldest = nullptr;
+    uint32_t count = 0;
+    for (KeptEntry& e : kept) {
+      if (e.tables == nullptr) {
+        if (free_slot == nullptr) free_slot = &e;
+        continue;
+      }
+      ++count;
+      if (e.tables->users == 0 &&
+          (oldest == nullptr || e.last_use < oldest->last_use)) {
+        oldest = &e;
+      }
+    }
+    const bool fits = count < kLimits.max_kept_conversions &&
+                      kept_bytes + bytes <= kLimits.max_kept_conversion_bytes;
+    if (fits && free_slot != nullptr) return free_slot;
+    if (oldest == nullptr) return nullptr;
+    kept_bytes -= oldest->tables->bytes;
+    ReleaseColourTables(oldest->tables);
+    oldest->tables = nullptr;
+  }
+}
+
+// Keeps freshly made tables, or the ones another request kept for the same
+// profile meanwhile; tables that cannot be kept stay the request's own.
+const ColourTables* Keep(ColourTables* made, uint64_t hash, uint32_t length,
+                         uint16_t mode) {
+  Lock();
+  ColourTables* found = FindKept(hash, length, mode);
+  if (found != nullptr) {
+    Unlock();
+    ReleaseColourTables(made);
+    return found;
+  }
+  KeptEntry* slot = made->bytes <= kLimits.max_kept_conversion_bytes
+                        ? MakeRoom(made->bytes)
+                        : nullptr;
+  if (slot != nullptr) {
+    made->kept = true;
+    made->users = 1;
+    slot->hash = hash;
+    slot->length = length;
+    slot->mode = mode;
+    slot->last_use = ++use_clock;
+    slot->tables = made;
+    kept_bytes += made->bytes;
+  }
+  Unlock();
+  return made;
+}
+
+// Modes and depths whose samples a profile converts.
+bool Convertible(const Document* doc) {
+  const uint16_t mode = doc->color_mode;
+  const bool colour = mode == kModeGrayscale || mode == kModeIndexed ||
+                      mode == kModeRgb || mode == kModeCmyk;
+  return colour && (doc->depth == 8 || doc->depth == 16);
+}
+
+}  // namespace
+
+Status OpenColourConversion(const Document* doc, const ColourTables** tables) {
+  *tables = nullptr;
+  if (doc->profile_length == 0 || !Convertible(doc)) return kDone;
+  const uint32_t length = doc->profile_length;
+  int32_t unused = kProfileTooLarge;
+  ColourTables* made = nullptr;
+  if (length <= kLimits.max_profile_bytes) {
+    Span profile;
+    const Status read =
+        ReadSpan(doc->source, doc->profile_at, length, &profile);
+    if (read != kDone) return read;
+    const uint64_t hash = HashBytes(profile.data, length);
+    Lock();
+    const ColourTables* found = FindKept(hash, length, doc->color_mode);
+    Unlock();
+    if (found != nullptr) {
+      ReleaseSpan(&profile);
+      *tables = found;
+      LogLine(doc->log, logtext::kProfileConverted, length);
+      return kDone;
+    }
+    const Status built = BuildColourTables(profile.data, length,
+                                           doc->color_mode, &made, &unused);
+    ReleaseSpan(&profile);
+    if (built != kDone) return built;
+    if (made != nullptr) *tables = Keep(made, hash, length, doc->color_mode);
+  }
+  if (*tables != nullptr) {
+    LogLine(doc->log, logtext::kProfileConverted, length);
+  } else {
+    LogLine(doc->log, logtext::kProfileUnused, length, unused);
+  }
+  return kDone;
+}
+
+void CloseColourConversion(const ColourTables* tables) {
+  if (tables == nullptr) return;
+  ColourTables* t = const_cast<ColourTables*>(tables);
+  if (!t->kept) {
+    ReleaseColourTables(t);
+    return;
+  }
+  Lock();
+  --t->users;
+  Unlock();
+}
+
+void ReleaseKeptConversions() {
+  Lock();
+  for (KeptEntry& e : kept) {
+    if (e.tables != nullptr) ReleaseColourTables(e.tables);
+    e.tables = nullptr;
+  }
+  kept_bytes = 0;
+  Unlock();
+  ReleaseKeptHeap();
+}
+
+}  // namespace engine

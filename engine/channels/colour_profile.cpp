@@ -1,0 +1,379 @@
+// Colour tables from an embedded profile, made with LittleCMS: relative
+// colorimetric intent with black point compensation, into sRGB. The library
+// runs in a context of its own for each build, its memory through the
+// engine's heap and its errors to nothing; no object of it outlives the
+// build. A profile it refuses, or cannot make a transform from, is not used.
+#include <lcms2_plugin.h>
+
+#include "engine/base/limits.h"
+#include "engine/base/memory.h"
+#include "engine/channels/colour.h"
+
+namespace engine {
+namespace {
+
+// The library's memory: engine blocks with their size in front (it asks to
+// grow blocks), and a note of any allocation that failed.
+struct BuildMemory {
+  bool failed;
+};
+const uint32_t kSizeHeader = 16;
+
+void NoteFailure(cmsContext context) {
+  BuildMemory* memory =
+      static_cast<BuildMemory*>(cmsGetContextUserData(context));
+  if (memory != nullptr) memory->failed = true;
+}
+
+void* LibraryAllocate(cmsContext context, cmsUInt32Number size) {
+  uint8_t* block =
+      static_cast<uint8_t*>(Allocate(uint64_t{size} + kSizeHeader));
+  if (block == nullptr) {
+    NoteFailure(context);
+    return nullptr;
+  }
+  memcpy(block, &size, sizeof(size));
+  return block + kSizeHeader;
+}
+
+void LibraryFree(cmsContext, void* block) {
+  if (block != nullptr) Release(static_cast<uint8_t*>(block) - kSizeHeader);
+}
+
+void* LibraryReallocate(cmsContext context, void* block, cmsUInt32Number size) {
+  void* grown = LibraryAllocate(context, size);
+  if (grown == nullptr || block == nullptr) return grown;
+  cmsUInt32Number old_size;
+  memcpy(&old_size, static_cast<uint8_t*>(block) - kSizeHeader,
+         sizeof(old_size));
+  memcpy(grown, block, old_size < size ? old_size : size);
+  LibraryFree(context, block);
+  return grown;
+}
+
+void IgnoreError(cmsContext, cmsUInt32Number, const char*) {}
+
+const cmsUInt32Number kFlags =
+    cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE;
+
+ColourTables* TakeTables(cmsContext context, uint32_t kind,
+                         uint64_t cube_bytes) {
+  const uint64_t bytes = sizeof(ColourTables) + cube_bytes;
+  ColourTables* t = static_cast<ColourTables*>(AllocateKept(bytes));
+  if (t == nullptr) {
+    NoteFailure(context);
+    return nullptr;
+  }
+  memset(t, 0, sizeof(*t));
+  t->kind = kind;
+  t->bytes = bytes;
+  t->cubes = reinterpret_cast<uint16_t*>(t + 1);
+  return t;
+}
+
+// The lower node and fraction of each sample value on an axis of `nodes`
+// nodes; `inverted`: the axis takes 255 - value (stored CMYK).
+void FillAxis(ColourTables* t, uint32_t nodes, bool inverted) {
+  t->nodes = nodes;
+  for (uint32_t v = 0; v < 256; ++v) {
+    const uint32_t value = inverted ? 255 - v : v;
+    const uint32_t scaled = value * (nodes - 1);
+    uint32_t node = scaled / 255;
+    uint32_t fraction = ((scaled % 255) * kFractionOne + 127) / 255;
+    if (node == nodes - 1) {
+      node = nodes - 2;
+      fraction = kFractionOne;
+    }
+    t->axis_node[v] = static_cast<uint16_t>(node);
+    t->axis_fraction[v] = static_cast<uint16_t>(fraction);
+  }
+}
+
+// The 16-bit value of node n of `nodes`, as the library places grid nodes.
+uint16_t NodeValue(uint32_t n, uint32_t nodes) {
+  return static_cast<uint16_t>((n * 65535u * 2 / (nodes - 1) + 1) / 2);
+}
+
+// Runs `transform` (16-bit input of `channels`, 16-bit RGB output) over
+// every node of a grid of `nodes` a side into 4 values a node.
+void SampleGrid(cmsHTRANSFORM transform, uint32_t channels, uint32_t nodes,
+                uint16_t* grid) {
+  uint32_t total = 1;
+  for (uint32_t c = 0; c < channels; ++c) total *= nodes;
+  for (uint32_t i = 0; i < total; ++i) {
+    uint16_t in[4];
+    uint32_t rest = i;
+    for (uint32_t c = channels; c-- > 0;) {
+      in[c] = NodeValue(rest % nodes, nodes);
+      rest /= nodes;
+    }
+    uint16_t out[3];
+    cmsDoTransform(transform, in, out, 1);
+    uint16_t* node = grid + 4 * static_cast<uint64_t>(i);
+    node[0] = out[0];
+    node[1] = out[1];
+    node[2] = out[2];
+    node[3] = 0;
+  }
+}
+
+cmsHTRANSFORM Transform(cmsContext context, cmsHPROFILE from,
+                        cmsUInt32Number in, cmsHPROFILE to, cmsUInt32Number out,
+                        cmsUInt32Number flags) {
+  return cmsCreateTransformTHR(context, from, in, to, out,
+                               INTENT_RELATIVE_COLORIMETRIC, flags | kFlags);
+}
+
+ColourTables* GrayTables(cmsContext context, cmsHPROFILE doc,
+                         cmsHPROFILE srgb) {
+  cmsHTRANSFORM x = Transform(context, doc, TYPE_GRAY_8, srgb, TYPE_RGB_8, 0);
+  if (x == nullptr) return nullptr;
+  ColourTables* t = TakeTables(context, kColourGray, 0);
+  if (t != nullptr) {
+    for (uint32_t v = 0; v < 256; ++v) {
+      const uint8_t level = static_cast<uint8_t>(v);
+      uint8_t rgb[3];
+      cmsDoTransform(x, &level, rgb, 1);
+      t->gray[v][0] = rgb[2];
+      t->gray[v][1] = rgb[1];
+      t->gray[v][2] = rgb[0];
+    }
+  }
+  cmsDeleteTransform(x);
+  return t;
+}
+
+// A cube of `nodes` a side for 3-channel input (`cubes` 1), or one per
+// black value from a 4-channel grid (`cubes` 256).
+ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
+                         bool cmyk) {
+  const uint32_t nodes = cmyk ? kCmykCubeNodes : kRgbCubeNodes;
+  const uint32_t cube_elements = 4 * nodes * nodes * nodes;
+  const uint32_t cubes = cmyk ? 256 : 1;
+  cmsHTRANSFORM x = Transform(context, doc, cmyk ? TYPE_CMYK_16 : TYPE_RGB_16,
+                              srgb, TYPE_RGB_16, cmsFLAGS_NOOPTIMIZE);
+  if (x == nullptr) return nullptr;
+  ColourTables* t =
+      TakeTables(context, cmyk ? kColourCmykCubes : kColourRgbCube,
+                 2ull * cube_elements * cubes);
+  uint16_t* grid =
+      cmyk ? AllocateArray<uint16_t>(uint64_t{cube_elements} * nodes) : nullptr;
+  if (cmyk && grid == nullptr) NoteFailure(context);
+  if (t != nullptr && (!cmyk || grid != nullptr)) {
+    FillAxis(t, nodes, cmyk);
+    t->cube_elements = cube_elements;
+    if (!cmyk) {
+      SampleGrid(x, 3, nodes, t->cubes);
+    } else {
+      // The grid's black slices, then a cube for each black value between
+      // them (the interpolation along black is linear).
+      SampleGrid(x, 4, nodes, grid);
+      for (uint32_t k = 0; k < 256; ++k) {
+        const uint32_t scaled = k * (nodes - 1);
+        const uint32_t k0 = scaled / 255, rest = scaled % 255;
+        uint16_t* cube = t->cubes + uint64_t{cube_elements} * k;
+        for (uint32_t i = 0; i < cube_elements; ++i) {
+          // The grid is ordered C, M, Y, K: black varies fastest.
+          const uint16_t* at = grid + (i / 4) * 4 * nodes + 4 * k0 + i % 4;
+          const uint32_t a = at[0];
+          const uint32_t b = rest != 0 ? at[4] : a;
+          cube[i] =
+              static_cast<uint16_t>((a * (255 - rest) + b * rest + 127) / 255);
+        }
+      }
+    }
+  } else {
+    ReleaseKept(t);
+    t = nullptr;
+  }
+  Release(grid);
+  cmsDeleteTransform(x);
+  return t;
+}
+
+int32_t Fixed14(double value) {
+  const double scaled = value * 16384.0 + 0.5;
+  if (scaled > 1e9) return 1000000000;
+  if (scaled < -1e9) return -1000000000;
+  const int32_t truncated = static_cast<int32_t>(scaled);
+  return truncated > scaled ? truncated - 1 : truncated;
+}
+
+bool ReadColorants(cmsHPROFILE profile, cmsMAT3* m) {
+  const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
+                                   cmsSigBlueColorantTag};
+  for (int c = 0; c < 3; ++c) {
+    const cmsCIEXYZ* xyz =
+        static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[c]));
+    if (xyz == nullptr) return false;
+    m->v[0].n[c] = xyz->X;
+    m->v[1].n[c] = xyz->Y;
+    m->v[2].n[c] = xyz->Z;
+  }
+  return true;
+}
+
+cmsToneCurve* ReadCurve(cmsHPROFILE profile, int c) {
+  const cmsTagSignature tags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag,
+                                   cmsSigBlueTRCTag};
+  return static_cast<cmsToneCurve*>(cmsReadTag(profile, tags[c]));
+}
+
+// A profile of sRGB's primaries and curve, whatever its maker wrote in it.
+bool SameAsSrgb(cmsHPROFILE doc, cmsHPROFILE srgb) {
+  if (!cmsIsMatrixShaper(doc)) return false;
+  cmsMAT3 a, b;
+  if (!ReadColorants(doc, &a) || !ReadColorants(srgb, &b)) return false;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      const double d = a.v[i].n[j] - b.v[i].n[j];
+      if (d > 0.002 || d < -0.002) return false;
+    }
+  }
+  for (int c = 0; c < 3; ++c) {
+    cmsToneCurve* mine = ReadCurve(doc, c);
+    cmsToneCurve* theirs = ReadCurve(srgb, c);
+    if (mine == nullptr || theirs == nullptr) return false;
+    for (uint32_t v = 0; v < 256; ++v) {
+      const float x = static_cast<float>(v / 255.0);
+      const float d =
+          cmsEvalToneCurveFloat(mine, x) - cmsEvalToneCurveFloat(theirs, x);
+      if (d > 0.5f / 255 || d < -0.5f / 255) return false;
+    }
+  }
+  return true;
+}
+
+// Matrix and curves, as the library itself evaluates an 8-bit transform
+// between two such profiles; null when the profile's numbers would not fit
+// the fixed-point arithmetic (the cube serves it then).
+ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
+                           cmsHPROFILE srgb) {
+  cmsMAT3 in, out, out_inverse, product;
+  if (!ReadColorants(doc, &in) || !ReadColorants(srgb, &out) ||
+      !_cmsMAT3inverse(&out, &out_inverse)) {
+    return nullptr;
+  }
+  _cmsMAT3per(&product, &out_inverse, &in);
+  ColourTables* t = TakeTables(context, kColourRgbMatrix, 0);
+  if (t == nullptr) return nullptr;
+  bool fits = true;
+  for (int r = 0; r < 3; ++r) {
+    int64_t row = 0;
+    for (int c = 0; c < 3; ++c) {
+      t->matrix[r][c] = Fixed14(product.v[r].n[c]);
+      row += t->matrix[r][c] < 0 ? -int64_t{t->matrix[r][c]} : t->matrix[r][c];
+    }
+    fits = fits && row < 60000;
+  }
+  for (int c = 0; c < 3 && fits; ++c) {
+    cmsToneCurve* curve = ReadCurve(doc, c);
+    cmsToneCurve* srgb_curve = ReadCurve(srgb, c);
+    cmsToneCurve* reverse =
+        srgb_curve != nullptr ? cmsReverseToneCurve(srgb_curve) : nullptr;
+    fits = curve != nullptr && reverse != nullptr &&
+           cmsEvalToneCurveFloat(curve, 0.0f) == 0.0f;
+    for (uint32_t v = 0; v < 256 && fits; ++v) {
+      const float y =
+          cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
+      t->shaper_in[c][v] = Fixed14(y);
+      fits = t->shaper_in[c][v] >= 0 && t->shaper_in[c][v] <= 32768;
+    }
+    for (uint32_t i = 0; i <= 16384 && fits; ++i) {
+      float y = cmsEvalToneCurveFloat(reverse, static_cast<float>(i / 16384.0));
+      y = y < 0 ? 0 : y > 1 ? 1 : y;
+      const uint16_t word = static_cast<uint16_t>(y * 65535.0 + 0.5);
+      t->shaper_out[c][i] =
+          static_cast<uint8_t>((word * 65281u + 8388608u) >> 24);
+    }
+    if (reverse != nullptr) cmsFreeToneCurve(reverse);
+  }
+  if (!fits) {
+    ReleaseKept(t);
+    return nullptr;
+  }
+  return t;
+}
+
+ColourTables* RgbTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb) {
+  const bool shaper =
+      cmsIsMatrixShaper(doc) &&
+      !cmsIsCLUT(doc, INTENT_RELATIVE_COLORIMETRIC, LCMS_USED_AS_INPUT);
+  ColourTables* t = shaper ? MatrixTables(context, doc, srgb) : nullptr;
+  return t != nullptr ? t : CubeTables(context, doc, srgb, false);
+}
+
+cmsColorSpaceSignature SpaceOfMode(uint16_t mode) {
+  switch (mode) {
+    case kModeGrayscale:
+      return cmsSigGrayData;
+    case kModeIndexed:
+    case kModeRgb:
+      return cmsSigRgbData;
+    default:
+      return cmsSigCmykData;
+  }
+}
+
+void BuildFromProfiles(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
+                       uint16_t mode, ColourTables** tables, int32_t* unused) {
+  if (cmsGetColorSpace(doc) != SpaceOfMode(mode)) {
+    *unused = kProfileWrongColourSpace;
+    return;
+  }
+  if (mode == kModeGrayscale) {
+    *tables = GrayTables(context, doc, srgb);
+  } else if (mode == kModeCmyk) {
+    *tables = CubeTables(context, doc, srgb, true);
+  } else if (SameAsSrgb(doc, srgb)) {
+    *unused = kProfileIsSrgb;
+    return;
+  } else {
+    *tables = RgbTables(context, doc, srgb);
+  }
+  if (*tables == nullptr) *unused = kProfileRejected;
+}
+
+}  // namespace
+
+Status BuildColourTables(const uint8_t* profile, uint32_t length, uint16_t mode,
+                         ColourTables** tables, int32_t* unused) {
+  *tables = nullptr;
+  *unused = 0;
+  if (length > kLimits.max_profile_bytes) {
+    *unused = kProfileTooLarge;
+    return kDone;
+  }
+  BuildMemory memory = {false};
+  cmsPluginMemHandler plugin;
+  memset(&plugin, 0, sizeof(plugin));
+  plugin.base.Magic = cmsPluginMagicNumber;
+  plugin.base.ExpectedVersion = LCMS_VERSION;
+  plugin.base.Type = cmsPluginMemHandlerSig;
+  plugin.MallocPtr = LibraryAllocate;
+  plugin.FreePtr = LibraryFree;
+  plugin.ReallocPtr = LibraryReallocate;
+  cmsContext context = cmsCreateContext(&plugin, &memory);
+  if (context == nullptr) return kNoMemory;
+  cmsSetLogErrorHandlerTHR(context, IgnoreError);
+  cmsHPROFILE doc = cmsOpenProfileFromMemTHR(context, profile, length);
+  cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
+  if (doc != nullptr && srgb != nullptr) {
+    BuildFromProfiles(context, doc, srgb, mode, tables, unused);
+  } else {
+    *unused = kProfileRejected;
+  }
+  if (doc != nullptr) cmsCloseProfile(doc);
+  if (srgb != nullptr) cmsCloseProfile(srgb);
+  cmsDeleteContext(context);
+  if (memory.failed) {
+    ReleaseColourTables(*tables);
+    *tables = nullptr;
+    return kNoMemory;
+  }
+  return kDone;
+}
+
+void ReleaseColourTables(ColourTables* tables) { ReleaseKept(tables); }
+
+}  // namespace engine
