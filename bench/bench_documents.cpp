@@ -68,11 +68,18 @@ namespace {
 // A document with only a merged picture: `mode` (1 gray, 3 RGB, 4 CMYK) and
 // its usual number of planes.
 psdw::Bytes MergedDocument(uint16_t mode, uint16_t depth, uint16_t compression,
-                           Content content, uint16_t version = 1) {
+                           Content content, uint16_t version = 1,
+                           const psdw::Bytes& profile = {}) {
   psdw::PsdSpec spec =
       psdw::MakeDocument(mode, depth, 0, kWidth, kHeight, compression, {});
   spec.version = version;
   spec.resources.push_back(psdw::ResolutionResource(300, 300));
+  if (!profile.empty()) {
+    psdw::Resource icc;
+    icc.id = 1039;
+    icc.data = profile;
+    spec.resources.push_back(icc);
+  }
   for (uint32_t p = 0; p < PlanesForMode(mode); ++p) {
     spec.planes.push_back(MakePlane(content, kWidth, kHeight, p, depth));
   }
@@ -255,6 +262,41 @@ psdw::Bytes ImageMagickDocument(const psdw::Bytes& source, std::string* why) {
   return bytes;
 }
 
+uint32_t Big(const uint8_t* p, uint32_t n) {
+  uint32_t v = 0;
+  for (uint32_t i = 0; i < n; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+// The embedded profile (resource 1039) of a corpus document.
+psdw::Bytes CorpusProfile(const char* rel, std::string* why) {
+  const psdw::Bytes doc = ReadWhole(std::string(PSD_CORPUS_DIR) + "/" + rel);
+  size_t at = 26;
+  if (doc.size() < at + 4) {
+    *why = std::string("skipped: the corpus document ") + rel + " is absent";
+    return {};
+  }
+  at += 4 + Big(&doc[at], 4);
+  const size_t end = at + 4 + (at + 4 <= doc.size() ? Big(&doc[at], 4) : 0);
+  for (at += 4; at + 7 <= end && end <= doc.size();) {
+    const size_t size_at = at + 6 + ((1 + doc[at + 6] + 1) & ~size_t{1});
+    if (size_at + 4 > end) break;
+    const size_t size = Big(&doc[size_at], 4), data = size_at + 4;
+    if (Big(&doc[at + 4], 2) == 1039 && data + size <= end) {
+      return psdw::Bytes(doc.begin() + data, doc.begin() + data + size);
+    }
+    at = data + ((size + 1) & ~size_t{1});
+  }
+  *why = std::string("skipped: no profile in ") + rel;
+  return {};
+}
+
+psdw::Bytes ProfileDocument(uint16_t mode, const char* rel, std::string* why) {
+  const psdw::Bytes profile = CorpusProfile(rel, why);
+  if (profile.empty()) return {};
+  return MergedDocument(mode, 8, psdw::kPackBits, Content::kPhoto, 1, profile);
+}
+
 psdw::Bytes Build(Doc doc, std::string* why) {
   switch (doc) {
     case kRgbPackPhoto:
@@ -285,6 +327,12 @@ psdw::Bytes Build(Doc doc, std::string* why) {
       return ZipLayerDocument();
     case kComposite:
       return CompositeDocument();
+    case kCmykPackPhotoSwop:
+      return ProfileDocument(4, "adjustments/curves_cmyk.psd", why);
+    case kRgbPackPhotoAdobe:
+      return ProfileDocument(3, "layer_comps.psd", why);
+    case kGrayPackPhotoDotGain:
+      return ProfileDocument(1, "adjustments/curves_grayscale.psd", why);
     case kDocCount:
       break;
   }
@@ -320,7 +368,10 @@ const char* const kDocNames[] = {"rgb8_packbits_photo",
                                  "rgb8_packbits_photo_psb",
                                  "layered_200",
                                  "zip16_layer",
-                                 "composite_10_layers"};
+                                 "composite_10_layers",
+                                 "cmyk8_packbits_photo_swop",
+                                 "rgb8_packbits_photo_adobe_rgb",
+                                 "gray8_packbits_photo_dot_gain"};
 static_assert(sizeof(kDocNames) / sizeof(kDocNames[0]) == kDocCount,
               "a name for every document");
 

@@ -76,6 +76,9 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "merged/gray8_packbits_photo",
                                "merged/gray8_raw_photo",
                                "merged/cmyk8_packbits_photo",
+                               "merged/cmyk8_packbits_photo_swop",
+                               "merged/rgb8_packbits_photo_adobe_rgb",
+                               "merged/gray8_packbits_photo_dot_gain",
                                "merged/rgb16_raw_photo",
                                "stb_image/rgb16_raw_photo",
                                "merged/rgb16_packbits_photo",
@@ -175,6 +178,14 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
   PrintRatio("full-canvas vector mask / one 8-bit channel (gray merged)",
              c.Get("vector_mask/full_canvas"),
              c.Get("merged/gray8_packbits_photo"), 1.0, false);
+  PrintRatio("CMYK with the SWOP profile / the same without a profile",
+             c.Get("merged/cmyk8_packbits_photo_swop"),
+             c.Get("merged/cmyk8_packbits_photo"), 2.0, false);
+  PrintRatio("RGB with the Adobe RGB profile / the same without a profile",
+             c.Get("merged/rgb8_packbits_photo_adobe_rgb"), packed, 1.5, false);
+  PrintRatio("gray with the Dot Gain 20% profile / the same without a profile",
+             c.Get("merged/gray8_packbits_photo_dot_gain"),
+             c.Get("merged/gray8_packbits_photo"), 1.05, false);
 }
 
 void PrintPeerComposite(const MedianCollector& c, const std::string& path) {

@@ -345,7 +345,8 @@ void RegisterAll() {
   const Doc merged[] = {kRgbPackPhoto,  kRgbPackFlat,      kRgbRawPhoto,
                         kGrayPackPhoto, kGrayRawPhoto,     kCmykPackPhoto,
                         kRgb16RawPhoto, kRgb16PackPhoto,   kRgbPackImageMagick,
-                        kRgbZipPhoto,   kRgbPackPhotoLarge};
+                        kRgbZipPhoto,   kRgbPackPhotoLarge, kCmykPackPhotoSwop,
+                        kRgbPackPhotoAdobe, kGrayPackPhotoDotGain};
   for (Doc doc : merged) {
     Register<Doc>(std::string("merged/") + kDocNames[doc], BM_Merged, doc);
 #ifdef HAVE_STB_IMAGE

@@ -6,7 +6,7 @@
 //  - RGB with a matrix and curves: a curve per channel into 1.14 fixed
 //    point, the 3 x 3 matrix, and a curve per channel out of it;
 //  - other RGB profiles: a cube of 33 nodes a side, interpolated in
-//    tetrahedra;
+//    tetrahedra (node values in 15 bits, so their differences fit 16);
 //  - CMYK: a cube of 17 nodes a side for each of the 256 black values.
 // Documents without a profile, with an sRGB one, or of a mode or depth kept
 // as it is (Lab, duotone, multichannel, bitmap, 32-bit) have no tables and
@@ -50,7 +50,7 @@ struct ColourTables {
   uint16_t axis_node[256];
   uint16_t axis_fraction[256];
   uint32_t cube_elements;  // 16-bit values in one cube (4 per node)
-  uint16_t* cubes;         // red, green, blue, 0 of each node
+  uint16_t* cubes;         // red, green, blue, 0 of each node, 0..32767
   // Kept between requests (colour_kept.cpp): how many use it now.
   bool kept;
   uint32_t users;

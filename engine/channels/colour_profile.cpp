@@ -110,9 +110,10 @@ void SampleGrid(cmsHTRANSFORM transform, uint32_t channels, uint32_t nodes,
     uint16_t out[3];
     cmsDoTransform(transform, in, out, 1);
     uint16_t* node = grid + 4 * static_cast<uint64_t>(i);
-    node[0] = out[0];
-    node[1] = out[1];
-    node[2] = out[2];
+    for (int c = 0; c < 3; ++c) {
+      node[c] = static_cast<uint16_t>((out[c] + 1u) >> 1);
+      if (node[c] > 32767) node[c] = 32767;
+    }
     node[3] = 0;
   }
 }
