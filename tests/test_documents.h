@@ -69,5 +69,6 @@ void LargeDocuments(Writer& out);  // write_test_documents.cpp
 void Layers(Writer& out);          // test_documents_layers.cpp
 void Composites(Writer& out);      // test_documents_composites.cpp
 void Malformed(Writer& out);       // test_documents_malformed.cpp
+void Profiles(Writer& out);        // test_documents_profiles.cpp
 
 }  // namespace testdocs

@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
   testdocs::Composites(out);
   testdocs::LargeDocuments(out);
   testdocs::Malformed(out);
+  testdocs::Profiles(out);
   printf("%d documents written to %s\n", out.written, argv[1]);
   return out.failures ? 1 : 0;
 }
