@@ -3,67 +3,25 @@
 // runs in a context of its own for each build, its memory through the
 // engine's heap and its errors to nothing; no object of it outlives the
 // build. A profile it refuses, or cannot make a transform from, is not used.
-#include <lcms2_plugin.h>
-
 #include "engine/base/limits.h"
 #include "engine/base/memory.h"
 #include "engine/channels/colour.h"
+#include "engine/channels/colour_library.h"
 
 namespace engine {
 namespace {
 
-// The library's memory: engine blocks with their size in front (it asks to
-// grow blocks), and a note of any allocation that failed.
-struct BuildMemory {
-  bool failed;
-};
-const uint32_t kSizeHeader = 16;
-
-void NoteFailure(cmsContext context) {
-  BuildMemory* memory =
-      static_cast<BuildMemory*>(cmsGetContextUserData(context));
-  if (memory != nullptr) memory->failed = true;
-}
-
-void* LibraryAllocate(cmsContext context, cmsUInt32Number size) {
-  uint8_t* block =
-      static_cast<uint8_t*>(Allocate(uint64_t{size} + kSizeHeader));
-  if (block == nullptr) {
-    NoteFailure(context);
-    return nullptr;
-  }
-  memcpy(block, &size, sizeof(size));
-  return block + kSizeHeader;
-}
-
-void LibraryFree(cmsContext, void* block) {
-  if (block != nullptr) Release(static_cast<uint8_t*>(block) - kSizeHeader);
-}
-
-void* LibraryReallocate(cmsContext context, void* block, cmsUInt32Number size) {
-  void* grown = LibraryAllocate(context, size);
-  if (grown == nullptr || block == nullptr) return grown;
-  cmsUInt32Number old_size;
-  memcpy(&old_size, static_cast<uint8_t*>(block) - kSizeHeader,
-         sizeof(old_size));
-  memcpy(grown, block, old_size < size ? old_size : size);
-  LibraryFree(context, block);
-  return grown;
-}
-
-void IgnoreError(cmsContext, cmsUInt32Number, const char*) {}
-
 const cmsUInt32Number kFlags =
     cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE;
 
+// Tables being made are the library's blocks (freed with its context,
+// whatever happens); the finished ones are copied out (KeepTables).
 ColourTables* TakeTables(cmsContext context, uint32_t kind,
                          uint64_t cube_bytes) {
   const uint64_t bytes = sizeof(ColourTables) + cube_bytes;
-  ColourTables* t = static_cast<ColourTables*>(AllocateKept(bytes));
-  if (t == nullptr) {
-    NoteFailure(context);
-    return nullptr;
-  }
+  ColourTables* t = static_cast<ColourTables*>(
+      _cmsMalloc(context, static_cast<cmsUInt32Number>(bytes)));
+  if (t == nullptr) return nullptr;
   memset(t, 0, sizeof(*t));
   t->kind = kind;
   t->bytes = bytes;
@@ -121,8 +79,9 @@ void SampleGrid(cmsHTRANSFORM transform, uint32_t channels, uint32_t nodes,
 cmsHTRANSFORM Transform(cmsContext context, cmsHPROFILE from,
                         cmsUInt32Number in, cmsHPROFILE to, cmsUInt32Number out,
                         cmsUInt32Number flags) {
-  return cmsCreateTransformTHR(context, from, in, to, out,
-                               INTENT_RELATIVE_COLORIMETRIC, flags | kFlags);
+  cmsHTRANSFORM x = cmsCreateTransformTHR(
+      context, from, in, to, out, INTENT_RELATIVE_COLORIMETRIC, flags | kFlags);
+  return x;
 }
 
 ColourTables* GrayTables(cmsContext context, cmsHPROFILE doc,
@@ -157,9 +116,9 @@ ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
   ColourTables* t =
       TakeTables(context, cmyk ? kColourCmykCubes : kColourRgbCube,
                  2ull * cube_elements * cubes);
-  uint16_t* grid =
-      cmyk ? AllocateArray<uint16_t>(uint64_t{cube_elements} * nodes) : nullptr;
-  if (cmyk && grid == nullptr) NoteFailure(context);
+  uint16_t* grid = cmyk ? static_cast<uint16_t*>(
+                              _cmsMalloc(context, 2 * cube_elements * nodes))
+                        : nullptr;
   if (t != nullptr && (!cmyk || grid != nullptr)) {
     FillAxis(t, nodes, cmyk);
     t->cube_elements = cube_elements;
@@ -184,10 +143,10 @@ ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
       }
     }
   } else {
-    ReleaseKept(t);
+    _cmsFree(context, t);
     t = nullptr;
   }
-  Release(grid);
+  _cmsFree(context, grid);
   cmsDeleteTransform(x);
   return t;
 }
@@ -217,7 +176,9 @@ bool ReadColorants(cmsHPROFILE profile, cmsMAT3* m) {
 cmsToneCurve* ReadCurve(cmsHPROFILE profile, int c) {
   const cmsTagSignature tags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag,
                                    cmsSigBlueTRCTag};
-  return static_cast<cmsToneCurve*>(cmsReadTag(profile, tags[c]));
+  cmsToneCurve* curve =
+      static_cast<cmsToneCurve*>(cmsReadTag(profile, tags[c]));
+  return curve;
 }
 
 // A profile of sRGB's primaries and curve, whatever its maker wrote in it.
@@ -290,7 +251,7 @@ ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
     if (reverse != nullptr) cmsFreeToneCurve(reverse);
   }
   if (!fits) {
-    ReleaseKept(t);
+    _cmsFree(context, t);
     return nullptr;
   }
   return t;
@@ -316,23 +277,55 @@ cmsColorSpaceSignature SpaceOfMode(uint16_t mode) {
   }
 }
 
+// What a build is asked and what it yields.
+struct Build {
+  const uint8_t* profile;
+  uint32_t length;
+  uint16_t mode;
+  ColourTables* tables;  // the library's block
+  int32_t unused;
+};
+
 void BuildFromProfiles(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
-                       uint16_t mode, ColourTables** tables, int32_t* unused) {
-  if (cmsGetColorSpace(doc) != SpaceOfMode(mode)) {
-    *unused = kProfileWrongColourSpace;
+                       Build* b) {
+  if (cmsGetColorSpace(doc) != SpaceOfMode(b->mode)) {
+    b->unused = kProfileWrongColourSpace;
     return;
   }
-  if (mode == kModeGrayscale) {
-    *tables = GrayTables(context, doc, srgb);
-  } else if (mode == kModeCmyk) {
-    *tables = CubeTables(context, doc, srgb, true);
+  if (b->mode == kModeGrayscale) {
+    b->tables = GrayTables(context, doc, srgb);
+  } else if (b->mode == kModeCmyk) {
+    b->tables = CubeTables(context, doc, srgb, true);
   } else if (SameAsSrgb(doc, srgb)) {
-    *unused = kProfileIsSrgb;
+    b->unused = kProfileIsSrgb;
     return;
   } else {
-    *tables = RgbTables(context, doc, srgb);
+    b->tables = RgbTables(context, doc, srgb);
   }
-  if (*tables == nullptr) *unused = kProfileRejected;
+  if (b->tables == nullptr) b->unused = kProfileRejected;
+}
+
+void RunBuild(LibraryContext* library, void* data) {
+  Build* b = static_cast<Build*>(data);
+  cmsContext context = library->context;
+  cmsHPROFILE doc = cmsOpenProfileFromMemTHR(context, b->profile, b->length);
+  cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
+  if (doc != nullptr && srgb != nullptr) {
+    BuildFromProfiles(context, doc, srgb, b);
+  } else {
+    b->unused = kProfileRejected;
+  }
+  if (doc != nullptr) cmsCloseProfile(doc);
+  if (srgb != nullptr) cmsCloseProfile(srgb);
+}
+
+// The finished tables in a block of their own, kept past the library.
+ColourTables* KeepTables(const ColourTables* made) {
+  ColourTables* t = static_cast<ColourTables*>(AllocateKept(made->bytes));
+  if (t == nullptr) return nullptr;
+  memcpy(t, made, made->bytes);
+  t->cubes = reinterpret_cast<uint16_t*>(t + 1);
+  return t;
 }
 
 }  // namespace
@@ -345,34 +338,18 @@ Status BuildColourTables(const uint8_t* profile, uint32_t length, uint16_t mode,
     *unused = kProfileTooLarge;
     return kDone;
   }
-  BuildMemory memory = {false};
-  cmsPluginMemHandler plugin;
-  memset(&plugin, 0, sizeof(plugin));
-  plugin.base.Magic = cmsPluginMagicNumber;
-  plugin.base.ExpectedVersion = LCMS_VERSION;
-  plugin.base.Type = cmsPluginMemHandlerSig;
-  plugin.MallocPtr = LibraryAllocate;
-  plugin.FreePtr = LibraryFree;
-  plugin.ReallocPtr = LibraryReallocate;
-  cmsContext context = cmsCreateContext(&plugin, &memory);
-  if (context == nullptr) return kNoMemory;
-  cmsSetLogErrorHandlerTHR(context, IgnoreError);
-  cmsHPROFILE doc = cmsOpenProfileFromMemTHR(context, profile, length);
-  cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
-  if (doc != nullptr && srgb != nullptr) {
-    BuildFromProfiles(context, doc, srgb, mode, tables, unused);
-  } else {
-    *unused = kProfileRejected;
+  LibraryContext library;
+  Build build = {profile, length, mode, nullptr, 0};
+  const bool ran = OpenLibrary(&library) &&
+                   RunInLibrary(&library, RunBuild, &build) && !library.failed;
+  Status status = ran ? kDone : kNoMemory;
+  if (ran && build.tables != nullptr) {
+    *tables = KeepTables(build.tables);
+    if (*tables == nullptr) status = kNoMemory;
   }
-  if (doc != nullptr) cmsCloseProfile(doc);
-  if (srgb != nullptr) cmsCloseProfile(srgb);
-  cmsDeleteContext(context);
-  if (memory.failed) {
-    ReleaseColourTables(*tables);
-    *tables = nullptr;
-    return kNoMemory;
-  }
-  return kDone;
+  *unused = build.unused;
+  CloseLibrary(&library);
+  return status;
 }
 
 void ReleaseColourTables(ColourTables* tables) { ReleaseKept(tables); }

@@ -1,0 +1,75 @@
+// Embedded colour profiles while memory runs out: every allocation of a
+// request that makes its colour tables (the colour library's included)
+// fails in turn, with no tables kept from before.
+#include <lcms2.h>
+
+#include "engine/channels/colour.h"
+#include "engine_test_support.h"
+
+namespace {
+
+using namespace enginetest;  // NOLINT: the tests' own helpers
+using namespace psdw;        // NOLINT: the document writer
+
+// An RGB profile of wide primaries with `curve`, as the resource's bytes.
+Bytes WideProfile(cmsToneCurve* curve) {
+  cmsCIExyY white;
+  cmsWhitePointFromTemp(&white, 6504);
+  const cmsCIExyYTRIPLE primaries = {
+      {0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  Bytes bytes(size);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  cmsFreeToneCurve(curve);
+  return bytes;
+}
+
+Bytes RgbDocument(const Bytes& profile) {
+  PsdSpec s = MakeDocument(3, 8, 3, 9, 6, kPackBits,
+                           [](uint32_t c, uint32_t x, uint32_t y) {
+                             return (x * 29 + y * 41 + c * 80) & 0xff;
+                           });
+  Resource icc;
+  icc.id = 1039;
+  icc.data = profile;
+  if (!profile.empty()) s.resources.push_back(icc);
+  return WritePsd(s);
+}
+
+TEST(ColourTest, EveryAllocationFailureWhileMakingTablesIsCleanedUp) {
+  // Curves from black: matrix and curves; lifted from black: the cube.
+  const double lifted[] = {2.2, 0.9, 0.1, 0.5, 0.05, 0.02, 0.03};
+  const Bytes profiles[] = {
+      WideProfile(cmsBuildGamma(nullptr, 2.2)),
+      WideProfile(cmsBuildParametricToneCurve(nullptr, 5, lifted))};
+  const Decoded plain = Decode(RgbDocument({}));
+  for (const Bytes& profile : profiles) {
+    const Bytes doc = RgbDocument(profile);
+    engine::ReleaseKeptConversions();
+    const Decoded normal = Decode(doc);
+    ASSERT_EQ(normal.result, 0);
+    EXPECT_NE(normal.pixels, plain.pixels);  // converted
+    bool finished = false;
+    for (int64_t n = 1; n <= 4000 && !finished; ++n) {
+      engine::ReleaseKeptConversions();
+      PlatformFailAllocation(n);
+      const Decoded d = Decode(doc);
+      PlatformFailAllocation(0);
+      if (d.result == 0) {
+        EXPECT_EQ(d.pixels, normal.pixels) << "failing allocation " << n;
+        finished = true;
+      } else {
+        ASSERT_EQ(d.result, 4) << "failing allocation " << n;
+        EXPECT_FALSE(d.has_pixels) << "failing allocation " << n;
+      }
+    }
+    EXPECT_TRUE(finished) << "still failing after 4000";
+  }
+  engine::ReleaseKeptConversions();
+}
+
+}  // namespace
