@@ -26,10 +26,12 @@ inline void MatrixPixel(const ColourTables* t, uint8_t* p) {
   p[0] = t->shaper_out[2][Clamp14(l2)];
 }
 
+#if !defined(__SSE2__)
 // A node value (0..32767) to its byte.
 inline uint8_t ByteOfNode(int32_t v) {
   return static_cast<uint8_t>((255 * v + 16384) >> 15);
 }
+#endif
 
 // The axes in the order of their fractions, largest first, by which of
 // x >= y (bit 0), y >= z (bit 1) and x >= z (bit 2) hold; the two

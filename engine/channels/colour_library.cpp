@@ -104,6 +104,12 @@ void DestroyNoMutex(cmsContext, void*) {}
 cmsBool LockNoMutex(cmsContext, void*) { return TRUE; }
 void UnlockNoMutex(cmsContext, void*) {}
 
+void SetPluginBase(cmsPluginBase* base, cmsUInt32Number type) {
+  base->Magic = cmsPluginMagicNumber;
+  base->ExpectedVersion = LCMS_VERSION;
+  base->Type = type;
+}
+
 }  // namespace
 
 bool OpenLibrary(LibraryContext* library) {
@@ -112,17 +118,13 @@ bool OpenLibrary(LibraryContext* library) {
   library->armed = false;
   cmsPluginMemHandler memory;
   memset(&memory, 0, sizeof(memory));
-  memory.base.Magic = cmsPluginMagicNumber;
-  memory.base.ExpectedVersion = LCMS_VERSION;
-  memory.base.Type = cmsPluginMemHandlerSig;
+  SetPluginBase(&memory.base, cmsPluginMemHandlerSig);
   memory.MallocPtr = LibraryAllocate;
   memory.FreePtr = LibraryFree;
   memory.ReallocPtr = LibraryReallocate;
   cmsPluginMutex mutex;
   memset(&mutex, 0, sizeof(mutex));
-  mutex.base.Magic = cmsPluginMagicNumber;
-  mutex.base.ExpectedVersion = LCMS_VERSION;
-  mutex.base.Type = cmsPluginMutexSig;
+  SetPluginBase(&mutex.base, cmsPluginMutexSig);
   mutex.CreateMutexPtr = CreateNoMutex;
   mutex.DestroyMutexPtr = DestroyNoMutex;
   mutex.LockMutexPtr = LockNoMutex;
