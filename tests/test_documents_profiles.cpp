@@ -1,9 +1,11 @@
 // Documents with embedded colour profiles, the profiles made with the colour
 // library: an RGB matrix-and-curves profile of wide primaries, one whose
-// curves do not start at black (its conversion takes the cube), a gray one,
-// a CMYK one with a table, sRGB itself, bytes that are no profile and a
-// profile of the wrong colour space. Each with layers, and composited.
+// curves do not start at black (its conversion takes the cube), one whose
+// table contradicts its matrix, a gray one, a CMYK one with a table, sRGB
+// itself, bytes that are no profile and a profile of the wrong colour space.
+// Each with layers, and composited; 8, 16 and (served as stored) 32 bits.
 #include <lcms2.h>
+#include <stdlib.h>
 
 #include "test_documents.h"
 
@@ -54,23 +56,62 @@ cmsInt32Number InkToLab(const cmsUInt16Number in[], cmsUInt16Number out[],
   return 1;
 }
 
+// RGB to L*a*b*, unlike the wide primaries' matrix.
+cmsInt32Number RgbToLab(const cmsUInt16Number in[], cmsUInt16Number out[],
+                        void*) {
+  const double r = in[0] / 65535.0, g = in[1] / 65535.0, b = in[2] / 65535.0;
+  cmsCIELab lab;
+  lab.L = 100 * (0.2 * r + 0.7 * g + 0.1 * b);
+  lab.a = 90 * (r - g) * (1 - 0.3 * b);
+  lab.b = 90 * (g - b);
+  cmsFloat2LabEncoded(out, &lab);
+  return 1;
+}
+
+// A table (A2B0) from `inputs` channels to L*a*b*, into `profile`.
+void WriteTable(cmsHPROFILE profile, uint32_t inputs, uint32_t nodes,
+                cmsSAMPLER16 sampler) {
+  cmsPipeline* lut = cmsPipelineAlloc(nullptr, inputs, 3);
+  cmsStage* table = cmsStageAllocCLut16bit(nullptr, nodes, inputs, 3, nullptr);
+  cmsStageSampleCLut16bit(table, sampler, nullptr, 0);
+  cmsPipelineInsertStage(lut, cmsAT_END, table);
+  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+  cmsPipelineFree(lut);
+}
+
+// The wide primaries' matrix and curves, and a table that says otherwise
+// (the table is what converts).
+Bytes TableAndMatrixProfile() {
+  cmsCIExyY white;
+  cmsWhitePointFromTemp(&white, 6504);
+  const cmsCIExyYTRIPLE primaries = {
+      {0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(curve);
+  cmsSetProfileVersion(profile, 2.1);
+  cmsSetPCS(profile, cmsSigLabData);
+  WriteTable(profile, 3, 17, RgbToLab);
+  return Saved(profile);
+}
+
 Bytes CmykProfile() {
   cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
   cmsSetProfileVersion(profile, 2.1);
   cmsSetDeviceClass(profile, cmsSigOutputClass);
   cmsSetColorSpace(profile, cmsSigCmykData);
   cmsSetPCS(profile, cmsSigLabData);
-  cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
-  cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-  cmsStageSampleCLut16bit(table, InkToLab, nullptr, 0);
-  cmsPipelineInsertStage(lut, cmsAT_END, table);
-  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+  WriteTable(profile, 4, 9, InkToLab);
   cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-  cmsPipelineFree(lut);
   return Saved(profile);
 }
 
 void AddProfile(PsdSpec* spec, const Bytes& profile) {
+  if (profile.empty()) {
+    fprintf(stderr, "write_test_documents: a profile could not be made\n");
+    abort();
+  }
   psdw::Resource icc;
   icc.id = 1039;
   icc.data = profile;
@@ -97,27 +138,33 @@ void Profiles(Writer& out) {
   const Bytes lifted_black =
       RgbProfile(cmsBuildParametricToneCurve(nullptr, 5, lifted));
   const Bytes srgb = Saved(cmsCreate_sRGBProfile());
+  const Bytes table = TableAndMatrixProfile();
   const std::vector<int16_t> rgba = {-1, 0, 1, 2};
   const struct {
     const char* name;
     const Bytes* profile;
   } rgb[] = {{"profile_rgb_wide", &wide},
              {"profile_rgb_lifted_black", &lifted_black},
-             {"profile_rgb_srgb", &srgb}};
+             {"profile_rgb_srgb", &srgb},
+             {"profile_rgb_table_and_matrix", &table}};
   for (const auto& r : rgb) {
-    for (uint16_t depth : {8, 16}) {
+    for (uint16_t depth : {8, 16, 32}) {  // 32-bit samples: as stored
       PsdSpec s = Document(3, depth, 3, psdw::kPackBits);
       AddProfile(&s, *r.profile);
       PutWithLayers(out, std::string(r.name) + "_" + std::to_string(depth), s,
                     rgba);
     }
   }
-  PsdSpec gray = Document(1, 8, 1, psdw::kPackBits);
-  AddProfile(&gray, GrayProfile());
-  PutWithLayers(out, "profile_gray", gray, {-1, 0});
-  PsdSpec cmyk = Document(4, 8, 4, psdw::kPackBits);
-  AddProfile(&cmyk, CmykProfile());
-  PutWithLayers(out, "profile_cmyk", cmyk, {-1, 0, 1, 2, 3});
+  const Bytes gray_profile = GrayProfile(), cmyk_profile = CmykProfile();
+  for (uint16_t depth : {8, 16}) {
+    const std::string bits = "_" + std::to_string(depth);
+    PsdSpec gray = Document(1, depth, 1, psdw::kPackBits);
+    AddProfile(&gray, gray_profile);
+    PutWithLayers(out, "profile_gray" + bits, gray, {-1, 0});
+    PsdSpec cmyk = Document(4, depth, 4, psdw::kPackBits);
+    AddProfile(&cmyk, cmyk_profile);
+    PutWithLayers(out, "profile_cmyk" + bits, cmyk, {-1, 0, 1, 2, 3});
+  }
   PsdSpec indexed = Document(2, 8, 1, psdw::kRaw);
   AddProfile(&indexed, wide);
   out.Put("profile_indexed.psd", indexed);

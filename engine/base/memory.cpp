@@ -41,7 +41,9 @@ HANDLE KeptHeap() {
 void* AllocateKept(uint64_t bytes) { return TakeFrom(KeptHeap(), bytes, 0); }
 
 void ReleaseKept(void* block) {
-  if (block != nullptr) HeapFree(KeptHeap(), 0, block);
+  // A kept block exists only while its heap does: never create one here.
+  HANDLE heap = __atomic_load_n(&kept_heap, __ATOMIC_ACQUIRE);
+  if (block != nullptr && heap != nullptr) HeapFree(heap, 0, block);
 }
 
 void ReleaseKeptHeap() {

@@ -13,11 +13,13 @@ namespace engine {
 namespace {
 
 struct KeptEntry {
+  bool used;  // false: a free slot
   uint64_t hash;
   uint32_t length;
   uint16_t mode;
   uint64_t last_use;
-  ColourTables* tables;  // null: a free slot
+  ColourTables* tables;  // null when the profile is not used ...
+  int32_t unused;        // ... and why
 };
 
 const uint32_t kSlots = 8;
@@ -49,34 +51,42 @@ uint64_t HashBytes(const uint8_t* bytes, uint64_t length) {
   return h;
 }
 
-// Under the lock: the entry for the key, its use counted.
-ColourTables* FindKept(uint64_t hash, uint32_t length, uint16_t mode) {
+// Under the lock: the entry for the key, its use counted, or null.
+KeptEntry* FindKept(uint64_t hash, uint32_t length, uint16_t mode) {
   for (KeptEntry& e : kept) {
-    if (e.tables != nullptr && e.hash == hash && e.length == length &&
-        e.mode == mode) {
+    if (e.used && e.hash == hash && e.length == length && e.mode == mode) {
       e.last_use = ++use_clock;
-      ++e.tables->users;
-      return e.tables;
+      if (e.tables != nullptr) ++e.tables->users;
+      return &e;
     }
   }
   return nullptr;
 }
 
-// Under the lock: frees unused entries, oldest first, until `bytes` more
-// fit; returns a free slot, or null when none can be made.
+void FreeEntry(KeptEntry* e) {
+  if (e->tables != nullptr) {
+    kept_bytes -= e->tables->bytes;
+    ReleaseColourTables(e->tables);
+  }
+  e->tables = nullptr;
+  e->used = false;
+}
+
+// Under the lock: frees entries no request uses, oldest first, until
+// `bytes` more fit; returns a free slot, or null when none can be made.
 KeptEntry* MakeRoom(uint64_t bytes) {
   for (;;) {
     KeptEntry* free_slot = nullptr;
     KeptEntry* oldest = nullptr;
     uint32_t count = 0;
     for (KeptEntry& e : kept) {
-      if (e.tables == nullptr) {
+      if (!e.used) {
         if (free_slot == nullptr) free_slot = &e;
         continue;
       }
       ++count;
-      if (e.tables->users == 0 &&
-          (oldest == nullptr || e.last_use < oldest->last_use)) {
+      const bool idle = e.tables == nullptr || e.tables->users == 0;
+      if (idle && (oldest == nullptr || e.last_use < oldest->last_use)) {
         oldest = &e;
       }
     }
@@ -84,35 +94,40 @@ KeptEntry* MakeRoom(uint64_t bytes) {
                       kept_bytes + bytes <= kLimits.max_kept_conversion_bytes;
     if (fits && free_slot != nullptr) return free_slot;
     if (oldest == nullptr) return nullptr;
-    kept_bytes -= oldest->tables->bytes;
-    ReleaseColourTables(oldest->tables);
-    oldest->tables = nullptr;
+    FreeEntry(oldest);
   }
 }
 
-// Keeps freshly made tables, or the ones another request kept for the same
-// profile meanwhile; tables that cannot be kept stay the request's own.
-const ColourTables* Keep(ColourTables* made, uint64_t hash, uint32_t length,
-                         uint16_t mode) {
+// Keeps what a build made (tables, or why there are none), or takes what
+// another request kept for the same profile meanwhile; tables that cannot
+// be kept stay the request's own.
+const ColourTables* Keep(ColourTables* made, int32_t* unused, uint64_t hash,
+                         uint32_t length, uint16_t mode) {
   Lock();
-  ColourTables* found = FindKept(hash, length, mode);
+  KeptEntry* found = FindKept(hash, length, mode);
   if (found != nullptr) {
+    ColourTables* tables = found->tables;
+    *unused = found->unused;
     Unlock();
     ReleaseColourTables(made);
-    return found;
+    return tables;
   }
-  KeptEntry* slot = made->bytes <= kLimits.max_kept_conversion_bytes
-                        ? MakeRoom(made->bytes)
-                        : nullptr;
+  const uint64_t bytes = made != nullptr ? made->bytes : 0;
+  KeptEntry* slot =
+      bytes <= kLimits.max_kept_conversion_bytes ? MakeRoom(bytes) : nullptr;
   if (slot != nullptr) {
-    made->kept = true;
-    made->users = 1;
+    if (made != nullptr) {
+      made->kept = true;
+      made->users = 1;
+    }
+    slot->used = true;
     slot->hash = hash;
     slot->length = length;
     slot->mode = mode;
     slot->last_use = ++use_clock;
     slot->tables = made;
-    kept_bytes += made->bytes;
+    slot->unused = *unused;
+    kept_bytes += bytes;
   }
   Unlock();
   return made;
@@ -133,7 +148,6 @@ Status OpenColourConversion(const Document* doc, const ColourTables** tables) {
   if (doc->profile_length == 0 || !Convertible(doc)) return kDone;
   const uint32_t length = doc->profile_length;
   int32_t unused = kProfileTooLarge;
-  ColourTables* made = nullptr;
   if (length <= kLimits.max_profile_bytes) {
     Span profile;
     const Status read =
@@ -141,19 +155,23 @@ Status OpenColourConversion(const Document* doc, const ColourTables** tables) {
     if (read != kDone) return read;
     const uint64_t hash = HashBytes(profile.data, length);
     Lock();
-    const ColourTables* found = FindKept(hash, length, doc->color_mode);
-    Unlock();
+    const KeptEntry* found = FindKept(hash, length, doc->color_mode);
     if (found != nullptr) {
-      ReleaseSpan(&profile);
-      *tables = found;
-      LogLine(doc->log, logtext::kProfileConverted, length);
-      return kDone;
+      *tables = found->tables;
+      unused = found->unused;
     }
-    const Status built = BuildColourTables(profile.data, length,
-                                           doc->color_mode, &made, &unused);
+    Unlock();
+    Status built = kDone;
+    if (found == nullptr) {
+      ColourTables* made = nullptr;
+      built = BuildColourTables(profile.data, length, doc->color_mode, &made,
+                                &unused);
+      if (built == kDone) {
+        *tables = Keep(made, &unused, hash, length, doc->color_mode);
+      }
+    }
     ReleaseSpan(&profile);
     if (built != kDone) return built;
-    if (made != nullptr) *tables = Keep(made, hash, length, doc->color_mode);
   }
   if (*tables != nullptr) {
     LogLine(doc->log, logtext::kProfileConverted, length);
@@ -177,10 +195,7 @@ void CloseColourConversion(const ColourTables* tables) {
 
 void ReleaseKeptConversions() {
   Lock();
-  for (KeptEntry& e : kept) {
-    if (e.tables != nullptr) ReleaseColourTables(e.tables);
-    e.tables = nullptr;
-  }
+  for (KeptEntry& e : kept) FreeEntry(&e);
   kept_bytes = 0;
   Unlock();
   ReleaseKeptHeap();

@@ -48,10 +48,20 @@ LibraryContext* OwnerOf(cmsContext context) {
   return static_cast<LibraryContext*>(cmsGetContextUserData(context));
 }
 
+// No profile within the size limit needs a larger block; one that asks for
+// it is refused like a profile the library cannot read.
+const uint32_t kLargestBlock = 256u << 20;
+
 void* LibraryAllocate(cmsContext context, cmsUInt32Number size) {
   // Before the context exists the library asks with a stand-in whose user
   // data cannot be found: that block (the context's record) is not listed.
   LibraryContext* owner = OwnerOf(context);
+  if (size > kLargestBlock) {
+    if (owner == nullptr) return nullptr;
+    owner->refused = true;
+    if (owner->armed) JumpBack(owner);
+    return nullptr;
+  }
   uint8_t* bytes = static_cast<uint8_t*>(Allocate(uint64_t{size} + kHeader));
   if (bytes == nullptr) {
     if (owner != nullptr) owner->failed = true;
@@ -114,6 +124,7 @@ void SetPluginBase(cmsPluginBase* base, cmsUInt32Number type) {
 
 bool OpenLibrary(LibraryContext* library) {
   library->failed = false;
+  library->refused = false;
   library->head = nullptr;
   library->armed = false;
   cmsPluginMemHandler memory;

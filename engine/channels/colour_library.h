@@ -14,6 +14,7 @@ struct LibraryBlock;
 struct LibraryContext {
   cmsContext context;
   bool failed;         // an allocation failed
+  bool refused;        // a block larger than kLargestBlock was asked for
   LibraryBlock* head;  // the blocks the library holds
   bool armed;          // a failed allocation jumps back to RunInLibrary
   void* jump[5];

@@ -151,9 +151,10 @@ ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
   return t;
 }
 
+// Out of range and not-a-number alike give a value the callers refuse.
 int32_t Fixed14(double value) {
   const double scaled = value * 16384.0 + 0.5;
-  if (scaled > 1e9) return 1000000000;
+  if (!(scaled <= 1e9)) return 1000000000;
   if (scaled < -1e9) return -1000000000;
   const int32_t truncated = static_cast<int32_t>(scaled);
   return truncated > scaled ? truncated - 1 : truncated;
@@ -182,14 +183,23 @@ cmsToneCurve* ReadCurve(cmsHPROFILE profile, int c) {
 }
 
 // A profile of sRGB's primaries and curve, whatever its maker wrote in it.
+// Whether the library converts from the profile's matrix and curves: it
+// takes any of its tables (the float ones, the intent's, the perceptual
+// one) before them.
+bool MatrixShaperOnly(cmsHPROFILE doc) {
+  return cmsIsMatrixShaper(doc) && !cmsIsTag(doc, cmsSigDToB0Tag) &&
+         !cmsIsTag(doc, cmsSigDToB1Tag) && !cmsIsTag(doc, cmsSigAToB0Tag) &&
+         !cmsIsTag(doc, cmsSigAToB1Tag);
+}
+
 bool SameAsSrgb(cmsHPROFILE doc, cmsHPROFILE srgb) {
-  if (!cmsIsMatrixShaper(doc)) return false;
+  if (!MatrixShaperOnly(doc)) return false;
   cmsMAT3 a, b;
   if (!ReadColorants(doc, &a) || !ReadColorants(srgb, &b)) return false;
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
       const double d = a.v[i].n[j] - b.v[i].n[j];
-      if (d > 0.002 || d < -0.002) return false;
+      if (!(d <= 0.002 && d >= -0.002)) return false;
     }
   }
   for (int c = 0; c < 3; ++c) {
@@ -200,7 +210,7 @@ bool SameAsSrgb(cmsHPROFILE doc, cmsHPROFILE srgb) {
       const float x = static_cast<float>(v / 255.0);
       const float d =
           cmsEvalToneCurveFloat(mine, x) - cmsEvalToneCurveFloat(theirs, x);
-      if (d > 0.5f / 255 || d < -0.5f / 255) return false;
+      if (!(d <= 0.5f / 255 && d >= -0.5f / 255)) return false;
     }
   }
   return true;
@@ -258,10 +268,8 @@ ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
 }
 
 ColourTables* RgbTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb) {
-  const bool shaper =
-      cmsIsMatrixShaper(doc) &&
-      !cmsIsCLUT(doc, INTENT_RELATIVE_COLORIMETRIC, LCMS_USED_AS_INPUT);
-  ColourTables* t = shaper ? MatrixTables(context, doc, srgb) : nullptr;
+  ColourTables* t =
+      MatrixShaperOnly(doc) ? MatrixTables(context, doc, srgb) : nullptr;
   return t != nullptr ? t : CubeTables(context, doc, srgb, false);
 }
 
@@ -342,7 +350,9 @@ Status BuildColourTables(const uint8_t* profile, uint32_t length, uint16_t mode,
   Build build = {profile, length, mode, nullptr, 0};
   const bool ran = OpenLibrary(&library) &&
                    RunInLibrary(&library, RunBuild, &build) && !library.failed;
-  Status status = ran ? kDone : kNoMemory;
+  Status status =
+      ran || (library.refused && !library.failed) ? kDone : kNoMemory;
+  if (!ran && status == kDone) build.unused = kProfileRejected;
   if (ran && build.tables != nullptr) {
     *tables = KeepTables(build.tables);
     if (*tables == nullptr) status = kNoMemory;
