@@ -222,9 +222,9 @@ def plugin_copies(args, side, folder):
     return copies
 
 
-def write_script(path, copies, fill, checks):
+def write_script(path, copies, fill, commands):
     lines = ["# written by tests/wine/compare.py"]
-    for name, plugin, words, _ in checks:
+    for name, plugin, words, _ in commands:
         filled = [w.format(plugin=copies[plugin], **fill) for w in words]
         if any("\t" in w or "\n" in w for w in filled):
             raise Failure("%s: a tab or line break in %r" % (name, filled))
@@ -362,7 +362,7 @@ def run_suite(args):
     corpus = corpus_documents(args.repo)
     composited = composited_documents(corpus, args.work)
     # Without the corpus there is nothing to composite.
-    checks = [c for c in CHECKS if composited or c[0] != "composited"]
+    commands = [c for c in CHECKS if composited or c[0] != "composited"]
     fill = {
         "docs": write_lines(os.path.join(args.work, "documents.txt"),
                             corpus + writer),
@@ -380,7 +380,7 @@ def run_suite(args):
         copies[side] = plugin_copies(args, side, folder)
         roots[side] = os.path.join(folder, "runs")
         write_script(os.path.join(folder, "script.txt"), copies[side], fill,
-                     checks)
+                     commands)
     # Both at once: the machine has two cores.
     runs[args.build] = start(
         [args.wine, os.path.join(args.windows, "psdhost.exe"), "script",
@@ -392,7 +392,7 @@ def run_suite(args):
         finish(runs[side], side)
 
     problems = []
-    for name, _, _, success in checks:
+    for name, _, _, success in commands:
         found, count = compare_check(name, success, roots["native"],
                                      roots[args.build], args.build)
         if found:
