@@ -34,7 +34,6 @@
   X(double, fabs, (double))                                                \
   X(int, abs, (int))                                                       \
   X(void*, malloc, (size_t))                                               \
-  X(void*, calloc, (size_t, size_t))                                       \
   X(void*, realloc, (void*, size_t))                                       \
   X(void, free, (void*))                                                   \
   X(char*, strcpy, (char*, const char*))                                   \
@@ -43,18 +42,13 @@
   X(char*, strchr, (const char*, int))                                     \
   X(char*, strrchr, (const char*, int))                                    \
   X(size_t, strspn, (const char*, const char*))                            \
-  X(int, strcmp, (const char*, const char*))                               \
   X(int, atoi, (const char*))                                              \
-  X(double, atof, (const char*))                                           \
   X(int, toupper, (int))                                                   \
-  X(int, tolower, (int))                                                   \
   X(int, isdigit, (int))                                                   \
   X(int, isxdigit, (int))                                                  \
   X(int, isalpha, (int))                                                   \
   X(int, isalnum, (int))                                                   \
-  X(int, isspace, (int))                                                   \
   X(int, sscanf, (const char*, const char*, ...))                          \
-  X(int, sprintf, (char*, const char*, ...))                               \
   X(int, snprintf, (char*, size_t, const char*, ...))                      \
   X(int, vsnprintf, (char*, size_t, const char*, va_list))                 \
   X(FILE*, fopen, (const char*, const char*))                              \
@@ -83,12 +77,10 @@ PSD_LCMS_FUNCTIONS(PSD_LCMS_DECLARE)
 
 /* The ctype functions may be macros of the system's headers. */
 #undef toupper
-#undef tolower
 #undef isdigit
 #undef isxdigit
 #undef isalpha
 #undef isalnum
-#undef isspace
 #undef getc
 #undef fgetc
 
@@ -107,7 +99,6 @@ PSD_LCMS_FUNCTIONS(PSD_LCMS_DECLARE)
 #define fabs psd_lcms_fabs
 #define abs psd_lcms_abs
 #define malloc psd_lcms_malloc
-#define calloc psd_lcms_calloc
 #define realloc psd_lcms_realloc
 #define free psd_lcms_free
 #define strcpy psd_lcms_strcpy
@@ -116,18 +107,13 @@ PSD_LCMS_FUNCTIONS(PSD_LCMS_DECLARE)
 #define strchr psd_lcms_strchr
 #define strrchr psd_lcms_strrchr
 #define strspn psd_lcms_strspn
-#define strcmp psd_lcms_strcmp
 #define atoi psd_lcms_atoi
-#define atof psd_lcms_atof
 #define toupper psd_lcms_toupper
-#define tolower psd_lcms_tolower
 #define isdigit psd_lcms_isdigit
 #define isxdigit psd_lcms_isxdigit
 #define isalpha psd_lcms_isalpha
 #define isalnum psd_lcms_isalnum
-#define isspace psd_lcms_isspace
 #define sscanf psd_lcms_sscanf
-#define sprintf psd_lcms_sprintf
 #define snprintf psd_lcms_snprintf
 #define vsnprintf psd_lcms_vsnprintf
 #define fopen psd_lcms_fopen

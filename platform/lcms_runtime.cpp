@@ -209,11 +209,6 @@ int psd_lcms_abs(int x) { return x < 0 ? -x : x; }
 
 void* psd_lcms_malloc(size_t bytes) { return Take(bytes, 0); }
 
-void* psd_lcms_calloc(size_t count, size_t size) {
-  if (size != 0 && count > static_cast<size_t>(-1) / size) return nullptr;
-  return Take(count * size, HEAP_ZERO_MEMORY);
-}
-
 void psd_lcms_free(void* block) {
   if (block == nullptr) return;
   HeapFree(GetProcessHeap(), 0, static_cast<uint8_t*>(block) - kBlockHeader);
@@ -271,11 +266,6 @@ size_t psd_lcms_strspn(const char* s, const char* accept) {
   return n;
 }
 
-int psd_lcms_strcmp(const char* a, const char* b) {
-  while (*a != '\0' && *a == *b) ++a, ++b;
-  return static_cast<unsigned char>(*a) - static_cast<unsigned char>(*b);
-}
-
 int psd_lcms_isdigit(int c) { return c >= '0' && c <= '9'; }
 int psd_lcms_isalpha(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -287,12 +277,10 @@ int psd_lcms_isxdigit(int c) {
   return psd_lcms_isdigit(c) || (c >= 'a' && c <= 'f') ||
          (c >= 'A' && c <= 'F');
 }
-int psd_lcms_isspace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 int psd_lcms_toupper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
-int psd_lcms_tolower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
 int psd_lcms_atoi(const char* s) {
-  while (psd_lcms_isspace(*s)) ++s;
+  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
   const bool negative = *s == '-';
   if (*s == '-' || *s == '+') ++s;
   int value = 0;
@@ -300,8 +288,6 @@ int psd_lcms_atoi(const char* s) {
     value = value * 10 + (*s++ - '0');
   return negative ? -value : value;
 }
-
-double psd_lcms_atof(const char* s) { return psd_lcms_atoi(s); }
 
 // Formatted text: the library formats only its error messages and the
 // text-format (IT8) files, neither of which the engine shows or reads.
@@ -311,10 +297,6 @@ int psd_lcms_vsnprintf(char* out, size_t size, const char*, va_list) {
 }
 int psd_lcms_snprintf(char* out, size_t size, const char*, ...) {
   if (size > 0) out[0] = '\0';
-  return 0;
-}
-int psd_lcms_sprintf(char* out, const char*, ...) {
-  out[0] = '\0';
   return 0;
 }
 int psd_lcms_sscanf(const char*, const char*, ...) { return 0; }

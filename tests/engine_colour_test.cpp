@@ -1,32 +1,14 @@
 // Embedded colour profiles while memory runs out: every allocation of a
 // request that makes its colour tables (the colour library's included)
 // fails in turn, with no tables kept from before.
-#include <lcms2.h>
-
 #include "engine/channels/colour.h"
 #include "engine_test_support.h"
+#include "test_profiles.h"
 
 namespace {
 
 using namespace enginetest;  // NOLINT: the tests' own helpers
 using namespace psdw;        // NOLINT: the document writer
-
-// An RGB profile of wide primaries with `curve`, as the resource's bytes.
-Bytes WideProfile(cmsToneCurve* curve) {
-  cmsCIExyY white;
-  cmsWhitePointFromTemp(&white, 6504);
-  const cmsCIExyYTRIPLE primaries = {
-      {0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* curves[3] = {curve, curve, curve};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  Bytes bytes(size);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  cmsFreeToneCurve(curve);
-  return bytes;
-}
 
 Bytes RgbDocument(const Bytes& profile) {
   PsdSpec s = MakeDocument(3, 8, 3, 9, 6, kPackBits,
@@ -44,8 +26,9 @@ TEST(ColourTest, EveryAllocationFailureWhileMakingTablesIsCleanedUp) {
   // Curves from black: matrix and curves; lifted from black: the cube.
   const double lifted[] = {2.2, 0.9, 0.1, 0.5, 0.05, 0.02, 0.03};
   const Bytes profiles[] = {
-      WideProfile(cmsBuildGamma(nullptr, 2.2)),
-      WideProfile(cmsBuildParametricToneCurve(nullptr, 5, lifted))};
+      testprofiles::WideProfileBytes(cmsBuildGamma(nullptr, 2.2)),
+      testprofiles::WideProfileBytes(
+          cmsBuildParametricToneCurve(nullptr, 5, lifted))};
   const Decoded plain = Decode(RgbDocument({}));
   for (const Bytes& profile : profiles) {
     const Bytes doc = RgbDocument(profile);

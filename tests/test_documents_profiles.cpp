@@ -8,32 +8,13 @@
 #include <stdlib.h>
 
 #include "test_documents.h"
+#include "test_profiles.h"
 
 namespace testdocs {
 namespace {
 
-Bytes Saved(cmsHPROFILE profile) {
-  cmsUInt32Number size = 0;
-  Bytes bytes;
-  if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
-    bytes.resize(size);
-    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
-  }
-  if (profile != nullptr) cmsCloseProfile(profile);
-  return bytes;
-}
-
-// Wide primaries (those of Adobe RGB), the curves given.
-Bytes RgbProfile(cmsToneCurve* curve) {
-  cmsCIExyY white;
-  cmsWhitePointFromTemp(&white, 6504);
-  const cmsCIExyYTRIPLE primaries = {
-      {0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* curves[3] = {curve, curve, curve};
-  Bytes bytes = Saved(cmsCreateRGBProfile(&white, &primaries, curves));
-  cmsFreeToneCurve(curve);
-  return bytes;
-}
+using testprofiles::Saved;
+using testprofiles::WideProfileBytes;
 
 Bytes GrayProfile() {
   cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
@@ -82,14 +63,7 @@ void WriteTable(cmsHPROFILE profile, uint32_t inputs, uint32_t nodes,
 // The wide primaries' matrix and curves, and a table that says otherwise
 // (the table is what converts).
 Bytes TableAndMatrixProfile() {
-  cmsCIExyY white;
-  cmsWhitePointFromTemp(&white, 6504);
-  const cmsCIExyYTRIPLE primaries = {
-      {0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
-  cmsToneCurve* curves[3] = {curve, curve, curve};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(curve);
+  cmsHPROFILE profile = testprofiles::WideProfile(cmsBuildGamma(nullptr, 2.2));
   cmsSetProfileVersion(profile, 2.1);
   cmsSetPCS(profile, cmsSigLabData);
   WriteTable(profile, 3, 17, RgbToLab);
@@ -132,11 +106,11 @@ void PutWithLayers(Writer& out, const std::string& name, PsdSpec spec,
 }  // namespace
 
 void Profiles(Writer& out) {
-  const Bytes wide = RgbProfile(cmsBuildGamma(nullptr, 2.2));
+  const Bytes wide = WideProfileBytes(cmsBuildGamma(nullptr, 2.2));
   // Y = (0.9 X + 0.1)^2.2 above 0.05, a line below it: not black at 0.
   const double lifted[] = {2.2, 0.9, 0.1, 0.5, 0.05, 0.02, 0.03};
   const Bytes lifted_black =
-      RgbProfile(cmsBuildParametricToneCurve(nullptr, 5, lifted));
+      WideProfileBytes(cmsBuildParametricToneCurve(nullptr, 5, lifted));
   const Bytes srgb = Saved(cmsCreate_sRGBProfile());
   const Bytes table = TableAndMatrixProfile();
   const std::vector<int16_t> rgba = {-1, 0, 1, 2};

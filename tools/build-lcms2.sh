@@ -12,7 +12,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/build/deps/lcms2"
-stamp="$out/built-v1"
+stamp="$out/built-v2"
 [ -f "$stamp" ] && exit 0
 
 apt_dir="$out/apt"

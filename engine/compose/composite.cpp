@@ -10,11 +10,13 @@ namespace engine {
 namespace {
 
 Status TakeComposer(const Document* doc, const LayerList* list,
-                    bool palette_output, Composer* c) {
+                    bool palette_output, const ColourTables* cmyk_colour,
+                    Composer* c) {
   memset(c, 0, sizeof(*c));
   c->doc = doc;
   c->list = list;
   c->palette_output = palette_output;
+  c->cmyk_colour = cmyk_colour;
   c->cut_at = kNoMatch;
   const Status planned = BuildCompositePlan(doc, list, &c->plan);
   if (planned != kDone) return planned;
@@ -57,8 +59,7 @@ Status ComposeLayers(const Document* doc, const LayerList* list,
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
-  Status status = TakeComposer(doc, list, palette_output, c);
-  c->cmyk_colour = cmyk_colour;
+  Status status = TakeComposer(doc, list, palette_output, cmyk_colour, c);
   if (status == kDone) status = WalkLayers(c);
   if (status == kDone && c->cut_at != kNoMatch) {
     LogLine(doc->log, logtext::kCompositeCutShort, c->cut_at);
