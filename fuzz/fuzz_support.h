@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/threads.h"
 #include "engine/psd/format.h"
 #include "engine/serve/plugin_abi.h"
 #include "platform/accounting.h"
@@ -198,40 +199,76 @@ inline bool WriteDocumentFile(const std::string& path, const uint8_t* data,
 // Empty when the request for `entry` (with `flags`) gives the same result
 // and the same blocks from the file at `path` as from the memory image of
 // the same bytes; else what differs. Every block is freed.
-inline std::string FileDiffersFromMemory(const uint8_t* data, size_t size,
-                                         const std::string& path,
-                                         uint32_t entry, uint32_t flags) {
-  // No memory image has no bytes: a null one means "read the file".
-  if (size == 0) return "";
-  std::u16string wide(path.begin(), path.end());
-  std::vector<uint8_t> got[2][2];
-  int32_t results[2];
-  for (int from_file = 0; from_file < 2; ++from_file) {
+// The blocks and result of one request, made ready by `setup` (0 or 1: the
+// two ways compared).
+struct Decoded {
+  int32_t result;
+  std::vector<uint8_t> blocks[2];
+};
+
+template <class Setup>
+inline std::string TwoWaysDiffer(const uint8_t* data, size_t size,
+                                 uint32_t entry, uint32_t flags,
+                                 const char* ways[2], Setup setup) {
+  Decoded got[2];
+  for (int way = 0; way < 2; ++way) {
     HLOCAL blocks[2] = {nullptr, nullptr};
     DecodeRequest r = MemoryRequest(data, size, entry, &blocks[0], &blocks[1]);
     r.flags = flags;
-    if (from_file) {
-      r.memory_image = nullptr;
-      r.file_name = reinterpret_cast<const WCHAR*>(wide.c_str());
-    }
-    results[from_file] = DecodePictureW(&r);
+    setup(way, &r);
+    got[way].result = DecodePictureW(&r);
     for (int b = 0; b < 2; ++b) {
       if (blocks[b] == nullptr) continue;
       const uint8_t* bytes = static_cast<const uint8_t*>(LocalLock(blocks[b]));
-      got[from_file][b].assign(bytes, bytes + LocalSize(blocks[b]));
+      got[way].blocks[b].assign(bytes, bytes + LocalSize(blocks[b]));
       LocalUnlock(blocks[b]);
       LocalFree(blocks[b]);
     }
   }
   const std::string what =
       "entry " + std::to_string(entry) + (flags ? " listing" : "") + ": ";
-  if (results[0] != results[1]) {
-    return what + "result " + std::to_string(results[0]) + " from memory, " +
-           std::to_string(results[1]) + " from the file";
+  if (got[0].result != got[1].result) {
+    return what + "result " + std::to_string(got[0].result) + " " + ways[0] +
+           ", " + std::to_string(got[1].result) + " " + ways[1];
   }
-  if (got[0][0] != got[1][0]) return what + "the header blocks differ";
-  if (got[0][1] != got[1][1]) return what + "the pixel blocks differ";
+  if (got[0].blocks[0] != got[1].blocks[0]) {
+    return what + "the header blocks differ";
+  }
+  if (got[0].blocks[1] != got[1].blocks[1]) {
+    return what + "the pixel blocks differ";
+  }
   return "";
+}
+
+// The request from the file at `path` (holding the same bytes) against the
+// one from memory.
+inline std::string FileDiffersFromMemory(const uint8_t* data, size_t size,
+                                         const std::string& path,
+                                         uint32_t entry, uint32_t flags) {
+  // No memory image has no bytes: a null one means "read the file".
+  if (size == 0) return "";
+  const std::u16string wide(path.begin(), path.end());
+  const char* ways[2] = {"from memory", "from the file"};
+  return TwoWaysDiffer(
+      data, size, entry, flags, ways, [&](int way, DecodeRequest* r) {
+        if (way == 0) return;
+        r->memory_image = nullptr;
+        r->file_name = reinterpret_cast<const WCHAR*>(wide.c_str());
+      });
+}
+
+// The request decoded on `threads` threads (in as many bands, however small
+// the picture) against the same on one thread.
+inline std::string ThreadsDifferFromOne(const uint8_t* data, size_t size,
+                                        uint32_t entry, uint32_t flags,
+                                        uint32_t threads) {
+  const char* ways[2] = {"on one thread", "on several"};
+  const std::string differs = TwoWaysDiffer(
+      data, size, entry, flags, ways, [&](int way, DecodeRequest*) {
+        engine::HoldThreadsTo(way == 0 ? 1 : threads);
+      });
+  engine::HoldThreadsTo(0);
+  return differs;
 }
 
 // The log goes to <executable>.LOG; while fuzzing, every line is formatted

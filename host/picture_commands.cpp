@@ -9,6 +9,7 @@
 #include "host/host_files.h"
 #include "host/picture_records.h"
 #include "host/progress.h"
+#include "host/thread_count.h"
 
 namespace {
 
@@ -86,9 +87,11 @@ int DecodeOne(const Plugin& plugin, GetPictureFn get_picture,
   Block pixels(plugin);
   ProgressLog progress;
   intptr_t token = StartProgress(&progress);
+  const int threads = ThreadCount();
   int32_t result =
       get_picture(source.source(), source.size(), source.mode(), header.slot(),
                   pixels.slot(), &RecordProgress, token);
+  if (!NoThreadLeft(threads, "GetPicture")) return 1;
   printf("%s: GetPicture%s result %d\n", source.path.c_str(), source.label(),
          result);
   printf("  progress %s\n", DescribeProgress(progress).c_str());

@@ -317,6 +317,7 @@ DWORD GetFileSize(HANDLE file, LPDWORD size_high) {
 }
 
 BOOL CloseHandle(HANDLE object) {
+  if (linux_platform::CloseThreadHandle(object)) return TRUE;
   int fd = HandleToDescriptor(object);
   if (fd < 0) {
     SetError(ERROR_INVALID_HANDLE);

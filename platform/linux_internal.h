@@ -18,6 +18,10 @@ void SetError(DWORD code);
 // linux_files.cpp: handles from CreateFileA/W not yet closed.
 int64_t OpenFileCount();
 
+// linux_threads.cpp: closes `object` when it is a thread's handle (true),
+// else leaves it alone (false).
+bool CloseThreadHandle(HANDLE object);
+
 // linux_text.cpp
 constexpr char16_t kReplacement = 0xFFFD;
 

@@ -42,6 +42,7 @@ typedef void* LPVOID;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef uintptr_t SIZE_T;
+typedef uintptr_t DWORD_PTR;
 
 #define WIDE(s) u##s
 #define WINAPI
@@ -91,6 +92,9 @@ typedef uintptr_t SIZE_T;
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 #define ERROR_ALREADY_EXISTS 183u
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
 
 typedef struct _SYSTEMTIME {
   WORD wYear;
@@ -112,6 +116,23 @@ typedef struct _OVERLAPPED {
   DWORD OffsetHigh;
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
+
+// What GetSystemInfo reports; only the processor count is filled in.
+typedef struct _SYSTEM_INFO {
+  WORD wProcessorArchitecture;
+  WORD wReserved;
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 
 typedef struct tagBITMAPINFOHEADER {
   DWORD biSize;
@@ -189,6 +210,17 @@ int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 int wsprintfA(LPSTR out, LPCSTR format, ...);
 int wsprintfW(LPWSTR out, LPCWSTR format, ...);
 int wvsprintfA(LPSTR out, LPCSTR format, va_list args);
+
+// Threads: one runs `start` until it returns; a wait (INFINITE only) joins
+// it, and CloseHandle frees the handle. The processor count and the
+// process's affinity mask (of the first 64 processors) come from the system.
+HANDLE CreateThread(void* security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD flags, LPDWORD id);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+void GetSystemInfo(LPSYSTEM_INFO info);
+HANDLE GetCurrentProcess(void);
+BOOL GetProcessAffinityMask(HANDLE process, DWORD_PTR* process_mask,
+                            DWORD_PTR* system_mask);
 
 // The module and the clock.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size);

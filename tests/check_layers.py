@@ -13,7 +13,8 @@ import re
 import sys
 
 ORDER = ["base", "psd", "channels", "compose", "serve"]
-PLATFORM_ALLOWED = ("engine/serve/", "engine/base/memory.cpp")
+PLATFORM_ALLOWED = ("engine/serve/", "engine/base/memory.cpp",
+                    "engine/base/threads.cpp")
 INCLUDE = re.compile(r'^\s*#include "([^"]+)"', re.M)
 
 

@@ -40,6 +40,11 @@ struct EngineLimits {
   // Colour conversions kept between requests, by count and by bytes.
   uint32_t max_kept_conversions;
   uint64_t max_kept_conversion_bytes;
+  // Threads of one request, the calling one included: at most this many,
+  // and one for every `pixels_per_thread` pixels of work (smaller work is
+  // done faster than threads are started).
+  uint32_t max_threads;
+  uint32_t pixels_per_thread;
 };
 
 inline constexpr EngineLimits kLimits = {
@@ -57,6 +62,8 @@ inline constexpr EngineLimits kLimits = {
     8u << 20,      // max_profile_bytes
     8,             // max_kept_conversions
     48ull << 20,   // max_kept_conversion_bytes
+    16,            // max_threads
+    1u << 19,      // pixels_per_thread
 };
 
 // Whether a pixel block of `image_size` bytes may be handed out for a

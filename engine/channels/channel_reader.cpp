@@ -155,6 +155,27 @@ const uint8_t* ReadChannelRow(ChannelReader* reader) {
   return row;
 }
 
+void SkipChannelRows(ChannelReader* reader, uint32_t n) {
+  const ChannelSpec& s = reader->spec;
+  if (IsZipCompression(s.compression)) {
+    for (uint32_t k = 0; k < n; ++k) ReadChannelRow(reader);
+    return;
+  }
+  if (s.compression == kCompressionPackBits) {
+    const uint32_t width = RowCountBytes(s.version);
+    const uint8_t* table_end =
+        reader->count_table.data + reader->count_table.length;
+    for (uint32_t k = 0; k < n && BytesLeft(reader->counts, table_end) >= width;
+         ++k) {
+      reader->next_offset += ReadLength(reader->counts, width);
+      reader->counts += width;
+    }
+  } else {
+    reader->next_offset += ChannelRowSpan(s) * n;
+  }
+  reader->row += n;
+}
+
 uint64_t ChannelConsumed(const ChannelReader* reader) {
   return reader->zip != nullptr ? ZipConsumed(reader->zip)
                                 : reader->next_offset;

@@ -62,6 +62,12 @@ void CloseChannel(ChannelReader* reader);
 // stay valid until the next call.
 const uint8_t* ReadChannelRow(ChannelReader* reader);
 
+// Steps over the next `n` rows: raw and PackBits rows without reading them
+// (a PackBits row's place comes from the byte counts alone), zip rows by
+// inflating them. What the reader records of the rows it read (mismatches)
+// leaves the stepped-over rows out.
+void SkipChannelRows(ChannelReader* reader, uint32_t n);
+
 // Bytes from the first row to where the next row begins, as the row sizes
 // or byte counts of the rows read so far give it (it may lie past the end);
 // for zip data, the bytes of the stream inflated so far.

@@ -131,16 +131,28 @@ bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
   return reached;
 }
 
+void SkipLayerRows(LayerRows* rows, uint32_t n) {
+  for (int r = 0; r < kPixelRoles; ++r) {
+    if (rows->active[r]) SkipChannelRows(&rows->readers[r], n);
+  }
+  rows->next_row += n;
+}
+
+bool LayerRowsInflate(const LayerRows* rows) {
+  for (int r = 0; r < kPixelRoles; ++r) {
+    if (rows->active[r] &&
+        IsZipCompression(rows->readers[r].spec.compression)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ReadLayerRow(LayerRows* rows, int32_t y, int32_t x0, int32_t x1,
                   uint8_t* out) {
   const uint32_t row =
       static_cast<uint32_t>(y) - static_cast<uint32_t>(rows->rect.top);
-  while (rows->next_row < row) {
-    for (int r = 0; r < kPixelRoles; ++r) {
-      if (rows->active[r]) ReadChannelRow(&rows->readers[r]);
-    }
-    ++rows->next_row;
-  }
+  if (rows->next_row < row) SkipLayerRows(rows, row - rows->next_row);
   const uint32_t first =
       static_cast<uint32_t>(x0) - static_cast<uint32_t>(rows->rect.left);
   const uint32_t n = static_cast<uint32_t>(x1) - static_cast<uint32_t>(x0);
@@ -195,9 +207,10 @@ void ApplyMaskRow(MaskRows* mask, int32_t y, int32_t x0, uint32_t n,
   const PixelRect& r = mask->rect;
   const uint8_t* row = nullptr;
   const bool inside_rows = y >= r.top && y < r.bottom && mask->has_reader;
-  while (inside_rows && y < mask->end_y && mask->next_y <= y) {
+  if (inside_rows && y < mask->end_y && mask->next_y <= y) {
+    SkipChannelRows(&mask->reader, static_cast<uint32_t>(y - mask->next_y));
     row = ReadChannelRow(&mask->reader);
-    ++mask->next_y;
+    mask->next_y = y + 1;
   }
   // The span's columns within the mask's rectangle: [lo, hi).
   const int64_t x1 = static_cast<int64_t>(x0) + n;

@@ -41,6 +41,13 @@ void CloseLayerRows(LayerRows* rows);
 bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
                       uint32_t step, uint8_t* out);
 
+// Steps over the next `n` rows of the layer (see SkipChannelRows).
+void SkipLayerRows(LayerRows* rows, uint32_t n);
+
+// Whether a channel is zip data: its rows come only by inflating every row
+// before them, so splitting its rows gains nothing.
+bool LayerRowsInflate(const LayerRows* rows);
+
 // Blue, green, red, alpha of columns [x0, x1) of document row `y`, which lie
 // within the layer's rectangle; rows are asked for from top to bottom (the
 // rows between are stepped over). False when no channel's data reaches it.

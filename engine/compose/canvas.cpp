@@ -31,10 +31,13 @@ void FlattenRow(const uint8_t* src, uint32_t width, uint32_t sample_step,
 
 }  // namespace
 
-void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height) {
+void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height, int32_t top,
+                uint32_t rows) {
   canvas->pixels = nullptr;
   canvas->width = width;
   canvas->height = height;
+  canvas->top = top;
+  canvas->rows = rows;
   canvas->painted = kNoPixels;
   canvas->stale = kNoPixels;
 }
@@ -46,8 +49,8 @@ uint64_t CanvasBytes(uint32_t width, uint32_t height) {
 
 Status PrepareCanvas(Canvas* canvas) {
   if (canvas->pixels != nullptr) {
-    const PixelRect& p = canvas->stale;
-    if (!RectEmpty(p)) {
+    const PixelRect p = RowsHeld(canvas, canvas->stale);
+    if (!RectEmpty(canvas->stale)) {
       const uint32_t bytes = static_cast<uint32_t>(p.right - p.left) * 4;
       for (int32_t y = p.top; y < p.bottom; ++y) {
         memset(CanvasRow(canvas, y) + 4 * p.left, 0, bytes);
@@ -56,8 +59,10 @@ Status PrepareCanvas(Canvas* canvas) {
     }
     return kDone;
   }
-  const uint64_t bytes = CanvasBytes(canvas->width, canvas->height);
-  if (bytes == 0) return kTooLarge;
+  const uint64_t bytes = CanvasBytes(canvas->width, canvas->rows);
+  if (bytes == 0 || CanvasBytes(canvas->width, canvas->height) == 0) {
+    return kTooLarge;
+  }
   canvas->pixels = static_cast<uint8_t*>(AllocateZeroed(bytes));
   return canvas->pixels != nullptr ? kDone : kNoMemory;
 }
@@ -81,13 +86,13 @@ void ReleaseCanvas(Canvas* canvas) {
 void FlattenCanvas(const Canvas* canvas, const FlatRows& rows,
                    uint8_t* pixels) {
   const uint32_t height = canvas->height;
-  for (uint32_t y = 0; y < height; ++y) {
+  const int32_t end = canvas->top + static_cast<int32_t>(canvas->rows);
+  for (int32_t y = canvas->top; y < end; ++y) {
     uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * rows.stride;
     if (canvas->pixels == nullptr) {
       memset(dst, 255, rows.row_bytes);
     } else {
-      FlattenRow(CanvasRow(canvas, static_cast<int32_t>(y)), canvas->width,
-                 rows.sample_step, dst);
+      FlattenRow(CanvasRow(canvas, y), canvas->width, rows.sample_step, dst);
     }
     memset(dst + rows.row_bytes, 0, rows.stride - rows.row_bytes);
   }

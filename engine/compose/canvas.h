@@ -8,16 +8,24 @@
 
 namespace engine {
 
+// A canvas may hold a band of the document's rows only: rows [top, top +
+// rows). Its painted and stale rectangles are in document rows whatever
+// the band, so every band makes the same decisions; only the rows within
+// the band are touched.
 struct Canvas {
   uint8_t* pixels;  // null until first painted
   uint32_t width;
   uint32_t height;
+  int32_t top;        // the first document row held
+  uint32_t rows;      // document rows held
   PixelRect painted;  // what has been painted since the last clearing
   PixelRect stale;    // cleared, but made transparent only when next used
 };
 
-// An unallocated, transparent canvas of `width` x `height` pixels.
-void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height);
+// An unallocated, transparent canvas of `width` x `height` pixels holding
+// rows [top, top + rows).
+void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height, int32_t top,
+                uint32_t rows);
 
 // Bytes of the pixel block (0 when it does not fit in memory's address
 // range).
@@ -28,7 +36,17 @@ uint64_t CanvasBytes(uint32_t width, uint32_t height);
 Status PrepareCanvas(Canvas* canvas);
 
 inline uint8_t* CanvasRow(const Canvas* canvas, int32_t y) {
-  return canvas->pixels + static_cast<uint64_t>(y) * canvas->width * 4;
+  return canvas->pixels +
+         static_cast<uint64_t>(y - canvas->top) * canvas->width * 4;
+}
+
+// The rows of `r` the canvas holds.
+inline PixelRect RowsHeld(const Canvas* canvas, PixelRect r) {
+  const int32_t end = canvas->top + static_cast<int32_t>(canvas->rows);
+  if (r.top < canvas->top) r.top = canvas->top;
+  if (r.bottom > end) r.bottom = end;
+  if (r.bottom < r.top) r.bottom = r.top;
+  return r;
 }
 
 // Widens the painted rectangle to include `r`.
@@ -48,7 +66,8 @@ struct FlatRows {
   uint32_t stride;
 };
 
-// Writes the canvas flattened onto white as bottom-up rows, padding zeroed.
+// Writes the rows the canvas holds flattened onto white into the document's
+// bottom-up rows at `pixels`, padding zeroed.
 void FlattenCanvas(const Canvas* canvas, const FlatRows& rows, uint8_t* pixels);
 
 }  // namespace engine

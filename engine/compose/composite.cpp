@@ -3,14 +3,14 @@
 #include "engine/compose/composite.h"
 
 #include "engine/base/limits.h"
-#include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
 
 namespace engine {
 namespace {
 
 Status TakeComposer(const Document* doc, const LayerList* list,
-                    bool palette_output, const ColourTables* cmyk_colour,
+                    const CompositePlan& plan, bool palette_output,
+                    const ColourTables* cmyk_colour, RowBand band,
                     Composer* c) {
   memset(c, 0, sizeof(*c));
   c->doc = doc;
@@ -18,8 +18,7 @@ Status TakeComposer(const Document* doc, const LayerList* list,
   c->palette_output = palette_output;
   c->cmyk_colour = cmyk_colour;
   c->cut_at = kNoMatch;
-  const Status planned = BuildCompositePlan(doc, list, &c->plan);
-  if (planned != kDone) return planned;
+  c->plan = plan;
   const uint32_t width = doc->width;
   const uint32_t height = doc->height;
   // Every group level may add a clipping level above it.
@@ -28,7 +27,8 @@ Status TakeComposer(const Document* doc, const LayerList* list,
   c->row = static_cast<uint8_t*>(Allocate(4ull * width + 4));
   if (c->levels == nullptr || c->row == nullptr) return kNoMemory;
   for (uint32_t k = 0; k <= kLimits.max_canvas_levels; ++k) {
-    InitCanvas(&c->canvases[k], width, height);
+    InitCanvas(&c->canvases[k], width, height, static_cast<int32_t>(band.first),
+               band.end - band.first);
   }
   c->canvases_in_use = 1;
   c->depth = 0;
@@ -49,21 +49,19 @@ void ReleaseComposer(Composer* c) {
   }
   Release(c->levels);
   Release(c->row);
-  ReleaseCompositePlan(&c->plan);
   Release(c);
 }
 
-Status ComposeLayers(const Document* doc, const LayerList* list,
-                     bool palette_output, const ColourTables* cmyk_colour,
-                     Composer** composer) {
+Status ComposeBand(const Document* doc, const LayerList* list,
+                   const CompositePlan& plan, bool palette_output,
+                   const ColourTables* cmyk_colour, RowBand band,
+                   Composer** composer) {
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
-  Status status = TakeComposer(doc, list, palette_output, cmyk_colour, c);
+  Status status =
+      TakeComposer(doc, list, plan, palette_output, cmyk_colour, band, c);
   if (status == kDone) status = WalkLayers(c);
-  if (status == kDone && c->cut_at != kNoMatch) {
-    LogLine(doc->log, logtext::kCompositeCutShort, c->cut_at);
-  }
   return status;
 }
 

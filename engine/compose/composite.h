@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/base/limits.h"
+#include "engine/base/threads.h"
 #include "engine/channels/colour.h"
 #include "engine/compose/blend.h"
 #include "engine/compose/canvas.h"
@@ -67,7 +68,7 @@ struct Composer {
   const LayerList* list;
   bool palette_output;  // the picture has a 256-entry palette (gray)
   const ColourTables* cmyk_colour;  // CMYK layers' rows convert through it
-  CompositePlan plan;
+  CompositePlan plan;               // shared by every band, read only
   Level* levels;
   uint32_t depth;  // levels open, the root included
   Canvas canvases[kLimits.max_canvas_levels + 1];  // [0] the root canvas
@@ -128,12 +129,15 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
 bool TakeWork(Composer* c, uint64_t pixels);
 
 // The layers of a complete list composited onto a canvas of the document's
-// size (`*composer` holds it; release it with ReleaseComposer). Layers past
-// the work limit are left out, with a log line. `palette_output`: the
+// size, of which rows [band.first, band.end) are held and painted
+// (`*composer` holds it; release it with ReleaseComposer). `plan` is built
+// once for every band. Every band walks the layers alike and leaves out the
+// same layers past the work limit (`cut_at`). `palette_output`: the
 // document's pictures are gray with a palette.
-Status ComposeLayers(const Document* doc, const LayerList* list,
-                     bool palette_output, const ColourTables* cmyk_colour,
-                     Composer** composer);
+Status ComposeBand(const Document* doc, const LayerList* list,
+                   const CompositePlan& plan, bool palette_output,
+                   const ColourTables* cmyk_colour, RowBand band,
+                   Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) {
   return &c->canvases[0];
 }

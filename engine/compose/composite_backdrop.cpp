@@ -14,13 +14,15 @@
 namespace engine {
 
 uint8_t* TakeShape(Composer* c) {
+  // The limit is the whole document's, whatever rows the band holds.
   const Canvas& root = c->canvases[0];
   const uint64_t bytes = static_cast<uint64_t>(root.width) * root.height;
   if (c->shapes_in_use >= kLimits.max_canvas_levels ||
       bytes > kLimits.max_scratch_bytes) {
     return nullptr;
   }
-  uint8_t* shape = static_cast<uint8_t*>(AllocateZeroed(bytes + 1));
+  const uint64_t held = static_cast<uint64_t>(root.width) * root.rows;
+  uint8_t* shape = static_cast<uint8_t*>(AllocateZeroed(held + 1));
   if (shape != nullptr) ++c->shapes_in_use;
   return shape;
 }
@@ -40,7 +42,8 @@ Status SaveBackdrop(const Canvas* canvas, Canvas* backdrop) {
   const Status prepared = PrepareCanvas(backdrop);
   if (prepared != kDone) return prepared;
   const uint32_t bytes = static_cast<uint32_t>(r.right - r.left) * 4;
-  for (int32_t y = r.top; y < r.bottom; ++y) {
+  const PixelRect held = RowsHeld(canvas, r);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
     memcpy(CanvasRow(backdrop, y) + 4 * r.left,
            CanvasRow(canvas, y) + 4 * r.left, bytes);
   }
@@ -51,11 +54,12 @@ Status SaveBackdrop(const Canvas* canvas, Canvas* backdrop) {
 void SeparateGroup(Canvas* canvas, Canvas* backdrop, const uint8_t* shape) {
   const PixelRect r = canvas->painted;
   if (RectEmpty(r) || PrepareCanvas(backdrop) != kDone) return;
-  for (int32_t y = r.top; y < r.bottom; ++y) {
+  const PixelRect held = RowsHeld(canvas, r);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
     uint8_t* after = CanvasRow(canvas, y) + 4 * r.left;
     uint8_t* below = CanvasRow(backdrop, y) + 4 * r.left;
     const uint8_t* s =
-        shape + static_cast<uint64_t>(y) * canvas->width + r.left;
+        shape + static_cast<uint64_t>(y - canvas->top) * canvas->width + r.left;
     for (int32_t x = r.left; x < r.right; ++x, after += 4, below += 4, ++s) {
       const int32_t alpha = *s, ab = below[3], aa = after[3];
       uint8_t content[4] = {0, 0, 0, static_cast<uint8_t>(alpha)};
@@ -74,7 +78,8 @@ void SeparateGroup(Canvas* canvas, Canvas* backdrop, const uint8_t* shape) {
 
 void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
                   uint32_t n, const uint8_t* pixels) {
-  const uint64_t row = static_cast<uint64_t>(y) * c->canvases[0].width + x0;
+  const Canvas& root = c->canvases[0];
+  const uint64_t row = static_cast<uint64_t>(y - root.top) * root.width + x0;
   for (uint32_t d = level + 1; d-- > 0;) {
     const Level& l = c->levels[d];
     if (l.kind != kLevelPass) return;

@@ -112,9 +112,8 @@ void CloseSource(LayerSource* s) {
 void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
                      Canvas* canvas, const PaintParams& p) {
   const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
-  PixelRect painted = rect;
-  painted.bottom = rect.top;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  const PixelRect held = RowsHeld(canvas, rect);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
     if (s->pixels) {
       if (!ReadLayerRow(&s->rows, y, rect.left, rect.right, c->row)) continue;
     } else {
@@ -125,9 +124,10 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
     RecordShapes(c, p.level, y, rect.left, n, c->row);
     BlendRow(p.mode, c->row, CanvasRow(canvas, y) + 4 * rect.left, n,
              p.keep_alpha, rect.left, y);
-    painted.bottom = y + 1;
   }
-  MarkPainted(canvas, painted);
+  // The whole rectangle counts as painted (rows no channel reached stay
+  // transparent), in every band alike.
+  MarkPainted(canvas, rect);
 }
 
 // Opens what paints layer `index`; `rect` receives where it can paint.
@@ -220,7 +220,8 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
   const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
   c->work += static_cast<uint64_t>(n) * (rect.bottom - rect.top);
   const uint32_t width = canvas->width;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  const PixelRect held = RowsHeld(canvas, rect);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
     for (uint32_t i = 0; i < n; ++i) c->row[4 * i + 3] = opacity;
     ApplyMasks(&masks, y, rect.left, n, c->row);
     uint8_t* after = CanvasRow(canvas, y) + 4 * rect.left;
@@ -233,7 +234,8 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
       if (t == 255) continue;
       Fade(after + 4 * i, before != nullptr ? before + 4 * i : zero, t);
       if (shape != nullptr) {
-        uint8_t* s = shape + static_cast<uint64_t>(y) * width + rect.left + i;
+        uint8_t* s = shape + static_cast<uint64_t>(y - canvas->top) * width +
+                     rect.left + i;
         *s = static_cast<uint8_t>(MulDiv255(*s, t));
       }
     }
@@ -257,7 +259,8 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
     c->work += area;
     status = PrepareCanvas(onto);
     const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
-    for (int32_t y = rect.top; status == kDone && y < rect.bottom; ++y) {
+    const PixelRect held = RowsHeld(onto, rect);
+    for (int32_t y = held.top; status == kDone && y < held.bottom; ++y) {
       uint8_t* src = CanvasRow(from, y) + 4 * rect.left;
       ApplyMasks(&masks, y, rect.left, n, src);
       ScaleAlpha(src, n, p.opacity);

@@ -17,25 +17,71 @@ bool CompositeSupported(const ServeState* s) {
          (mode == kModeGrayscale && PaletteOutput(s->format));
 }
 
-// The output block, flattened from the composed canvas.
-Status HandOut(ServeState* s, const Canvas* canvas) {
-  const DWORD bytes = s->header.biSizeImage;
-  HLOCAL block = LocalAlloc(LMEM_FIXED, bytes);
+// One band of rows composited by one thread, through every layer, and
+// flattened into its rows of the output block.
+struct CompositeJob {
+  ServeState* s;
+  const CompositePlan* plan;
+  uint8_t* pixels;
+  uint32_t parts;
+  Status status[kLimits.max_threads];
+  uint32_t cut_at;  // band 0's: the first layer past the work limit
+};
+
+void ComposeRows(void* context, uint32_t k) {
+  CompositeJob* job = static_cast<CompositeJob*>(context);
+  ServeState* s = job->s;
+  const RowBand band = BandOf(s->doc.height, job->parts, k);
+  Composer* composer = nullptr;
+  const Status status =
+      ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
+                  s->colour, band, &composer);
+  job->status[k] = status;
+  if (status == kDone) {
+    const FlatRows rows = {s->format.sample_step, s->format.row_bytes,
+                           s->format.stride};
+    FlattenCanvas(ComposedCanvas(composer), rows, job->pixels);
+    // RGB documents composite in their own colours, then convert.
+    if (s->colour != nullptr && s->doc.color_mode == kModeRgb) {
+      for (uint32_t y = band.first; y < band.end; ++y) {
+        const uint64_t at = static_cast<uint64_t>(s->doc.height - 1 - y);
+        ConvertBgrPixels(s->colour, job->pixels + at * rows.stride,
+                         s->doc.width, s->format.sample_step);
+      }
+    }
+    if (k == 0) job->cut_at = composer->cut_at;
+  }
+  ReleaseComposer(composer);
+}
+
+// Composites every band into a new output block; the first band that
+// fails gives the result, with no block.
+Status ComposeInBands(ServeState* s, const CompositePlan& plan) {
+  HLOCAL block = LocalAlloc(LMEM_FIXED, s->header.biSizeImage);
   *s->request->pixels_slot = block;
   if (block == nullptr) return kNoMemory;
-  const FlatRows rows = {s->format.sample_step, s->format.row_bytes,
-                         s->format.stride};
-  uint8_t* pixels = static_cast<uint8_t*>(LocalLock(block));
-  FlattenCanvas(canvas, rows, pixels);
-  // RGB documents composite in their own colours, then convert.
-  if (s->colour != nullptr && s->doc.color_mode == kModeRgb) {
-    for (uint32_t y = 0; y < s->doc.height; ++y) {
-      ConvertBgrPixels(s->colour,
-                       pixels + static_cast<uint64_t>(y) * rows.stride,
-                       s->doc.width, s->format.sample_step);
-    }
-  }
+  CompositeJob job;
+  memset(&job, 0, sizeof(job));
+  job.s = s;
+  job.plan = &plan;
+  job.cut_at = kNoMatch;
+  job.pixels = static_cast<uint8_t*>(LocalLock(block));
+  const uint64_t area = static_cast<uint64_t>(s->doc.width) * s->doc.height;
+  job.parts = PartsFor(area * s->layers.count, s->doc.height);
+  RunParts(job.parts, ComposeRows, &job);
   LocalUnlock(block);
+  Status status = kDone;
+  for (uint32_t k = 0; k < job.parts && status == kDone; ++k) {
+    status = job.status[k];
+  }
+  if (status != kDone) {
+    LocalFree(block);
+    *s->request->pixels_slot = nullptr;
+    return status;
+  }
+  if (job.cut_at != kNoMatch) {
+    LogLine(s->doc.log, logtext::kCompositeCutShort, job.cut_at);
+  }
   return kDone;
 }
 
@@ -56,15 +102,14 @@ Status DecodeComposite(ServeState* s) {
     return kTooLarge;
   }
   LogLine(s->doc.log, logtext::kComposite, list->count);
-  Composer* composer = nullptr;
-  Status status = ComposeLayers(&s->doc, list, PaletteOutput(s->format),
-                                s->colour, &composer);
+  CompositePlan plan;
+  Status status = BuildCompositePlan(&s->doc, list, &plan);
   if (status == kDone) {
-    status = HandOut(s, ComposedCanvas(composer));
+    status = ComposeInBands(s, plan);
   } else {
     *s->request->pixels_slot = nullptr;
   }
-  ReleaseComposer(composer);
+  ReleaseCompositePlan(&plan);
   return status;
 }
 

@@ -1,7 +1,9 @@
 // The picture of one layer: its rows read through the layer's channels and
 // written as a bottom-up DIB of the layer's own size, 1, 3 or 4 bytes a
 // pixel (the fourth the transparency; fully transparent pixels are white).
+#include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
+#include "engine/base/threads.h"
 #include "engine/channels/layer_rows.h"
 #include "engine/channels/pixel_ops.h"
 #include "engine/serve/serve.h"
@@ -23,22 +25,63 @@ void LogZipFaults(const Document* doc, uint32_t index, const LayerPlan& plan,
   }
 }
 
-// Decodes every row into the pixel block; colour rows of RGB and gray
-// documents go through the profile's conversion (CMYK rows did as they
-// were read).
-void DecodeLayerRows(const LayerPlan& plan, const ColourTables* colour,
-                     uint32_t width, uint32_t height, LayerRows* rows,
-                     uint8_t* pixels) {
+// A band of the layer's rows decoded by one thread: part 0 through the
+// rows already open, every other through readers of its own stepped to its
+// first row. Colour rows of RGB and gray documents go through the
+// profile's conversion (CMYK rows did as they were read).
+struct LayerJob {
+  const Document* doc;
+  const LayerRecord* layer;
+  const LayerPlan* plan;
+  const ColourTables* colour;
+  uint32_t width;
+  uint32_t height;
+  LayerRows* first;
+  uint8_t* pixels;
+  uint32_t parts;
+  Status status[kLimits.max_threads];
+};
+
+void DecodeLayerBand(void* context, uint32_t k) {
+  LayerJob* job = static_cast<LayerJob*>(context);
+  const LayerPlan& plan = *job->plan;
+  const RowBand band = BandOf(job->height, job->parts, k);
+  LayerRows own;
+  LayerRows* rows = job->first;
+  if (k > 0) {
+    job->status[k] =
+        OpenLayerRows(job->doc, *job->layer, plan, job->colour, &own);
+    if (job->status[k] != kDone) return;
+    rows = &own;
+    SkipLayerRows(rows, band.first);
+  }
   const uint32_t e = plan.bytes_per_pixel;
-  const uint32_t used = e * width;
+  const uint32_t used = e * job->width;
+  const ColourTables* colour = job->colour;
   const bool convert = colour != nullptr && e >= 3 && !plan.cmyk && !plan.lab;
-  for (uint32_t y = 0; y < height; ++y) {
-    uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * plan.stride;
-    ReadNextLayerRow(rows, 0, width, e, dst);
-    if (convert) ConvertBgrPixels(colour, dst, width, e);
-    if (e == 4) WhitenTransparent(dst, width);
+  for (uint32_t y = band.first; y < band.end; ++y) {
+    uint8_t* dst =
+        job->pixels + static_cast<uint64_t>(job->height - 1 - y) * plan.stride;
+    ReadNextLayerRow(rows, 0, job->width, e, dst);
+    if (convert) ConvertBgrPixels(colour, dst, job->width, e);
+    if (e == 4) WhitenTransparent(dst, job->width);
     memset(dst + used, 0, plan.stride - used);
   }
+  if (k > 0) CloseLayerRows(&own);
+}
+
+// Decodes every row into the pixel block, in bands unless a channel is zip
+// data; the first band that fails gives the result.
+Status DecodeLayerRows(LayerJob* job) {
+  const uint64_t pixels = static_cast<uint64_t>(job->width) * job->height;
+  job->parts = LayerRowsInflate(job->first)
+                   ? 1
+                   : PartsFor(pixels * job->plan->bytes_per_pixel, job->height);
+  RunParts(job->parts, DecodeLayerBand, job);
+  for (uint32_t k = 1; k < job->parts; ++k) {
+    if (job->status[k] != kDone) return job->status[k];
+  }
+  return kDone;
 }
 
 }  // namespace
@@ -76,11 +119,25 @@ Status DecodeLayerImage(ServeState* s) {
     *request->pixels_slot = nullptr;
     return kNoMemory;
   }
-  DecodeLayerRows(plan, s->colour, width, height, &rows,
-                  static_cast<uint8_t*>(LocalLock(block)));
+  LayerJob job;
+  memset(&job, 0, sizeof(job));
+  job.doc = doc;
+  job.layer = &layer;
+  job.plan = &plan;
+  job.colour = s->colour;
+  job.width = width;
+  job.height = height;
+  job.first = &rows;
+  job.pixels = static_cast<uint8_t*>(LocalLock(block));
+  const Status decoded = DecodeLayerRows(&job);
   LocalUnlock(block);
   LogZipFaults(doc, index, plan, rows);
   CloseLayerRows(&rows);
+  if (decoded != kDone) {
+    LocalFree(block);
+    *request->pixels_slot = nullptr;
+    return decoded;
+  }
 
   BITMAPINFOHEADER layer_header = s->header;
   layer_header.biWidth = layer.width;

@@ -5,6 +5,7 @@
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
+#include "engine/base/threads.h"
 #include "engine/channels/image_data.h"
 #include "engine/channels/pixel_ops.h"
 #include "engine/channels/rows.h"
@@ -85,6 +86,110 @@ void LogPlanes(const Document* doc, const MergedLayout& m,
   }
 }
 
+// The rows of one band of the picture, decoded by one thread: part 0 reads
+// through the planes' own readers, every other part through readers of
+// its own on the same data, stepped to its first row.
+struct MergedJob {
+  const ServeState* s;
+  const MergedLayout* m;
+  ImageDataPlanes* planes;
+  const uint8_t* zeros;
+  uint8_t* pixels;
+  uint32_t parts;
+  ChannelReader* band_readers;  // 4 for each part but the first
+  Status status[kLimits.max_threads];
+};
+
+ChannelReader* BandReaders(MergedJob* job, uint32_t k) {
+  return k == 0 ? job->planes->readers : job->band_readers + 4 * (k - 1);
+}
+
+void DecodeBand(void* context, uint32_t k) {
+  MergedJob* job = static_cast<MergedJob*>(context);
+  const MergedLayout& m = *job->m;
+  const RowBand band = BandOf(m.height, job->parts, k);
+  ChannelReader* readers = BandReaders(job, k);
+  Status status = kDone;
+  for (uint32_t p = 0; k > 0 && p < m.present && status == kDone; ++p) {
+    const ChannelReader& whole = job->planes->readers[p];
+    status = OpenChannel(&readers[p], whole.window.source, whole.spec);
+    if (status != kDone) {
+      while (p-- > 0) CloseChannel(&readers[p]);
+      break;
+    }
+    SkipChannelRows(&readers[p], band.first);
+  }
+  job->status[k] = status;
+  if (status != kDone) return;
+  for (uint32_t y = band.first; y < band.end; ++y) {
+    const uint8_t* rows[4];
+    for (uint32_t p = 0; p < m.present; ++p) {
+      rows[p] = ReadChannelRow(&readers[p]);
+    }
+    ComposeRow(job->s, m, rows, job->zeros,
+               job->pixels + static_cast<uint64_t>(m.height - 1 - y) *
+                                 job->s->format.stride);
+  }
+}
+
+// What the bands' readers saw becomes the planes' own: the rows that did
+// not match their counts, in row order, and where the last row ended.
+void GatherBands(MergedJob* job) {
+  for (uint32_t k = 1; k < job->parts; ++k) {
+    ChannelReader* readers = BandReaders(job, k);
+    for (uint32_t p = 0; p < job->m->present; ++p) {
+      ChannelReader* whole = &job->planes->readers[p];
+      const ChannelReader& band = readers[p];
+      for (uint32_t i = 0; i < band.mismatch_count && i < kKeptMismatches &&
+                           whole->mismatch_count + i < kKeptMismatches;
+           ++i) {
+        whole->mismatches[whole->mismatch_count + i] = band.mismatches[i];
+      }
+      whole->mismatch_count += band.mismatch_count;
+      whole->next_offset = band.next_offset;
+      whole->row = band.row;
+    }
+  }
+}
+
+void CloseBands(MergedJob* job) {
+  for (uint32_t k = 1; k < job->parts; ++k) {
+    if (job->status[k] != kDone) continue;
+    for (uint32_t p = 0; p < job->m->present; ++p) {
+      CloseChannel(&BandReaders(job, k)[p]);
+    }
+  }
+}
+
+// Decodes every row, in bands on as many threads as the picture is worth;
+// the first band that fails gives the result.
+Status DecodeRows(const ServeState* s, const MergedLayout& m,
+                  ImageDataPlanes* planes, const uint8_t* zeros,
+                  uint8_t* pixels) {
+  MergedJob job;
+  memset(&job, 0, sizeof(job));
+  job.s = s;
+  job.m = &m;
+  job.planes = planes;
+  job.zeros = zeros;
+  job.pixels = pixels;
+  job.parts = PartsFor(static_cast<uint64_t>(m.samples) * m.height * m.present,
+                       m.height);
+  if (job.parts > 1) {
+    job.band_readers = AllocateArray<ChannelReader>(4ull * (job.parts - 1));
+    if (job.band_readers == nullptr) job.parts = 1;
+  }
+  RunParts(job.parts, DecodeBand, &job);
+  Status status = kDone;
+  for (uint32_t k = 0; k < job.parts && status == kDone; ++k) {
+    status = job.status[k];
+  }
+  if (status == kDone) GatherBands(&job);
+  CloseBands(&job);
+  Release(job.band_readers);
+  return status;
+}
+
 // Allocates the pixel block; the readers are open already, so a failure
 // leaves no pixel block behind.
 Status TakePixelBlock(ServeState* s, uint8_t** pixels) {
@@ -142,14 +247,13 @@ Status DecodeMergedImage(ServeState* s) {
   if (!decodable) {
     memset(pixels, 0, header->biSizeImage);
   } else {
-    for (uint32_t y = 0; y < m.height; ++y) {
-      const uint8_t* rows[4];
-      for (uint32_t p = 0; p < m.present; ++p) {
-        rows[p] = ReadChannelRow(&planes.readers[p]);
-      }
-      ComposeRow(
-          s, m, rows, zeros,
-          pixels + static_cast<uint64_t>(m.height - 1 - y) * s->format.stride);
+    const Status decoded = DecodeRows(s, m, &planes, zeros, pixels);
+    if (decoded != kDone) {
+      Release(zeros);
+      CloseImageData(&planes);
+      LocalFree(*request->pixels_slot);
+      *request->pixels_slot = nullptr;
+      return decoded;
     }
     LogPlanes(doc, m, planes);
     if (doc->color_mode == kModeCmyk) LogLine(doc->log, logtext::kCmykFix);

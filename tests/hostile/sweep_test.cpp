@@ -42,6 +42,16 @@ void FileMatchesMemory(const Bytes& doc, Outcome* out) {
   remove(path.c_str());
 }
 
+// The document's pictures (merged or composited, and its first layers)
+// split into bands on `threads` threads are the bytes of one thread.
+void ThreadsMatchOne(const Bytes& doc, uint32_t threads, Outcome* out) {
+  for (uint32_t entry = 0; entry <= 3; ++entry) {
+    const std::string differs = fuzzcheck::ThreadsDifferFromOne(
+        doc.data(), doc.size(), entry, 0, threads);
+    if (!differs.empty()) out->failures.push_back("threads: " + differs);
+  }
+}
+
 struct Sweep {
   size_t cases = 0;
   size_t failures = 0;
@@ -52,8 +62,10 @@ struct Sweep {
     ++cases;
     const ExactImage image(doc);
     Outcome out = RunEntryPoints(image);
-    // One case in sixteen from a file too: the same results and blocks.
+    // One case in sixteen from a file too, and one in eight on several
+    // threads: the same results and blocks.
     if (cases % 16 == 0) FileMatchesMemory(doc, &out);
+    if (cases % 8 == 3) ThreadsMatchOne(doc, 3, &out);
     if (keep_digests) digests[name] = out.digest.value;
     if (out.failures.empty()) return;
     ++failures;
@@ -178,6 +190,55 @@ TEST_F(SweepTest, CorpusDocumentsWithCorruptLengthsFirstHalf) {
 
 TEST_F(SweepTest, CorpusDocumentsWithCorruptLengthsSecondHalf) {
   CorruptCorpus(1);
+}
+
+// Clears the flag of the version information resource (1057) that says
+// the document holds a merged picture, so that it is composited; false
+// when it has none.
+bool ClearMergedFlag(Bytes* doc) {
+  auto big = [&](size_t at, int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n && at + i < doc->size(); ++i)
+      v = v << 8 | (*doc)[at + i];
+    return v;
+  };
+  size_t at = 26 + 4 + big(26, 4);
+  const size_t end = at + 4 + big(at, 4);
+  for (at += 4; at + 12 <= end && end <= doc->size();) {
+    const size_t size_at = at + 6 + ((1 + (*doc)[at + 6] + 1) & ~size_t{1});
+    const size_t data = size_at + 4, size = big(size_at, 4);
+    if (big(at + 4, 2) == 1057 && size >= 5 && data + 5 <= end) {
+      (*doc)[data + 4] = 0;
+      return true;
+    }
+    at = data + ((size + 1) & ~size_t{1});
+  }
+  return false;
+}
+
+// Whole documents, their merged pictures (composited where the corpus
+// document's merged picture is taken away) and first layers, on 2 and 5
+// threads: the bytes of one thread.
+TEST_F(SweepTest, ManyThreadsGiveTheBytesOfOne) {
+  auto docs = WriterDocuments();
+  for (const auto& [name, doc] : CorpusDocuments(2 << 20)) {
+    docs.emplace_back(name, doc);
+    Bytes copy = doc;
+    if (ClearMergedFlag(&copy)) docs.emplace_back(name + " composited", copy);
+  }
+  size_t cases = 0, failures = 0;
+  for (const auto& [name, doc] : docs) {
+    for (uint32_t threads : {2u, 5u}) {
+      Outcome out;
+      ThreadsMatchOne(doc, threads, &out);
+      ++cases;
+      for (const std::string& f : out.failures) {
+        if (++failures <= 10) ADD_FAILURE() << name << ": " << f;
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0u) << "of " << cases << " cases";
+  printf("%zu cases over %zu documents\n", cases, docs.size());
 }
 
 // A file that another program shortens while it is read (here: at the
