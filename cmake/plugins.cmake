@@ -88,7 +88,8 @@ function(add_psd_plugin name code def_file description)
     file(WRITE ${script_file} "${script}")
     target_link_options(${name} PRIVATE
       -Wl,--version-script=${script_file} -Wl,-Bsymbolic)
-    if(NOT PSD_SANITIZE OR CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    if((NOT PSD_SANITIZE AND NOT PSD_THREAD_SANITIZE) OR
+       CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
       target_link_options(${name} PRIVATE -Wl,-z,defs)
     endif()
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${script_file})

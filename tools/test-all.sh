@@ -81,6 +81,15 @@ sanitizers() {
       hostile_threads flatview layerpack &&
     (cd build/asan && ctest --output-on-failure -L hostile -LE wine)
 }
+# Decoding in bands, and requests on several threads at once, under the
+# thread sanitizer (clang).
+thread_sanitizer() {
+  cmake --preset native-tsan >/dev/null &&
+    cmake --build --preset native-tsan -j"$jobs" --target hostile_tests \
+      hostile_threads flatview layerpack &&
+    (cd build/tsan && ctest --output-on-failure -j"$jobs" \
+      -R 'ManyThreadsGiveTheBytesOfOne|ThreadsTest')
+}
 fuzzers() {
   cmake --preset fuzz >/dev/null &&
     cmake --build build/fuzz -j"$jobs" --target fuzz_picture fuzz_layer \
@@ -92,5 +101,6 @@ part build build_all || finish
 part "native tests" native_tests
 part "wine suite" wine_suite
 part sanitizers sanitizers
+part "threads (TSan)" thread_sanitizer
 part fuzzers fuzzers
 finish
