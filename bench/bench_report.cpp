@@ -92,6 +92,8 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "layer/listing",
                                "composite/rgb8_10_layers",
                                "composite/layers_alone",
+                               "one_thread/merged/rgb8_packbits_photo",
+                               "one_thread/composite/rgb8_10_layers",
                                "vector_mask/full_canvas",
                                "layer/zip16_layer",
                                "floor/inflate_zip16_layer",
@@ -175,6 +177,11 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
   PrintRatio("composite of 10 layers / decoding those layers alone",
              c.Get("composite/rgb8_10_layers"), c.Get("composite/layers_alone"),
              4.0, false);
+  PrintRatio("merged PackBits photo: one thread / every core",
+             c.Get("one_thread/merged/rgb8_packbits_photo"), packed, 1.6, true);
+  PrintRatio("composite of 10 layers: one thread / every core",
+             c.Get("one_thread/composite/rgb8_10_layers"),
+             c.Get("composite/rgb8_10_layers"), 1.6, true);
   PrintRatio("full-canvas vector mask / one 8-bit channel (gray merged)",
              c.Get("vector_mask/full_canvas"),
              c.Get("merged/gray8_packbits_photo"), 1.0, false);

@@ -26,6 +26,7 @@
 #include "bench/bench_report.h"
 #include "bench/large_bench.h"
 #include "common/log.h"
+#include "engine/base/threads.h"
 #include "engine/compose/vector_mask.h"
 #include "engine/serve/plugin_abi.h"
 
@@ -158,6 +159,20 @@ void BM_Composite(benchmark::State& state) {
   for (auto _ : state) {
     CheckResult(state, DecodeFromMemory(bytes, 0, false), 0);
   }
+}
+
+// The same held to one thread, against which the bands on every core are
+// measured.
+void BM_MergedOneThread(benchmark::State& state, Doc doc) {
+  engine::HoldThreadsTo(1);
+  BM_Merged(state, doc);
+  engine::HoldThreadsTo(0);
+}
+
+void BM_CompositeOneThread(benchmark::State& state) {
+  engine::HoldThreadsTo(1);
+  BM_Composite(state);
+  engine::HoldThreadsTo(0);
 }
 
 // Each of the composite document's layer pictures, decoded on its own: the
@@ -364,6 +379,9 @@ void RegisterAll() {
   Register("layer/listing", BM_Listing);
   Register("composite/rgb8_10_layers", BM_Composite);
   Register("composite/layers_alone", BM_CompositeLayersAlone);
+  Register<Doc>("one_thread/merged/rgb8_packbits_photo", BM_MergedOneThread,
+                kRgbPackPhoto);
+  Register("one_thread/composite/rgb8_10_layers", BM_CompositeOneThread);
   Register("vector_mask/full_canvas", BM_VectorMaskFullCanvas);
   Register("layer/zip16_layer", BM_ZipLayer);
   Register("floor/inflate_zip16_layer", BM_InflateZipLayer);
