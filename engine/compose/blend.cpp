@@ -8,6 +8,7 @@
 
 #include "engine/base/numbers.h"
 #include "engine/compose/blend_formulas.h"
+#include "engine/compose/blend_vector.h"
 
 namespace engine {
 namespace {
@@ -99,6 +100,29 @@ void NormalLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
   }
 }
 
+#if defined(__SSE2__)
+// A scalar loop with the vector form V of its mix: four pixels at a time
+// where the backdrop is opaque, the scalar loop elsewhere.
+template <class V, Loop kScalar>
+void VectorLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
+                int32_t x, int32_t y) {
+  uint32_t i = 0;
+  for (; n - i >= 4; i += 4) {
+    if (!blendvec::BlendOpaqueFour<V>(src + 4 * i, dst + 4 * i)) {
+      kScalar(src + 4 * i, dst + 4 * i, 4, keep_alpha,
+              x + static_cast<int32_t>(i), y);
+    }
+  }
+  kScalar(src + 4 * i, dst + 4 * i, n - i, keep_alpha,
+          x + static_cast<int32_t>(i), y);
+}
+template <class V, uint32_t (*F)(uint32_t, uint32_t)>
+constexpr Loop kVector = VectorLoop<V, BlendLoop<Separable<F>>>;
+#else
+template <class V, uint32_t (*F)(uint32_t, uint32_t)>
+constexpr Loop kVector = BlendLoop<Separable<F>>;
+#endif
+
 // Dissolve: each pixel is painted whole or not at all, as a fixed pattern
 // of thresholds compared with the source alpha decides.
 void DissolveLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
@@ -115,11 +139,13 @@ void DissolveLoop(const uint8_t* src, uint8_t* dst, uint32_t n, bool keep_alpha,
   }
 }
 
-// The modes by their keys in the layer records, each with its loop.
+// The modes by their keys in the layer records, each with its loop and the
+// scalar loop the tests hold it against (the same loop for most modes).
 struct ModeEntry {
   char key[5];
   BlendMode mode;
   Loop loop;
+  Loop scalar;
 };
 
 template <uint32_t (*F)(uint32_t, uint32_t)>
@@ -127,36 +153,51 @@ constexpr Loop kSeparable = BlendLoop<Separable<F>>;
 template <const int32_t* (*F)(int32_t*, int32_t*)>
 constexpr Loop kWhole = BlendLoop<Whole<MixWhole<F>>>;
 
+template <class V, uint32_t (*F)(uint32_t, uint32_t)>
+constexpr ModeEntry Vector(const char (&key)[5], BlendMode mode) {
+  return ModeEntry{
+      {key[0], key[1], key[2], key[3], 0}, mode, kVector<V, F>, kSeparable<F>};
+}
+constexpr ModeEntry Scalar(const char (&key)[5], BlendMode mode, Loop loop) {
+  return ModeEntry{{key[0], key[1], key[2], key[3], 0}, mode, loop, loop};
+}
+
+#if defined(__SSE2__)
+constexpr Loop kNormalLoop = VectorLoop<blendvec::Normal, NormalLoop>;
+#else
+constexpr Loop kNormalLoop = NormalLoop;
+#endif
+
 constexpr ModeEntry kModes[] = {
-    {"norm", kBlendNormal, NormalLoop},
-    {"diss", kBlendDissolve, DissolveLoop},
-    {"dark", kBlendDarken, kSeparable<MixDarken>},
-    {"mul ", kBlendMultiply, kSeparable<MixMultiply>},
-    {"idiv", kBlendColorBurn, kSeparable<MixColorBurn>},
-    {"lbrn", kBlendLinearBurn, kSeparable<MixLinearBurn>},
-    {"dkCl", kBlendDarkerColor, kWhole<blendmix::DarkerColour>},
-    {"lite", kBlendLighten, kSeparable<MixLighten>},
-    {"scrn", kBlendScreen, kSeparable<MixScreen>},
-    {"div ", kBlendColorDodge, kSeparable<MixColorDodge>},
-    {"lddg", kBlendLinearDodge, kSeparable<MixLinearDodge>},
-    {"lgCl", kBlendLighterColor, kWhole<blendmix::LighterColour>},
-    {"over", kBlendOverlay, kSeparable<MixOverlay>},
-    {"sLit", kBlendSoftLight, kSeparable<MixSoftLight>},
-    {"hLit", kBlendHardLight, kSeparable<MixHardLight>},
-    {"vLit", kBlendVividLight, kSeparable<MixVividLight>},
-    {"lLit", kBlendLinearLight, kSeparable<MixLinearLight>},
-    {"pLit", kBlendPinLight, kSeparable<MixPinLight>},
-    {"hMix", kBlendHardMix, kSeparable<MixHardMix>},
-    {"diff", kBlendDifference, kSeparable<MixDifference>},
-    {"smud", kBlendExclusion, kSeparable<MixExclusion>},
-    {"fsub", kBlendSubtract, kSeparable<MixSubtract>},
-    {"fdiv", kBlendDivide, kSeparable<MixDivide>},
-    {"hue ", kBlendHue, kWhole<blendmix::Hue>},
-    {"sat ", kBlendSaturation, kWhole<blendmix::Saturation>},
-    {"colr", kBlendColor, kWhole<blendmix::Colour>},
-    {"lum ", kBlendLuminosity, kWhole<blendmix::Luminosity>},
+    {"norm", kBlendNormal, kNormalLoop, NormalLoop},
+    Scalar("diss", kBlendDissolve, DissolveLoop),
+    Vector<blendvec::Darken, MixDarken>("dark", kBlendDarken),
+    Vector<blendvec::Multiply, MixMultiply>("mul ", kBlendMultiply),
+    Scalar("idiv", kBlendColorBurn, kSeparable<MixColorBurn>),
+    Vector<blendvec::LinearBurn, MixLinearBurn>("lbrn", kBlendLinearBurn),
+    Scalar("dkCl", kBlendDarkerColor, kWhole<blendmix::DarkerColour>),
+    Vector<blendvec::Lighten, MixLighten>("lite", kBlendLighten),
+    Vector<blendvec::Screen, MixScreen>("scrn", kBlendScreen),
+    Scalar("div ", kBlendColorDodge, kSeparable<MixColorDodge>),
+    Vector<blendvec::LinearDodge, MixLinearDodge>("lddg", kBlendLinearDodge),
+    Scalar("lgCl", kBlendLighterColor, kWhole<blendmix::LighterColour>),
+    Vector<blendvec::Overlay, MixOverlay>("over", kBlendOverlay),
+    Scalar("sLit", kBlendSoftLight, kSeparable<MixSoftLight>),
+    Vector<blendvec::HardLight, MixHardLight>("hLit", kBlendHardLight),
+    Scalar("vLit", kBlendVividLight, kSeparable<MixVividLight>),
+    Scalar("lLit", kBlendLinearLight, kSeparable<MixLinearLight>),
+    Scalar("pLit", kBlendPinLight, kSeparable<MixPinLight>),
+    Scalar("hMix", kBlendHardMix, kSeparable<MixHardMix>),
+    Vector<blendvec::Difference, MixDifference>("diff", kBlendDifference),
+    Scalar("smud", kBlendExclusion, kSeparable<MixExclusion>),
+    Vector<blendvec::Subtract, MixSubtract>("fsub", kBlendSubtract),
+    Scalar("fdiv", kBlendDivide, kSeparable<MixDivide>),
+    Scalar("hue ", kBlendHue, kWhole<blendmix::Hue>),
+    Scalar("sat ", kBlendSaturation, kWhole<blendmix::Saturation>),
+    Scalar("colr", kBlendColor, kWhole<blendmix::Colour>),
+    Scalar("lum ", kBlendLuminosity, kWhole<blendmix::Luminosity>),
     // A group that blends through, painted as a whole, is normal.
-    {"pass", kBlendPassThrough, NormalLoop},
+    {"pass", kBlendPassThrough, kNormalLoop, NormalLoop},
 };
 const uint32_t kModeCount = kBlendPassThrough + 1;
 
@@ -178,8 +219,12 @@ static_assert(EveryModeOnce(), "one entry for every mode");
 // The loops by mode, built from the keyed table.
 struct LoopsByMode {
   Loop loops[kModeCount];
-  constexpr LoopsByMode() : loops() {
-    for (const ModeEntry& e : kModes) loops[e.mode] = e.loop;
+  Loop scalar[kModeCount];
+  constexpr LoopsByMode() : loops(), scalar() {
+    for (const ModeEntry& e : kModes) {
+      loops[e.mode] = e.loop;
+      scalar[e.mode] = e.scalar;
+    }
   }
 };
 constexpr LoopsByMode kLoops;
@@ -197,6 +242,12 @@ void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
               bool keep_alpha, int32_t x, int32_t y) {
   kLoops.loops[mode < kModeCount ? mode : kBlendNormal](src, dst, n, keep_alpha,
                                                         x, y);
+}
+
+void BlendRowScalar(BlendMode mode, const uint8_t* src, uint8_t* dst,
+                    uint32_t n, bool keep_alpha, int32_t x, int32_t y) {
+  kLoops.scalar[mode < kModeCount ? mode : kBlendNormal](src, dst, n,
+                                                         keep_alpha, x, y);
 }
 
 }  // namespace engine

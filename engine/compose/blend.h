@@ -51,4 +51,9 @@ BlendMode BlendModeFromKey(const uint8_t* key);
 void BlendRow(BlendMode mode, const uint8_t* src, uint8_t* dst, uint32_t n,
               bool keep_alpha, int32_t x, int32_t y);
 
+// The same through the scalar loops alone, which the vector loops must
+// match byte for byte (the tests hold one against the other).
+void BlendRowScalar(BlendMode mode, const uint8_t* src, uint8_t* dst,
+                    uint32_t n, bool keep_alpha, int32_t x, int32_t y);
+
 }  // namespace engine
