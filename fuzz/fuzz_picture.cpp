@@ -126,8 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   // The merged picture (or composite) and a layer, in three bands.
   for (uint32_t entry = 0; entry < 2; ++entry) {
     const std::string differs = ThreadsDifferFromOne(data, size, entry, 0, 3);
-    if (!differs.empty()) fprintf(stderr, "%s
-", differs.c_str());
+    if (!differs.empty()) fprintf(stderr, "%s\n", differs.c_str());
     Require(differs.empty(), "three threads differ from one");
     RequireNothingLive();
   }
