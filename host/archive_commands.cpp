@@ -109,11 +109,11 @@ int ExtractEntry(const Plugin& plugin, GetFileFn get_file,
   std::string destination = directory;
   LPSTR target =
       memory_output ? reinterpret_cast<LPSTR>(block.slot()) : &destination[0];
-  const int threads = ThreadCount();
+  NoteThreadsBefore();
   int32_t result = get_file(
       path.c_str(), static_cast<intptr_t>(entry.entry_number), target,
       memory_output ? kOutputMemory : kOutputDirectory, &RecordProgress, token);
-  if (!NoThreadLeft(threads, "GetFile")) return 1;
+  if (!NoThreadLeft("GetFile", entry.unpacked_size)) return 1;
   printf("  %llu %s: result %d, progress %s",
          static_cast<unsigned long long>(entry.entry_number),
          EscapeBytes(entry.name.data(), entry.name.size()).c_str(), result,

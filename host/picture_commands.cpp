@@ -87,11 +87,13 @@ int DecodeOne(const Plugin& plugin, GetPictureFn get_picture,
   Block pixels(plugin);
   ProgressLog progress;
   intptr_t token = StartProgress(&progress);
-  const int threads = ThreadCount();
+  NoteThreadsBefore();
   int32_t result =
       get_picture(source.source(), source.size(), source.mode(), header.slot(),
                   pixels.slot(), &RecordProgress, token);
-  if (!NoThreadLeft(threads, "GetPicture")) return 1;
+  if (!NoThreadLeft("GetPicture", pixels.empty() ? 0 : pixels.size())) {
+    return 1;
+  }
   printf("%s: GetPicture%s result %d\n", source.path.c_str(), source.label(),
          result);
   printf("  progress %s\n", DescribeProgress(progress).c_str());
