@@ -63,7 +63,7 @@ inline constexpr EngineLimits kLimits = {
     8,             // max_kept_conversions
     48ull << 20,   // max_kept_conversion_bytes
     16,            // max_threads
-    1u << 19,      // pixels_per_thread
+    1u << 20,      // pixels_per_thread
 };
 
 // Whether a pixel block of `image_size` bytes may be handed out for a
