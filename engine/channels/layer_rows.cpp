@@ -113,6 +113,8 @@ void CloseLayerRows(LayerRows* rows) {
   }
   Release(rows->constants);
   rows->constants = nullptr;
+  Release(rows->inflated);
+  rows->inflated = nullptr;
 }
 
 bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,

@@ -25,7 +25,14 @@ struct LayerRows {
   uint8_t fill[kPixelRoles];  // the value of a role no channel's row gives
   ChannelReader readers[kPixelRoles];
   uint8_t* constants;  // a row of zeros, then a row of 255s
+  // Zip channels inflated at once (layer_inflate.cpp): a plane a channel,
+  // which plane each role's is, and the rows its stream reached.
+  uint8_t* inflated;
+  Source inflated_source;
+  uint8_t plane_of[kPixelRoles];
+  uint32_t plane_rows[kPixelRoles];
 };
+const uint8_t kNoPlane = 0xFF;
 
 // Opens the readers of the planned layer (its plan has a picture); CMYK
 // rows convert through `colour` when it is not null.
@@ -40,6 +47,18 @@ void CloseLayerRows(LayerRows* rows);
 // Returns whether any channel's data reached the row.
 bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
                       uint32_t step, uint8_t* out);
+
+// Inflates the layer's zip channels (two or more, none read yet, all of
+// `height` rows) at once, one thread a channel, into planes; false when it
+// did not (fewer channels, or no memory for the planes). The readers stay
+// where their streams stopped (for what they say of them) until
+// ReadInflatedPlanes turns each into a reader of its plane, which gives
+// the rows the stream gave. kNoMemory when a reader cannot be had.
+bool InflateLayerChannels(LayerRows* rows, uint32_t height);
+Status ReadInflatedPlanes(LayerRows* rows, uint32_t height);
+// Another opening of the same layer (a band of its rows on another thread)
+// reads the planes `from` inflated, in place of its zip channels.
+Status ShareInflatedPlanes(LayerRows* from, LayerRows* to);
 
 // Steps over the next `n` rows of the layer (see SkipChannelRows).
 void SkipLayerRows(LayerRows* rows, uint32_t n);

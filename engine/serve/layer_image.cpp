@@ -51,7 +51,13 @@ void DecodeLayerBand(void* context, uint32_t k) {
   if (k > 0) {
     job->status[k] =
         OpenLayerRows(job->doc, *job->layer, plan, job->colour, &own);
-    if (job->status[k] != kDone) return;
+    if (job->status[k] == kDone) {
+      job->status[k] = ShareInflatedPlanes(job->first, &own);
+    }
+    if (job->status[k] != kDone) {
+      CloseLayerRows(&own);
+      return;
+    }
     rows = &own;
     SkipLayerRows(rows, band.first);
   }
@@ -70,13 +76,25 @@ void DecodeLayerBand(void* context, uint32_t k) {
   if (k > 0) CloseLayerRows(&own);
 }
 
-// Decodes every row into the pixel block, in bands unless a channel is zip
-// data; the first band that fails gives the result.
-Status DecodeLayerRows(LayerJob* job) {
+// Decodes every row into the pixel block in bands; zip channels, whose
+// rows come only in order, are first inflated at once, each on a thread of
+// its own (or else read on one thread). The first band that fails gives
+// the result. `*logged`: what the zip streams say was logged already.
+Status DecodeLayerRows(LayerJob* job, uint32_t index, bool* logged) {
   const uint64_t pixels = static_cast<uint64_t>(job->width) * job->height;
-  job->parts = LayerRowsInflate(job->first)
-                   ? 1
-                   : PartsFor(pixels * job->plan->bytes_per_pixel, job->height);
+  job->parts = PartsFor(pixels * job->plan->bytes_per_pixel, job->height);
+  *logged = false;
+  if (job->parts > 1 && LayerRowsInflate(job->first)) {
+    if (!InflateLayerChannels(job->first, job->height)) {
+      job->parts = 1;
+    } else {
+      LogZipFaults(job->doc, index, *job->plan, *job->first);
+      *logged = true;
+      const Status planes = ReadInflatedPlanes(job->first, job->height);
+      if (planes != kDone) return planes;
+      if (LayerRowsInflate(job->first)) job->parts = 1;
+    }
+  }
   RunParts(job->parts, DecodeLayerBand, job);
   for (uint32_t k = 1; k < job->parts; ++k) {
     if (job->status[k] != kDone) return job->status[k];
@@ -129,9 +147,10 @@ Status DecodeLayerImage(ServeState* s) {
   job.height = height;
   job.first = &rows;
   job.pixels = static_cast<uint8_t*>(LocalLock(block));
-  const Status decoded = DecodeLayerRows(&job);
+  bool logged = false;
+  const Status decoded = DecodeLayerRows(&job, index, &logged);
   LocalUnlock(block);
-  LogZipFaults(doc, index, plan, rows);
+  if (!logged) LogZipFaults(doc, index, plan, rows);
   CloseLayerRows(&rows);
   if (decoded != kDone) {
     LocalFree(block);

@@ -1,0 +1,104 @@
+// A layer's zip channels inflated at once, one thread a channel: each
+// channel is a stream of its own, inflated whole into a plane, after which
+// the channel's reader reads the plane's rows as raw 8-bit rows. A row the
+// stream did not reach stays unreached, so the rows read are the rows the
+// stream would have given.
+#include "engine/base/bytes.h"
+#include "engine/base/limits.h"
+#include "engine/base/memory.h"
+#include "engine/base/threads.h"
+#include "engine/channels/layer_rows.h"
+
+namespace engine {
+namespace {
+
+struct InflateJob {
+  LayerRows* rows;
+  uint32_t height;
+  int roles[kPixelRoles];  // the zip channels, one a part
+};
+
+uint8_t* PlaneOf(const LayerRows* rows, uint32_t height, uint32_t part) {
+  return rows->inflated + static_cast<uint64_t>(part) * rows->width * height;
+}
+
+void InflateChannel(void* context, uint32_t part) {
+  InflateJob* job = static_cast<InflateJob*>(context);
+  const int role = job->roles[part];
+  LayerRows* rows = job->rows;
+  uint8_t* plane = PlaneOf(rows, job->height, part);
+  uint32_t y = 0;
+  for (; y < job->height; ++y) {
+    const uint8_t* row = ReadChannelRow(&rows->readers[role]);
+    if (row == nullptr) break;
+    memcpy(plane + static_cast<uint64_t>(y) * rows->width, row, rows->width);
+  }
+  rows->plane_rows[role] = y;
+}
+
+}  // namespace
+
+bool InflateLayerChannels(LayerRows* rows, uint32_t height) {
+  InflateJob job;
+  memset(&job, 0, sizeof(job));
+  job.rows = rows;
+  job.height = height;
+  uint32_t count = 0;
+  for (int r = 0; r < kPixelRoles; ++r) {
+    rows->plane_of[r] = kNoPlane;
+    if (rows->active[r] &&
+        IsZipCompression(rows->readers[r].spec.compression)) {
+      rows->plane_of[r] = static_cast<uint8_t>(count);
+      job.roles[count++] = r;
+    }
+  }
+  const uint64_t bytes = static_cast<uint64_t>(rows->width) * height * count;
+  if (count < 2 || rows->next_row != 0 || bytes > kLimits.max_scratch_bytes) {
+    return false;
+  }
+  rows->inflated = static_cast<uint8_t*>(Allocate(bytes + 1));
+  // Without the memory the channels are inflated as their rows are read.
+  if (rows->inflated == nullptr) return false;
+  rows->inflated_source = MemorySource(rows->inflated, bytes);
+  RunParts(count, InflateChannel, &job);
+  return true;
+}
+
+Status ReadInflatedPlanes(LayerRows* rows, uint32_t height) {
+  for (int r = 0; r < kPixelRoles; ++r) {
+    if (rows->plane_of[r] == kNoPlane || !rows->active[r]) continue;
+    ChannelSpec raw = rows->readers[r].spec;
+    CloseChannel(&rows->readers[r]);
+    rows->active[r] = false;
+    const uint64_t start =
+        PlaneOf(rows, height, rows->plane_of[r]) - rows->inflated;
+    raw.compression = kCompressionRaw;
+    raw.sample_size = 1;
+    raw.counts = 0;
+    raw.data = start;
+    raw.end = start + static_cast<uint64_t>(rows->plane_rows[r]) * rows->width;
+    const Status opened =
+        OpenChannel(&rows->readers[r], &rows->inflated_source, raw);
+    if (opened != kDone) return opened;
+    rows->active[r] = true;
+  }
+  return kDone;
+}
+
+Status ShareInflatedPlanes(LayerRows* from, LayerRows* to) {
+  if (from->inflated == nullptr) return kDone;
+  for (int r = 0; r < kPixelRoles; ++r) {
+    if (from->plane_of[r] == kNoPlane || !from->active[r] || !to->active[r]) {
+      continue;
+    }
+    CloseChannel(&to->readers[r]);
+    to->active[r] = false;
+    const Status opened = OpenChannel(&to->readers[r], &from->inflated_source,
+                                      from->readers[r].spec);
+    if (opened != kDone) return opened;
+    to->active[r] = true;
+  }
+  return kDone;
+}
+
+}  // namespace engine
