@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "engine/base/status.h"
+
 namespace engine {
 
 // Runs `part(context, k)` for k in [0, count).
@@ -16,6 +18,15 @@ void RunParts(uint32_t count, PartFunction part, void* context);
 // split) are worth: one per processor the process may run on, at most
 // kLimits.max_threads, and none smaller than kLimits.pixels_per_thread.
 uint32_t PartsFor(uint64_t pixels, uint32_t rows);
+
+// What the parts of a split request gave: the first failure in part order,
+// else kDone.
+inline Status FirstFailure(const Status* status, uint32_t count) {
+  for (uint32_t k = 0; k < count; ++k) {
+    if (status[k] != kDone) return status[k];
+  }
+  return kDone;
+}
 
 // Rows [first, end) of part k of `count` over `rows` rows.
 struct RowBand {

@@ -70,10 +70,7 @@ Status ComposeInBands(ServeState* s, const CompositePlan& plan) {
   job.parts = PartsFor(area * s->layers.count, s->doc.height);
   RunParts(job.parts, ComposeRows, &job);
   LocalUnlock(block);
-  Status status = kDone;
-  for (uint32_t k = 0; k < job.parts && status == kDone; ++k) {
-    status = job.status[k];
-  }
+  const Status status = FirstFailure(job.status, job.parts);
   if (status != kDone) {
     LocalFree(block);
     *s->request->pixels_slot = nullptr;

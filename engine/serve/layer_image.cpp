@@ -96,10 +96,7 @@ Status DecodeLayerRows(LayerJob* job, uint32_t index, bool* logged) {
     }
   }
   RunParts(job->parts, DecodeLayerBand, job);
-  for (uint32_t k = 1; k < job->parts; ++k) {
-    if (job->status[k] != kDone) return job->status[k];
-  }
-  return kDone;
+  return FirstFailure(job->status, job->parts);
 }
 
 }  // namespace

@@ -147,7 +147,6 @@ void GatherBands(MergedJob* job) {
       }
       whole->mismatch_count += band.mismatch_count;
       whole->next_offset = band.next_offset;
-      whole->row = band.row;
     }
   }
 }
@@ -180,10 +179,7 @@ Status DecodeRows(const ServeState* s, const MergedLayout& m,
     if (job.band_readers == nullptr) job.parts = 1;
   }
   RunParts(job.parts, DecodeBand, &job);
-  Status status = kDone;
-  for (uint32_t k = 0; k < job.parts && status == kDone; ++k) {
-    status = job.status[k];
-  }
+  const Status status = FirstFailure(job.status, job.parts);
   if (status == kDone) GatherBands(&job);
   CloseBands(&job);
   Release(job.band_readers);
