@@ -48,6 +48,9 @@ inline constexpr char kComposite[] = "Composite of %d layers";
 inline constexpr char kCompositeCutShort[] =
     "Composite work limit: layers from #%d on left out";
 
+inline constexpr char kAdjustmentLeftOut[] =
+    "Adjustment layer #%d (%x) left out";
+
 // The embedded colour profile: converted, or why not (1 sRGB, 2 too large,
 // 3 refused by the colour library, 4 of another colour mode).
 inline constexpr char kProfileConverted[] =

@@ -10,13 +10,14 @@ namespace {
 
 Status TakeComposer(const Document* doc, const LayerList* list,
                     const CompositePlan& plan, bool palette_output,
-                    const ColourTables* cmyk_colour, RowBand band,
-                    Composer* c) {
+                    const ColourTables* cmyk_colour, CanvasChannels channels,
+                    RowBand band, Composer* c) {
   memset(c, 0, sizeof(*c));
   c->doc = doc;
   c->list = list;
   c->palette_output = palette_output;
   c->cmyk_colour = cmyk_colour;
+  c->channels = channels;
   c->cut_at = kNoMatch;
   c->plan = plan;
   const uint32_t width = doc->width;
@@ -25,7 +26,10 @@ Status TakeComposer(const Document* doc, const LayerList* list,
   const uint64_t levels = 2 * static_cast<uint64_t>(c->plan.depth) + 2;
   c->levels = AllocateArray<Level>(levels);
   c->row = static_cast<uint8_t*>(Allocate(4ull * width + 4));
-  if (c->levels == nullptr || c->row == nullptr) return kNoMemory;
+  c->alpha = static_cast<uint8_t*>(Allocate(static_cast<uint64_t>(width) + 4));
+  if (c->levels == nullptr || c->row == nullptr || c->alpha == nullptr) {
+    return kNoMemory;
+  }
   for (uint32_t k = 0; k <= kLimits.max_canvas_levels; ++k) {
     InitCanvas(&c->canvases[k], width, height, static_cast<int32_t>(band.first),
                band.end - band.first);
@@ -49,18 +53,20 @@ void ReleaseComposer(Composer* c) {
   }
   Release(c->levels);
   Release(c->row);
+  Release(c->alpha);
   Release(c);
 }
 
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
-                   const ColourTables* cmyk_colour, RowBand band,
-                   Composer** composer) {
+                   const ColourTables* cmyk_colour, CanvasChannels channels,
+                   RowBand band, Composer** composer) {
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
   Status status =
-      TakeComposer(doc, list, plan, palette_output, cmyk_colour, band, c);
+      TakeComposer(doc, list, plan, palette_output, cmyk_colour, channels,
+                   band, c);
   if (status == kDone) status = WalkLayers(c);
   return status;
 }

@@ -7,6 +7,7 @@
 #include "engine/base/limits.h"
 #include "engine/base/threads.h"
 #include "engine/channels/colour.h"
+#include "engine/compose/adjustment.h"
 #include "engine/compose/blend.h"
 #include "engine/compose/canvas.h"
 #include "engine/psd/document.h"
@@ -24,6 +25,9 @@ struct CompositePlan {
   LayerTraits* traits;  // per record
   uint32_t* match;      // divider <-> group record, or kNoMatch
   uint32_t depth;       // deepest nesting of groups
+  uint32_t count;       // records
+  // Per record: its adjustment, read once, or null (none, or left out).
+  Adjustment** adjustments;
 };
 
 Status BuildCompositePlan(const Document* doc, const LayerList* list,
@@ -68,6 +72,7 @@ struct Composer {
   const LayerList* list;
   bool palette_output;  // the picture has a 256-entry palette (gray)
   const ColourTables* cmyk_colour;  // CMYK layers' rows convert through it
+  CanvasChannels channels;          // what the canvas's colours hold
   CompositePlan plan;               // shared by every band, read only
   Level* levels;
   uint32_t depth;  // levels open, the root included
@@ -75,6 +80,7 @@ struct Composer {
   uint32_t canvases_in_use;
   uint32_t shapes_in_use;
   uint8_t* row;   // a row of the document's width, 4 bytes a pixel
+  uint8_t* alpha;  // a row of the document's width, 1 byte a pixel
   uint64_t work;  // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
@@ -124,6 +130,10 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p);
 
+// Applies the adjustment of record `index` to what `canvas` holds.
+Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
+                       const PaintParams& p);
+
 // True when `pixels` more pixels of work are still within the limit; counts
 // them.
 bool TakeWork(Composer* c, uint64_t pixels);
@@ -136,8 +146,8 @@ bool TakeWork(Composer* c, uint64_t pixels);
 // document's pictures are gray with a palette.
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
-                   const ColourTables* cmyk_colour, RowBand band,
-                   Composer** composer);
+                   const ColourTables* cmyk_colour, CanvasChannels channels,
+                   RowBand band, Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) {
   return &c->canvases[0];
 }

@@ -196,6 +196,49 @@ Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
   return status;
 }
 
+// An adjustment changes the colours below it and keeps their alpha: its
+// result is blended with its mode over the canvas taken as opaque (the
+// mix of old and new colours by the masks and opacity), then the canvas's
+// alpha is put back.
+Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
+                       const PaintParams& p) {
+  const Adjustment* a = c->plan.adjustments[index];
+  if (c->cut_short || a == nullptr || RectEmpty(canvas->painted)) return kDone;
+  RecordMasks masks;
+  Status status = OpenRecordMasks(c, index, &masks);
+  if (status != kDone) return status;
+  const PixelRect rect = IntersectRects(canvas->painted, MasksReach(&masks));
+  const uint64_t area =
+      RectEmpty(rect) ? 0
+                      : static_cast<uint64_t>(rect.right - rect.left) *
+                            static_cast<uint64_t>(rect.bottom - rect.top);
+  if (area != 0 && TakeWork(c, area)) status = PrepareCanvas(canvas);
+  if (area == 0 || c->cut_short || status != kDone) {
+    CloseMasks(&masks);
+    return status;
+  }
+  const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
+  const PixelRect held = RowsHeld(canvas, rect);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
+    uint8_t* dst = CanvasRow(canvas, y) + 4 * rect.left;
+    memcpy(c->row, dst, 4ull * n);
+    AdjustPixels(*a, c->channels, c->row, n);
+    for (uint32_t i = 0; i < n; ++i) {
+      c->alpha[i] = dst[4 * i + 3];
+      c->row[4 * i + 3] = 255;
+      dst[4 * i + 3] = 255;
+    }
+    ApplyMasks(&masks, y, rect.left, n, c->row);
+    ScaleAlpha(c->row, n, p.opacity);
+    RecordShapes(c, p.level, y, rect.left, n, c->row);
+    BlendRow(p.mode, c->row, dst, n, true, rect.left, y);
+    for (uint32_t i = 0; i < n; ++i) dst[4 * i + 3] = c->alpha[i];
+  }
+  MarkPainted(canvas, rect);
+  CloseMasks(&masks);
+  return kDone;
+}
+
 // One pixel `after` back towards `before` by t (0..255), in straight alpha.
 void Fade(uint8_t* after, const uint8_t* before, uint32_t t) {
   const uint32_t wb = before[3] * (255 - t), wa = after[3] * t;

@@ -3,6 +3,9 @@
 // record (type 1 or 2) carrying its visibility, opacity and blend mode.
 // Dividers and group records pair up like brackets; one without a partner
 // stands for nothing.
+#include "common/log.h"
+#include "engine/base/bytes.h"
+#include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
 #include "engine/compose/composite.h"
 
@@ -13,16 +16,37 @@ bool IsGroupRecord(uint8_t section) {
   return section == kSectionOpenGroup || section == kSectionClosedGroup;
 }
 
+// The adjustment of record i, read once for every band; one that cannot be
+// read is left out, with a log line.
+Status ReadPlanAdjustment(const Document* doc, const LayerList* list,
+                          uint32_t i, CompositePlan* plan) {
+  const LayerTraits& traits = plan->traits[i];
+  if (!traits.adjustment || !LayerVisible(list->records[i])) return kDone;
+  Adjustment* a = static_cast<Adjustment*>(Allocate(sizeof(Adjustment)));
+  if (a == nullptr) return kNoMemory;
+  if (!ReadAdjustment(doc, traits, a)) {
+    Release(a);
+    LogLine(doc->log, logtext::kAdjustmentLeftOut, i,
+            ReadU32(reinterpret_cast<const uint8_t*>(traits.adjustment_key)));
+    return kDone;
+  }
+  plan->adjustments[i] = a;
+  return kDone;
+}
+
 }  // namespace
 
 Status BuildCompositePlan(const Document* doc, const LayerList* list,
                           CompositePlan* plan) {
   const uint32_t n = list->count;
   memset(plan, 0, sizeof(*plan));
+  plan->count = n;
   plan->traits = AllocateArray<LayerTraits>(n);
   plan->match = AllocateArray<uint32_t>(n);
+  plan->adjustments = AllocateZeroedArray<Adjustment*>(n);
   uint32_t* open = AllocateArray<uint32_t>(n);  // dividers
-  if (plan->traits == nullptr || plan->match == nullptr || open == nullptr) {
+  if (plan->traits == nullptr || plan->match == nullptr || open == nullptr ||
+      plan->adjustments == nullptr) {
     Release(open);
     ReleaseCompositePlan(plan);
     return kNoMemory;
@@ -30,6 +54,13 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
   uint32_t open_count = 0;
   for (uint32_t i = 0; i < n; ++i) {
     ReadLayerTraits(doc, list->records[i], &plan->traits[i]);
+    plan->adjustments[i] = nullptr;
+    const Status read = ReadPlanAdjustment(doc, list, i, plan);
+    if (read != kDone) {
+      Release(open);
+      ReleaseCompositePlan(plan);
+      return read;
+    }
     const uint8_t section = plan->traits[i].section;
     plan->match[i] = kNoMatch;
     if (section == kSectionDivider) {
@@ -46,6 +77,12 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
 }
 
 void ReleaseCompositePlan(CompositePlan* plan) {
+  for (uint32_t i = 0; plan->adjustments != nullptr && i < plan->count; ++i) {
+    if (plan->adjustments[i] == nullptr) continue;
+    ReleaseAdjustment(plan->adjustments[i]);
+    Release(plan->adjustments[i]);
+  }
+  Release(plan->adjustments);
   Release(plan->traits);
   Release(plan->match);
   memset(plan, 0, sizeof(*plan));

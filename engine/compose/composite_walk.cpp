@@ -268,11 +268,11 @@ uint32_t AfterItem(Composer* c, uint32_t next, Status* status) {
 
 Status PaintItemLayer(Composer* c, uint32_t index) {
   Level* level = Top(c);
-  Status status = kDone;
-  if (!Traits(c, index).adjustment) {
-    if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
-    status = PaintLayer(c, index, level->canvas, ItemParams(c, level, index));
-  }
+  if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
+  const PaintParams p = ItemParams(c, level, index);
+  const Status status = Traits(c, index).adjustment
+                            ? PaintAdjustment(c, index, level->canvas, p)
+                            : PaintLayer(c, index, level->canvas, p);
   ItemPainted(level);
   return status;
 }

@@ -109,8 +109,12 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
     t->stroke_fill = block;
   } else if (KeyIs(key, "PtFl")) {
     t->pattern_fill = block;
+  } else if (KeyIs(key, "CgEd")) {
+    t->brightness = block;
   } else if (IsAdjustmentKey(key)) {
     t->adjustment = true;
+    memcpy(t->adjustment_key, key, 4);
+    t->adjustment_block = block;
   }
 }
 

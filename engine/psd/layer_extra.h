@@ -52,6 +52,9 @@ struct LayerTraits {
   bool has_section_blend;
   uint8_t fill_opacity;     // "iOpa", 255 without it
   bool adjustment;          // an adjustment layer
+  char adjustment_key[4];   // its block's key ("levl", "curv", ...)
+  InfoBlock adjustment_block;
+  InfoBlock brightness;     // "CgEd": brightness/contrast as a descriptor
   InfoBlock vector_mask;    // "vmsk" or "vsms"
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"

@@ -35,7 +35,9 @@ void ComposeRows(void* context, uint32_t k) {
   Composer* composer = nullptr;
   const Status status =
       ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
-                  s->colour, band, &composer);
+                  s->colour,
+                  s->doc.color_mode == kModeGrayscale ? kCanvasGray : kCanvasRgb,
+                  band, &composer);
   job->status[k] = status;
   if (status == kDone) {
     const FlatRows rows = {s->format.sample_step, s->format.row_bytes,

@@ -1,0 +1,118 @@
+// Adjustment layers: a record whose additional information holds an
+// adjustment (levels, curves, hue/saturation, ...) changes the colours of
+// what lies below it instead of painting pixels of its own. Each is read
+// once per composite into an `Adjustment`: per-sample kinds become a table
+// a document channel, the others keep the few numbers their formula needs.
+#pragma once
+
+#include "engine/base/status.h"
+#include "engine/psd/document.h"
+#include "engine/psd/layer_extra.h"
+
+namespace engine {
+
+enum AdjustmentKind : uint8_t {
+  kAdjustTables,      // levels, curves, brightness/contrast, invert, ...
+  kAdjustHue,         // hue/saturation, and its colorize form
+  kAdjustThreshold,   // luminosity at or above a level: white, else black
+  kAdjustBalance,     // colour balance
+  kAdjustBlackWhite,  // black & white from six colour weights
+  kAdjustFilter,      // photo filter
+  kAdjustMixer,       // channel mixer
+  kAdjustGradient,    // gradient map
+  kAdjustSelective,   // selective colour
+  kAdjustVibrance,    // vibrance and saturation
+};
+
+// One of the six hue ranges of hue/saturation, in degrees (0..359): full
+// effect from `begin` to `end`, fading out over the fall-offs before and
+// after; the hue, saturation and lightness of the range.
+struct HueRange {
+  int32_t falloff_begin, begin, end, falloff_end;
+  int32_t hue, saturation, lightness;
+};
+
+struct HueSaturation {
+  bool colorize;
+  int32_t colorize_hue, colorize_saturation, colorize_lightness;
+  int32_t hue, saturation, lightness;  // the master
+  HueRange ranges[6];
+};
+
+struct Adjustment {
+  AdjustmentKind kind;
+  // Per document channel (red, green, blue; cyan, magenta, yellow, black;
+  // gray): the table each sample goes through. Applied after the kind's
+  // own formula (the identity for kinds without one).
+  uint8_t table[4][256];
+  union {
+    HueSaturation hue;
+    uint8_t threshold;
+    // Colour balance: shadows, midtones, highlights of cyan-red,
+    // magenta-green, yellow-blue (-100..100); keep luminosity.
+    struct {
+      int16_t shift[3][3];
+      bool keep_luminosity;
+    } balance;
+    // Black & white: weights of reds, yellows, greens, cyans, blues,
+    // magentas (percent), then an optional tint (blue, green, red).
+    struct {
+      int32_t weight[6];
+      bool tint;
+      uint8_t tint_bgr[3];
+    } black_white;
+    // Photo filter: the filter colour (blue, green, red), density percent,
+    // keep luminosity.
+    struct {
+      uint8_t bgr[3];
+      int32_t density;
+      bool keep_luminosity;
+    } filter;
+    // Channel mixer: each output (red, green, blue) as percents of red,
+    // green, blue and a constant; monochrome uses the first row for all.
+    struct {
+      int32_t row[3][4];
+      bool monochrome;
+    } mixer;
+    // Gradient map: 256 colours (blue, green, red) by luminosity.
+    uint8_t* gradient;
+    // Selective colour: for reds, yellows, greens, cyans, blues, magentas,
+    // whites, neutrals, blacks the cyan, magenta, yellow, black changes
+    // (-100..100); absolute or relative.
+    struct {
+      int16_t plate[9][4];
+      bool absolute;
+    } selective;
+    // Vibrance and saturation (-100..100).
+    struct {
+      int32_t vibrance, saturation;
+    } vibrance;
+  };
+};
+
+// How the canvas's three colour bytes map to the document's channels in
+// one pass of the compositor: RGB documents (blue, green, red in the
+// canvas's order), gray (one channel in all three), and CMYK documents,
+// composited in two passes, the first with cyan, magenta, yellow where
+// red, green, blue would be, the second with black in all three.
+enum CanvasChannels : uint8_t {
+  kCanvasRgb,
+  kCanvasGray,
+  kCanvasCmy,
+  kCanvasBlack,
+};
+
+// Reads the adjustment of a record (its traits name the block); false when
+// it has none this reader applies or its block is malformed (nothing is
+// read outside the block). A gradient map allocates its colours: release
+// them with ReleaseAdjustment.
+bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
+                    Adjustment* a);
+void ReleaseAdjustment(Adjustment* a);
+
+// Adjusts the colours of `n` canvas pixels (blue, green, red, alpha) in
+// place; alpha is left as it is.
+void AdjustPixels(const Adjustment& a, CanvasChannels channels,
+                  uint8_t* pixels, uint32_t n);
+
+}  // namespace engine
