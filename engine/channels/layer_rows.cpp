@@ -23,6 +23,16 @@ void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
     memcpy(out, r, n);
     return;
   }
+  if (l.cmyk && l.cmyk_rows != kCmykConverted) {
+    const uint8_t* k = rows[kRoleBlack] + first;
+    if (l.cmyk_rows == kCmykBlack) r = g = b = k;
+    if (step == 3) {
+      InterleaveBgr(r, g, b, n, out);
+    } else {
+      InterleaveBgra(r, g, b, rows[kRoleAlpha] + first, n, out);
+    }
+    return;
+  }
   if (l.cmyk && l.colour != nullptr) {
     ConvertCmykPixels(l.colour, r, g, b, rows[kRoleBlack] + first, n, step,
                       out);

@@ -12,12 +12,22 @@
 
 namespace engine {
 
+// What the rows of a CMYK layer hold: converted to blue, green, red; or
+// as stored, yellow, magenta, cyan where blue, green, red would be; or
+// black in all three (a document composited in CMYK, in two passes).
+enum CmykRows : uint8_t {
+  kCmykConverted,
+  kCmykColours,
+  kCmykBlack,
+};
+
 struct LayerRows {
   PixelRect rect;  // the layer's rectangle in the document
   uint32_t width;  // samples in a row of its channels
   bool gray;       // as in the plan
   bool cmyk;
   bool lab;
+  CmykRows cmyk_rows;          // set after opening (converted by default)
   const ColourTables* colour;  // CMYK rows convert through it (or null)
   uint32_t next_row;           // the row of the layer the readers hand out next
   uint32_t end_row;  // no channel's data reaches this row or later ones

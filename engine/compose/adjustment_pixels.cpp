@@ -105,18 +105,36 @@ uint8_t ToByte(double v) {
   return v >= 255 ? 255 : static_cast<uint8_t>(v + 0.5);
 }
 
+double Limit100(double v) { return v < -100 ? -100 : v > 100 ? 100 : v; }
+
+// A range's lightness moves the colour's own part: towards its lightest
+// channel (gray at the top) or its darkest.
+void RangeLightness(double* rgb, double l) {
+  const double hi = rgb[0] > rgb[1] ? (rgb[0] > rgb[2] ? rgb[0] : rgb[2])
+                                    : (rgb[1] > rgb[2] ? rgb[1] : rgb[2]);
+  const double lo = rgb[0] < rgb[1] ? (rgb[0] < rgb[2] ? rgb[0] : rgb[2])
+                                    : (rgb[1] < rgb[2] ? rgb[1] : rgb[2]);
+  for (int k = 0; k < 3; ++k) {
+    rgb[k] = l >= 0 ? hi - (hi - rgb[k]) * (1 - l / 100.0)
+                    : lo + (rgb[k] - lo) * (1 + l / 100.0);
+  }
+}
+
 void HuePixel(const HueSaturation& h, uint8_t* bgr) {
-  const double r = bgr[2], g = bgr[1], b = bgr[0];
-  const double hi = r > g ? (r > b ? r : b) : (g > b ? g : b);
-  const double lo = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  double rgb[3] = {static_cast<double>(bgr[2]), static_cast<double>(bgr[1]),
+                   static_cast<double>(bgr[0])};
+  const double hi = rgb[0] > rgb[1] ? (rgb[0] > rgb[2] ? rgb[0] : rgb[2])
+                                    : (rgb[1] > rgb[2] ? rgb[1] : rgb[2]);
+  const double lo = rgb[0] < rgb[1] ? (rgb[0] < rgb[2] ? rgb[0] : rgb[2])
+                                    : (rgb[1] < rgb[2] ? rgb[1] : rgb[2]);
   double out[3];
   if (h.colorize) {
     double l = (hi + lo) / 510.0;
     l = Lighten(l * 255.0, h.colorize_lightness) / 255.0;
     FromHsl(h.colorize_hue, h.colorize_saturation / 100.0, l, out);
   } else {
-    const double hue = HueOf(r, g, b, hi, lo);
-    double dh = h.hue, ds = h.saturation, dl = h.lightness;
+    const double hue = HueOf(rgb[0], rgb[1], rgb[2], hi, lo);
+    double dh = h.hue, ds = 0, dl = 0;
     if (hi > lo) {
       for (const HueRange& range : h.ranges) {
         const double w = RangeWeight(range, hue);
@@ -125,16 +143,16 @@ void HuePixel(const HueSaturation& h, uint8_t* bgr) {
         dl += w * range.lightness;
       }
     }
+    ds = Limit100(ds + h.saturation);
     const double l = (hi + lo) / 510.0;
     const double d = (hi - lo) / 255.0;
     double s = d == 0 ? 0 : l < 0.5 ? d / (2 * l) : d / (2 - 2 * l);
-    ds = ds < -100 ? -100 : ds > 100 ? 100 : ds;
-    s = ds >= 0 ? s + (1 - s) * ds / 100.0 * (s > 0 ? 1 : 0)
+    s = ds >= 0 ? (ds >= 100 ? (s > 0 ? 1 : 0) : s / (1 - ds / 100.0))
                 : s * (1 + ds / 100.0);
     if (s > 1) s = 1;
     FromHsl(hue + dh + 360.0, s, l, out);
-    dl = dl < -100 ? -100 : dl > 100 ? 100 : dl;
-    for (double& c : out) c = Lighten(c, dl);
+    RangeLightness(out, Limit100(dl));
+    for (double& c : out) c = Lighten(c, h.lightness);
   }
   bgr[0] = ToByte(out[2]);
   bgr[1] = ToByte(out[1]);

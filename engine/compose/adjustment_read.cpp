@@ -1,7 +1,7 @@
 // Reading an adjustment record: which kind it is, its numbers checked, and
 // the tables of the per-sample kinds. CMYK documents hold their samples
 // as stored (255 is no ink) while the records describe ink, so their
-// tables are turned around.
+// tables act on the stored samples as they are.
 #include "engine/base/memory.h"
 #include "engine/compose/adjustment_read.h"
 #include "engine/psd/descriptor.h"
@@ -46,13 +46,6 @@ bool ReadBrightness(const LayerTraits& traits, Reader* r, Adjustment* a) {
   return true;
 }
 
-// A table on ink as a table on stored samples.
-void TurnAround(uint8_t* table) {
-  uint8_t turned[256];
-  for (uint32_t v = 0; v < 256; ++v) turned[v] = 255 - table[255 - v];
-  memcpy(table, turned, 256);
-}
-
 }  // namespace
 
 bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
@@ -72,7 +65,7 @@ bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
   } else if (KeyMatches(key, "levl") || KeyMatches(key, "curv") ||
              KeyMatches(key, "nvrt") || KeyMatches(key, "post") ||
              KeyMatches(key, "expA")) {
-    read = ReadTableAdjustment(key, &r, channels, a);
+    read = ReadTableAdjustment(doc, key, &r, channels, a);
   } else {
     read = ReadPixelAdjustment(doc, key, &r, a);
   }
@@ -80,8 +73,14 @@ bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
     ReleaseAdjustment(a);
     return false;
   }
-  if (doc->color_mode == kModeCmyk && a->kind == kAdjustTables) {
-    for (uint32_t ch = 0; ch < 4; ++ch) TurnAround(a->table[ch]);
+  // A CMYK document thresholds each channel on its own.
+  if (doc->color_mode == kModeCmyk && a->kind == kAdjustThreshold) {
+    a->kind = kAdjustTables;
+    for (uint32_t ch = 0; ch < 4; ++ch) {
+      for (uint32_t v = 0; v < 256; ++v) {
+        a->table[ch][v] = v >= a->threshold ? 255 : 0;
+      }
+    }
   }
   return true;
 }

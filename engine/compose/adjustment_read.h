@@ -54,8 +54,8 @@ double LinearToSrgb(double v);
 
 // Levels, curves, invert, posterize and exposure: tables for `channels`
 // document channels (all four for those alike in every channel).
-bool ReadTableAdjustment(const char* key, Reader* r, uint32_t channels,
-                         Adjustment* a);
+bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
+                         uint32_t channels, Adjustment* a);
 
 // Brightness and contrast (-150..150 and -50..100; the legacy form
 // -100..100 each) as a table.

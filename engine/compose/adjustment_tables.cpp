@@ -159,18 +159,34 @@ void Posterize(uint32_t levels, uint8_t* table) {
   }
 }
 
-// Exposure on sRGB-encoded samples: decoded to linear light, scaled by two
-// to the exposure, offset, raised to one over gamma, encoded again.
-bool ExposureTable(float exposure, float offset, float gamma, uint8_t* table) {
+// A sample (0..1) in linear light and back: 32-bit documents' samples are
+// sRGB-encoded from their linear values; others are taken as gamma 2.2
+// (RGB) or 1.75 (gray, near the dot gain of gray working spaces).
+double Decode(double v, double encoding) {
+  return encoding > 0 ? RealPow(v, encoding) : SrgbToLinear(v);
+}
+double Encode(double v, double encoding) {
+  return encoding > 0 ? RealPow(v, 1.0 / encoding) : LinearToSrgb(v);
+}
+
+double ExposureEncoding(const Document* doc) {
+  if (doc->depth == 32) return 0;
+  return doc->color_mode == kModeGrayscale ? 1.75 : 2.2;
+}
+
+// Exposure: decoded to linear light, scaled by two to the exposure,
+// offset, raised to one over gamma, encoded again.
+bool ExposureTable(float exposure, float offset, float gamma, double encoding,
+                   uint8_t* table) {
   if (!(exposure >= -20 && exposure <= 20) || !(offset >= -1 && offset <= 1) ||
       !(gamma >= 0.01f && gamma <= 10)) {
     return false;
   }
   const double scale = RealPow(2.0, exposure);
   for (uint32_t v = 0; v < 256; ++v) {
-    double l = SrgbToLinear(v / 255.0) * scale + offset;
+    double l = Decode(v / 255.0, encoding) * scale + offset;
     l = l > 0 ? RealPow(l, 1.0 / gamma) : 0;
-    table[v] = RoundByte(255.0 * LinearToSrgb(l > 1 ? 1 : l));
+    table[v] = RoundByte(255.0 * Encode(l > 1 ? 1 : l, encoding));
   }
   return true;
 }
@@ -186,8 +202,8 @@ double LinearToSrgb(double v) {
                         : 1.055 * RealPow(v, 1.0 / 2.4) - 0.055;
 }
 
-bool ReadTableAdjustment(const char* key, Reader* r, uint32_t channels,
-                         Adjustment* a) {
+bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
+                         uint32_t channels, Adjustment* a) {
   a->kind = kAdjustTables;
   if (KeyMatches(key, "levl")) return ReadLevels(r, channels, a);
   if (KeyMatches(key, "curv")) return ReadCurves(r, channels, a);
@@ -205,7 +221,8 @@ bool ReadTableAdjustment(const char* key, Reader* r, uint32_t channels,
   if (KeyMatches(key, "expA")) {
     r->U16();
     const float exposure = r->F32(), offset = r->F32(), gamma = r->F32();
-    if (!r->ok || !ExposureTable(exposure, offset, gamma, a->table[0])) {
+    if (!r->ok || !ExposureTable(exposure, offset, gamma, ExposureEncoding(doc),
+                                a->table[0])) {
       return false;
     }
     for (uint32_t ch = 1; ch < 4; ++ch) memcpy(a->table[ch], a->table[0], 256);
@@ -227,15 +244,17 @@ void BrightnessContrastTable(int32_t brightness, int32_t contrast, bool legacy,
     }
     return;
   }
-  // The current form: brightness as a curve through the middle that keeps
-  // black and white, contrast as an S around the mean.
-  const double b = brightness / 150.0, c = contrast / 100.0;
+  // The current form keeps black and white: brightness bends every value
+  // towards white (or black) as a screen (or multiply) of growing power,
+  // contrast is an S about the middle (or its flattening).
+  const double power = RealExp(0.008 * (brightness < 0 ? -brightness : brightness));
+  const double c = contrast / 100.0;
+  const double s = c >= 0 ? 1.0 + 0.45 * c : 1.0 / (1.0 - 0.45 * c);
   for (int32_t v = 0; v < 256; ++v) {
-    double t = v / 255.0;
-    t = b >= 0 ? RealPow(t, 1.0 / (1.0 + 1.5 * b)) : RealPow(t, 1.0 - 1.5 * b);
-    const double slope = c >= 0 ? 1.0 + 2.0 * c : 1.0 + c;
-    t = (t - 0.5) * slope + 0.5;
-    table[v] = RoundByte(255.0 * t);
+    const double t = v / 255.0;
+    double u = brightness >= 0 ? 1.0 - RealPow(1.0 - t, power) : RealPow(t, power);
+    u = u < 0.5 ? 0.5 * RealPow(2.0 * u, s) : 1.0 - 0.5 * RealPow(2.0 - 2.0 * u, s);
+    table[v] = RoundByte(255.0 * u);
   }
 }
 

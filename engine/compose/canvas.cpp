@@ -83,17 +83,22 @@ void ReleaseCanvas(Canvas* canvas) {
   canvas->stale = kNoPixels;
 }
 
+void FlattenCanvasRow(const Canvas* canvas, int32_t y, uint32_t sample_step,
+                      uint8_t* dst) {
+  if (canvas->pixels == nullptr) {
+    memset(dst, 255, static_cast<uint64_t>(canvas->width) * sample_step);
+  } else {
+    FlattenRow(CanvasRow(canvas, y), canvas->width, sample_step, dst);
+  }
+}
+
 void FlattenCanvas(const Canvas* canvas, const FlatRows& rows,
                    uint8_t* pixels) {
   const uint32_t height = canvas->height;
   const int32_t end = canvas->top + static_cast<int32_t>(canvas->rows);
   for (int32_t y = canvas->top; y < end; ++y) {
     uint8_t* dst = pixels + static_cast<uint64_t>(height - 1 - y) * rows.stride;
-    if (canvas->pixels == nullptr) {
-      memset(dst, 255, rows.row_bytes);
-    } else {
-      FlattenRow(CanvasRow(canvas, y), canvas->width, rows.sample_step, dst);
-    }
+    FlattenCanvasRow(canvas, y, rows.sample_step, dst);
     memset(dst + rows.row_bytes, 0, rows.stride - rows.row_bytes);
   }
 }

@@ -66,6 +66,10 @@ struct FlatRows {
   uint32_t stride;
 };
 
+// Row `y` (held) flattened onto white, `sample_step` bytes a pixel.
+void FlattenCanvasRow(const Canvas* canvas, int32_t y, uint32_t sample_step,
+                      uint8_t* dst);
+
 // Writes the rows the canvas holds flattened onto white into the document's
 // bottom-up rows at `pixels`, padding zeroed.
 void FlattenCanvas(const Canvas* canvas, const FlatRows& rows, uint8_t* pixels);

@@ -24,6 +24,10 @@ void ScaleAlpha(uint8_t* pixels, uint32_t n, uint32_t factor) {
   }
 }
 
+void NoInk(uint8_t* pixels, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) memset(pixels + 4 * i, 255, 3);
+}
+
 // A record's masks: its layer mask and its vector mask.
 struct RecordMasks {
   MaskRows user;
@@ -118,6 +122,8 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
       if (!ReadLayerRow(&s->rows, y, rect.left, rect.right, c->row)) continue;
     } else {
       FillRow(&s->fill, y, rect.left, n, c->row);
+      // A fill's colour stands for cyan, magenta, yellow without black.
+      if (c->channels == kCanvasBlack) NoInk(c->row, n);
     }
     if (p.masks) ApplyMasks(&s->masks, y, rect.left, n, c->row);
     ScaleAlpha(c->row, n, p.opacity);
@@ -150,6 +156,9 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
   if (s->pixels) {
     status = OpenLayerRows(doc, layer, plan, c->cmyk_colour, &s->rows);
     if (status != kDone) s->pixels = false;
+    s->rows.cmyk_rows = c->channels == kCanvasCmy     ? kCmykColours
+                        : c->channels == kCanvasBlack ? kCmykBlack
+                                                      : kCmykConverted;
     *rect = IntersectRects(*rect, s->rows.rect);
     if (rect->bottom > LayerRowsEnd(&s->rows)) {
       rect->bottom = static_cast<int32_t>(LayerRowsEnd(&s->rows));
@@ -199,7 +208,7 @@ Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
 // An adjustment changes the colours below it and keeps their alpha: its
 // result is blended with its mode over the canvas taken as opaque (the
 // mix of old and new colours by the masks and opacity), then the canvas's
-// alpha is put back.
+// alpha is put back. It adds nothing to a pass-through group's shape.
 Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
                        const PaintParams& p) {
   const Adjustment* a = c->plan.adjustments[index];
@@ -230,7 +239,6 @@ Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
     }
     ApplyMasks(&masks, y, rect.left, n, c->row);
     ScaleAlpha(c->row, n, p.opacity);
-    RecordShapes(c, p.level, y, rect.left, n, c->row);
     BlendRow(p.mode, c->row, dst, n, true, rect.left, y);
     for (uint32_t i = 0; i < n; ++i) dst[4 * i + 3] = c->alpha[i];
   }

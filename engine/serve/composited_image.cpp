@@ -2,6 +2,8 @@
 // composited, in the merged picture's output format.
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
+#include "engine/base/memory.h"
+#include "engine/channels/rows.h"
 #include "engine/compose/composite.h"
 #include "engine/serve/serve.h"
 
@@ -28,18 +30,70 @@ struct CompositeJob {
   uint32_t cut_at;  // band 0's: the first layer past the work limit
 };
 
+CanvasChannels ChannelsOf(const Document* doc) {
+  if (doc->color_mode == kModeGrayscale) return kCanvasGray;
+  return doc->color_mode == kModeCmyk ? kCanvasCmy : kCanvasRgb;
+}
+
+// The rows of a CMYK document's two canvases (cyan, magenta, yellow; and
+// black), each flattened onto no ink, converted to the output's colours.
+Status FlattenCmyk(ServeState* s, const Canvas* colours, const Canvas* black,
+                   RowBand band, uint8_t* pixels) {
+  const uint32_t width = s->doc.width;
+  uint8_t* row = static_cast<uint8_t*>(Allocate(8ull * width + 8));
+  if (row == nullptr) return kNoMemory;
+  uint8_t* c = row + 4ull * width;
+  uint8_t* m = c + width;
+  uint8_t* y = m + width;
+  uint8_t* k = y + width;
+  const uint32_t step = s->format.sample_step;
+  for (uint32_t line = band.first; line < band.end; ++line) {
+    FlattenCanvasRow(colours, static_cast<int32_t>(line), 4, row);
+    FlattenCanvasRow(black, static_cast<int32_t>(line), 1, k);
+    for (uint32_t i = 0; i < width; ++i) {
+      c[i] = row[4 * i + 2];
+      m[i] = row[4 * i + 1];
+      y[i] = row[4 * i];
+    }
+    uint8_t* dst = pixels + static_cast<uint64_t>(s->doc.height - 1 - line) *
+                                s->format.stride;
+    if (s->colour != nullptr) {
+      ConvertCmykPixels(s->colour, c, m, y, k, width, step, dst);
+    } else {
+      for (uint32_t i = 0; i < width; ++i) {
+        CmykToBgr(c[i], m[i], y[i], k[i], dst + step * i);
+        if (step == 4) dst[4 * i + 3] = 255;
+      }
+    }
+    memset(dst + s->format.row_bytes, 0,
+           s->format.stride - s->format.row_bytes);
+  }
+  Release(row);
+  return kDone;
+}
+
+Status ComposeChannels(CompositeJob* job, RowBand band,
+                       CanvasChannels channels, Composer** composer) {
+  ServeState* s = job->s;
+  return ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
+                     s->colour, channels, band, composer);
+}
+
 void ComposeRows(void* context, uint32_t k) {
   CompositeJob* job = static_cast<CompositeJob*>(context);
   ServeState* s = job->s;
   const RowBand band = BandOf(s->doc.height, job->parts, k);
+  const CanvasChannels channels = ChannelsOf(&s->doc);
   Composer* composer = nullptr;
-  const Status status =
-      ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
-                  s->colour,
-                  s->doc.color_mode == kModeGrayscale ? kCanvasGray : kCanvasRgb,
-                  band, &composer);
-  job->status[k] = status;
-  if (status == kDone) {
+  Composer* black = nullptr;
+  Status status = ComposeChannels(job, band, channels, &composer);
+  if (status == kDone && channels == kCanvasCmy) {
+    status = ComposeChannels(job, band, kCanvasBlack, &black);
+    if (status == kDone) {
+      status = FlattenCmyk(s, ComposedCanvas(composer), ComposedCanvas(black),
+                           band, job->pixels);
+    }
+  } else if (status == kDone) {
     const FlatRows rows = {s->format.sample_step, s->format.row_bytes,
                            s->format.stride};
     FlattenCanvas(ComposedCanvas(composer), rows, job->pixels);
@@ -51,9 +105,11 @@ void ComposeRows(void* context, uint32_t k) {
                          s->doc.width, s->format.sample_step);
       }
     }
-    if (k == 0) job->cut_at = composer->cut_at;
   }
+  job->status[k] = status;
+  if (status == kDone && k == 0) job->cut_at = composer->cut_at;
   ReleaseComposer(composer);
+  ReleaseComposer(black);
 }
 
 // Composites every band into a new output block; the first band that
