@@ -12,16 +12,9 @@
 namespace engine {
 
 enum AdjustmentKind : uint8_t {
-  kAdjustTables,      // levels, curves, brightness/contrast, invert, ...
-  kAdjustHue,         // hue/saturation, and its colorize form
-  kAdjustThreshold,   // luminosity at or above a level: white, else black
-  kAdjustBalance,     // colour balance
-  kAdjustBlackWhite,  // black & white from six colour weights
-  kAdjustFilter,      // photo filter
-  kAdjustMixer,       // channel mixer
-  kAdjustGradient,    // gradient map
-  kAdjustSelective,   // selective colour
-  kAdjustVibrance,    // vibrance and saturation
+  kAdjustTables,     // levels, curves, brightness/contrast, invert, ...
+  kAdjustHue,        // hue/saturation, and its colorize form
+  kAdjustThreshold,  // luminosity at or above a level: white, else black
 };
 
 // One of the six hue ranges of hue/saturation, in degrees (0..359): full
@@ -45,49 +38,8 @@ struct Adjustment {
   // gray): the table each sample goes through. Applied after the kind's
   // own formula (the identity for kinds without one).
   uint8_t table[4][256];
-  union {
-    HueSaturation hue;
-    uint8_t threshold;
-    // Colour balance: shadows, midtones, highlights of cyan-red,
-    // magenta-green, yellow-blue (-100..100); keep luminosity.
-    struct {
-      int16_t shift[3][3];
-      bool keep_luminosity;
-    } balance;
-    // Black & white: weights of reds, yellows, greens, cyans, blues,
-    // magentas (percent), then an optional tint (blue, green, red).
-    struct {
-      int32_t weight[6];
-      bool tint;
-      uint8_t tint_bgr[3];
-    } black_white;
-    // Photo filter: the filter colour (blue, green, red), density percent,
-    // keep luminosity.
-    struct {
-      uint8_t bgr[3];
-      int32_t density;
-      bool keep_luminosity;
-    } filter;
-    // Channel mixer: each output (red, green, blue) as percents of red,
-    // green, blue and a constant; monochrome uses the first row for all.
-    struct {
-      int32_t row[3][4];
-      bool monochrome;
-    } mixer;
-    // Gradient map: 256 colours (blue, green, red) by luminosity.
-    uint8_t* gradient;
-    // Selective colour: for reds, yellows, greens, cyans, blues, magentas,
-    // whites, neutrals, blacks the cyan, magenta, yellow, black changes
-    // (-100..100); absolute or relative.
-    struct {
-      int16_t plate[9][4];
-      bool absolute;
-    } selective;
-    // Vibrance and saturation (-100..100).
-    struct {
-      int32_t vibrance, saturation;
-    } vibrance;
-  };
+  HueSaturation hue;
+  uint8_t threshold;
 };
 
 // How the canvas's three colour bytes map to the document's channels in
@@ -104,15 +56,13 @@ enum CanvasChannels : uint8_t {
 
 // Reads the adjustment of a record (its traits name the block); false when
 // it has none this reader applies or its block is malformed (nothing is
-// read outside the block). A gradient map allocates its colours: release
-// them with ReleaseAdjustment.
+// read outside the block).
 bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
                     Adjustment* a);
-void ReleaseAdjustment(Adjustment* a);
 
 // Adjusts the colours of `n` canvas pixels (blue, green, red, alpha) in
 // place; alpha is left as it is.
-void AdjustPixels(const Adjustment& a, CanvasChannels channels,
-                  uint8_t* pixels, uint32_t n);
+void AdjustPixels(const Adjustment& a, CanvasChannels channels, uint8_t* pixels,
+                  uint32_t n);
 
 }  // namespace engine

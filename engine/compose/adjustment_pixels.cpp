@@ -39,7 +39,9 @@ bool ReadHue(Reader* r, HueSaturation* h) {
 }
 
 // Degrees from `from` forward to `to` (0..359).
-int32_t Forward(int32_t from, int32_t to) { return ((to - from) % 360 + 360) % 360; }
+int32_t Forward(int32_t from, int32_t to) {
+  return ((to - from) % 360 + 360) % 360;
+}
 
 // How much of a range's values a hue (0..360) takes: 1 within begin..end,
 // fading to 0 across the fall-offs.
@@ -181,9 +183,7 @@ void ApplyTables(const Adjustment& a, CanvasChannels channels, uint8_t* px,
 
 }  // namespace
 
-bool ReadPixelAdjustment(const Document* doc, const char* key, Reader* r,
-                         Adjustment* a) {
-  (void)doc;
+bool ReadPixelAdjustment(const char* key, Reader* r, Adjustment* a) {
   if (KeyMatches(key, "hue2") || KeyMatches(key, "hue ")) {
     a->kind = kAdjustHue;
     return ReadHue(r, &a->hue);
@@ -191,14 +191,16 @@ bool ReadPixelAdjustment(const Document* doc, const char* key, Reader* r,
   if (KeyMatches(key, "thrs")) {
     a->kind = kAdjustThreshold;
     const uint32_t level = r->U16();
-    a->threshold = static_cast<uint8_t>(level < 1 ? 1 : level > 255 ? 255 : level);
+    a->threshold = static_cast<uint8_t>(level < 1     ? 1
+                                        : level > 255 ? 255
+                                                      : level);
     return r->ok;
   }
   return false;
 }
 
-void AdjustPixels(const Adjustment& a, CanvasChannels channels,
-                  uint8_t* pixels, uint32_t n) {
+void AdjustPixels(const Adjustment& a, CanvasChannels channels, uint8_t* pixels,
+                  uint32_t n) {
   // Black in the second pass of a CMYK document is left to the per-sample
   // kinds; a whole-pixel formula works on the three colours.
   const bool whole = channels != kCanvasBlack;

@@ -2,8 +2,8 @@
 // the tables of the per-sample kinds. CMYK documents hold their samples
 // as stored (255 is no ink) while the records describe ink, so their
 // tables act on the stored samples as they are.
-#include "engine/base/memory.h"
 #include "engine/compose/adjustment_read.h"
+
 #include "engine/psd/descriptor.h"
 
 namespace engine {
@@ -52,44 +52,21 @@ bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
                     Adjustment* a) {
   memset(a, 0, sizeof(*a));
   for (uint32_t ch = 0; ch < 4; ++ch) {
-    for (uint32_t v = 0; v < 256; ++v) a->table[ch][v] = static_cast<uint8_t>(v);
+    for (uint32_t v = 0; v < 256; ++v)
+      a->table[ch][v] = static_cast<uint8_t>(v);
   }
   if (!traits.adjustment) return false;
   const char* key = traits.adjustment_key;
   const InfoBlock& block = traits.adjustment_block;
   Reader r = {block.data, block.data + block.length, block.data != nullptr};
   const uint32_t channels = DocumentChannels(doc);
-  bool read;
-  if (KeyMatches(key, "brit")) {
-    read = ReadBrightness(traits, &r, a);
-  } else if (KeyMatches(key, "levl") || KeyMatches(key, "curv") ||
-             KeyMatches(key, "nvrt") || KeyMatches(key, "post") ||
-             KeyMatches(key, "expA")) {
-    read = ReadTableAdjustment(doc, key, &r, channels, a);
-  } else {
-    read = ReadPixelAdjustment(doc, key, &r, a);
+  if (KeyMatches(key, "brit")) return ReadBrightness(traits, &r, a);
+  if (KeyMatches(key, "levl") || KeyMatches(key, "curv") ||
+      KeyMatches(key, "nvrt") || KeyMatches(key, "post") ||
+      KeyMatches(key, "expA")) {
+    return ReadTableAdjustment(doc, key, &r, channels, a);
   }
-  if (!read) {
-    ReleaseAdjustment(a);
-    return false;
-  }
-  // A CMYK document thresholds each channel on its own.
-  if (doc->color_mode == kModeCmyk && a->kind == kAdjustThreshold) {
-    a->kind = kAdjustTables;
-    for (uint32_t ch = 0; ch < 4; ++ch) {
-      for (uint32_t v = 0; v < 256; ++v) {
-        a->table[ch][v] = v >= a->threshold ? 255 : 0;
-      }
-    }
-  }
-  return true;
-}
-
-void ReleaseAdjustment(Adjustment* a) {
-  if (a->kind == kAdjustGradient) {
-    Release(a->gradient);
-    a->gradient = nullptr;
-  }
+  return ReadPixelAdjustment(key, &r, a);
 }
 
 }  // namespace engine

@@ -62,10 +62,7 @@ bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
 void BrightnessContrastTable(int32_t brightness, int32_t contrast, bool legacy,
                              uint8_t* table);
 
-// The kinds that act on whole pixels: hue/saturation, threshold, colour
-// balance, black & white, photo filter, channel mixer, gradient map,
-// selective colour, vibrance.
-bool ReadPixelAdjustment(const Document* doc, const char* key, Reader* r,
-                         Adjustment* a);
+// The kinds that act on whole pixels: hue/saturation and threshold.
+bool ReadPixelAdjustment(const char* key, Reader* r, Adjustment* a);
 
 }  // namespace engine

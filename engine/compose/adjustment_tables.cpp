@@ -85,7 +85,8 @@ void SplineTable(const int32_t* x, const int32_t* y, uint32_t n,
     u[i] = (6.0 * d / (x[i + 1] - x[i - 1]) - sig * u[i - 1]) / p;
   }
   second[n - 1] = 0;
-  for (uint32_t i = n - 1; i-- > 0;) second[i] = second[i] * second[i + 1] + u[i];
+  for (uint32_t i = n - 1; i-- > 0;)
+    second[i] = second[i] * second[i + 1] + u[i];
   uint32_t k = 0;
   for (int32_t v = 0; v < 256; ++v) {
     if (v <= x[0]) {
@@ -99,10 +100,10 @@ void SplineTable(const int32_t* x, const int32_t* y, uint32_t n,
     while (k + 1 < n - 1 && x[k + 1] <= v) ++k;
     const double h = x[k + 1] - x[k];
     const double b = (v - x[k]) / h, a = 1.0 - b;
-    const double out = a * y[k] + b * y[k + 1] +
-                       ((a * a * a - a) * second[k] +
-                        (b * b * b - b) * second[k + 1]) *
-                           h * h / 6.0;
+    const double out =
+        a * y[k] + b * y[k + 1] +
+        ((a * a * a - a) * second[k] + (b * b * b - b) * second[k + 1]) * h *
+            h / 6.0;
     table[v] = RoundByte(out);
   }
 }
@@ -154,8 +155,8 @@ void Posterize(uint32_t levels, uint8_t* table) {
   if (levels > 255) levels = 255;
   for (uint32_t v = 0; v < 256; ++v) {
     const uint32_t step = (v * levels) >> 8;
-    table[v] = static_cast<uint8_t>((step * 255 + (levels - 1) / 2) /
-                                    (levels - 1));
+    table[v] =
+        static_cast<uint8_t>((step * 255 + (levels - 1) / 2) / (levels - 1));
   }
 }
 
@@ -198,8 +199,7 @@ double SrgbToLinear(double v) {
 }
 
 double LinearToSrgb(double v) {
-  return v <= 0.0031308 ? v * 12.92
-                        : 1.055 * RealPow(v, 1.0 / 2.4) - 0.055;
+  return v <= 0.0031308 ? v * 12.92 : 1.055 * RealPow(v, 1.0 / 2.4) - 0.055;
 }
 
 bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
@@ -222,7 +222,7 @@ bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
     r->U16();
     const float exposure = r->F32(), offset = r->F32(), gamma = r->F32();
     if (!r->ok || !ExposureTable(exposure, offset, gamma, ExposureEncoding(doc),
-                                a->table[0])) {
+                                 a->table[0])) {
       return false;
     }
     for (uint32_t ch = 1; ch < 4; ++ch) memcpy(a->table[ch], a->table[0], 256);
@@ -247,13 +247,16 @@ void BrightnessContrastTable(int32_t brightness, int32_t contrast, bool legacy,
   // The current form keeps black and white: brightness bends every value
   // towards white (or black) as a screen (or multiply) of growing power,
   // contrast is an S about the middle (or its flattening).
-  const double power = RealExp(0.008 * (brightness < 0 ? -brightness : brightness));
+  const double power =
+      RealExp(0.008 * (brightness < 0 ? -brightness : brightness));
   const double c = contrast / 100.0;
   const double s = c >= 0 ? 1.0 + 0.45 * c : 1.0 / (1.0 - 0.45 * c);
   for (int32_t v = 0; v < 256; ++v) {
     const double t = v / 255.0;
-    double u = brightness >= 0 ? 1.0 - RealPow(1.0 - t, power) : RealPow(t, power);
-    u = u < 0.5 ? 0.5 * RealPow(2.0 * u, s) : 1.0 - 0.5 * RealPow(2.0 - 2.0 * u, s);
+    double u =
+        brightness >= 0 ? 1.0 - RealPow(1.0 - t, power) : RealPow(t, power);
+    u = u < 0.5 ? 0.5 * RealPow(2.0 * u, s)
+                : 1.0 - 0.5 * RealPow(2.0 - 2.0 * u, s);
     table[v] = RoundByte(255.0 * u);
   }
 }

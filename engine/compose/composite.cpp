@@ -64,9 +64,8 @@ Status ComposeBand(const Document* doc, const LayerList* list,
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
-  Status status =
-      TakeComposer(doc, list, plan, palette_output, cmyk_colour, channels,
-                   band, c);
+  Status status = TakeComposer(doc, list, plan, palette_output, cmyk_colour,
+                               channels, band, c);
   if (status == kDone) status = WalkLayers(c);
   return status;
 }

@@ -79,9 +79,9 @@ struct Composer {
   Canvas canvases[kLimits.max_canvas_levels + 1];  // [0] the root canvas
   uint32_t canvases_in_use;
   uint32_t shapes_in_use;
-  uint8_t* row;   // a row of the document's width, 4 bytes a pixel
+  uint8_t* row;    // a row of the document's width, 4 bytes a pixel
   uint8_t* alpha;  // a row of the document's width, 1 byte a pixel
-  uint64_t work;  // pixels painted so far
+  uint64_t work;   // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
   uint32_t cut_at;  // the first layer left out

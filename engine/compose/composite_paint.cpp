@@ -217,10 +217,10 @@ Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
   Status status = OpenRecordMasks(c, index, &masks);
   if (status != kDone) return status;
   const PixelRect rect = IntersectRects(canvas->painted, MasksReach(&masks));
-  const uint64_t area =
-      RectEmpty(rect) ? 0
-                      : static_cast<uint64_t>(rect.right - rect.left) *
-                            static_cast<uint64_t>(rect.bottom - rect.top);
+  const uint64_t area = RectEmpty(rect)
+                            ? 0
+                            : static_cast<uint64_t>(rect.right - rect.left) *
+                                  static_cast<uint64_t>(rect.bottom - rect.top);
   if (area != 0 && TakeWork(c, area)) status = PrepareCanvas(canvas);
   if (area == 0 || c->cut_short || status != kDone) {
     CloseMasks(&masks);

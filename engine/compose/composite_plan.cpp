@@ -34,6 +34,22 @@ Status ReadPlanAdjustment(const Document* doc, const LayerList* list,
   return kDone;
 }
 
+// An adjustment layer as a clipping group's base has no pixels of its own
+// to clip to: the layers clipped to it (a run of plain layers after it)
+// apply to what lies below as it does.
+void NoteAdjustmentBase(const LayerList* list, uint32_t i,
+                        LayerTraits* traits) {
+  LayerTraits& t = traits[i];
+  if (i == 0 || list->records[i].clipping == 0 || t.section != kSectionLayer) {
+    return;
+  }
+  const LayerTraits& below = traits[i - 1];
+  if (below.section != kSectionLayer) return;
+  t.clipped_to_adjustment = list->records[i - 1].clipping != 0
+                                ? below.clipped_to_adjustment
+                                : below.adjustment;
+}
+
 }  // namespace
 
 Status BuildCompositePlan(const Document* doc, const LayerList* list,
@@ -54,6 +70,7 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
   uint32_t open_count = 0;
   for (uint32_t i = 0; i < n; ++i) {
     ReadLayerTraits(doc, list->records[i], &plan->traits[i]);
+    NoteAdjustmentBase(list, i, plan->traits);
     plan->adjustments[i] = nullptr;
     const Status read = ReadPlanAdjustment(doc, list, i, plan);
     if (read != kDone) {
@@ -78,8 +95,6 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
 
 void ReleaseCompositePlan(CompositePlan* plan) {
   for (uint32_t i = 0; plan->adjustments != nullptr && i < plan->count; ++i) {
-    if (plan->adjustments[i] == nullptr) continue;
-    ReleaseAdjustment(plan->adjustments[i]);
     Release(plan->adjustments[i]);
   }
   Release(plan->adjustments);

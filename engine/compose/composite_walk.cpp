@@ -47,7 +47,8 @@ const LayerRecord& ItemRecord(const Composer* c, uint32_t i) {
 
 bool ItemClipped(const Composer* c, uint32_t i) {
   return i < c->list->count && !ClosesGroup(c, i) &&
-         ItemRecord(c, i).clipping != 0;
+         ItemRecord(c, i).clipping != 0 &&
+         !Traits(c, ItemEnd(c, i)).clipped_to_adjustment;
 }
 
 uint32_t SkipClippedRun(const Composer* c, uint32_t i) {

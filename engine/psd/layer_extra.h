@@ -50,11 +50,14 @@ struct LayerTraits {
   uint8_t section;        // kSection...
   char section_blend[4];  // the group's blend key when the block gives one
   bool has_section_blend;
-  uint8_t fill_opacity;     // "iOpa", 255 without it
-  bool adjustment;          // an adjustment layer
-  char adjustment_key[4];   // its block's key ("levl", "curv", ...)
+  uint8_t fill_opacity;    // "iOpa", 255 without it
+  bool adjustment;         // an adjustment layer
+  char adjustment_key[4];  // its block's key ("levl", "curv", ...)
   InfoBlock adjustment_block;
-  InfoBlock brightness;     // "CgEd": brightness/contrast as a descriptor
+  InfoBlock brightness;  // "CgEd": brightness/contrast as a descriptor
+  // Set by the compositor's plan: a clipped layer whose base is an
+  // adjustment layer (painted as if not clipped).
+  bool clipped_to_adjustment;
   InfoBlock vector_mask;    // "vmsk" or "vsms"
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"

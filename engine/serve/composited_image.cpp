@@ -72,8 +72,8 @@ Status FlattenCmyk(ServeState* s, const Canvas* colours, const Canvas* black,
   return kDone;
 }
 
-Status ComposeChannels(CompositeJob* job, RowBand band,
-                       CanvasChannels channels, Composer** composer) {
+Status ComposeChannels(CompositeJob* job, RowBand band, CanvasChannels channels,
+                       Composer** composer) {
   ServeState* s = job->s;
   return ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
                      s->colour, channels, band, composer);
