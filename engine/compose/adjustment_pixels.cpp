@@ -122,6 +122,17 @@ void RangeLightness(double* rgb, double l) {
   }
 }
 
+// The values of the ranges a hue (0..360) lies in, added to the master's.
+void RangeValues(const HueSaturation& h, double hue, double* dh, double* ds,
+                 double* dl) {
+  for (const HueRange& range : h.ranges) {
+    const double w = RangeWeight(range, hue);
+    *dh += w * range.hue;
+    *ds += w * range.saturation;
+    *dl += w * range.lightness;
+  }
+}
+
 void HuePixel(const HueSaturation& h, uint8_t* bgr) {
   double rgb[3] = {static_cast<double>(bgr[2]), static_cast<double>(bgr[1]),
                    static_cast<double>(bgr[0])};
@@ -137,22 +148,27 @@ void HuePixel(const HueSaturation& h, uint8_t* bgr) {
   } else {
     const double hue = HueOf(rgb[0], rgb[1], rgb[2], hi, lo);
     double dh = h.hue, ds = 0, dl = 0;
-    if (hi > lo) {
-      for (const HueRange& range : h.ranges) {
-        const double w = RangeWeight(range, hue);
-        dh += w * range.hue;
-        ds += w * range.saturation;
-        dl += w * range.lightness;
-      }
-    }
+    if (hi > lo) RangeValues(h, hue, &dh, &ds, &dl);
     ds = Limit100(ds + h.saturation);
+    // The hue turns keeping the lightest and darkest channels.
     const double l = (hi + lo) / 510.0;
     const double d = (hi - lo) / 255.0;
-    double s = d == 0 ? 0 : l < 0.5 ? d / (2 * l) : d / (2 - 2 * l);
-    s = ds >= 0 ? (ds >= 100 ? (s > 0 ? 1 : 0) : s / (1 - ds / 100.0))
-                : s * (1 + ds / 100.0);
-    if (s > 1) s = 1;
-    FromHsl(hue + dh + 360.0, s, l, out);
+    const double s = d == 0 ? 0 : l < 0.5 ? d / (2 * l) : d / (2 - 2 * l);
+    double turned = hue + dh;
+    turned -= 360.0 * static_cast<int32_t>(turned / 360.0);
+    if (turned < 0) turned += 360.0;
+    FromHsl(turned, s > 1 ? 1 : s, l, out);
+    // Saturation stretches the colour about the middle of its lightest and
+    // darkest channels, at most until the darkest reaches black; values
+    // past white are kept until the end.
+    if (hi > lo) {
+      const double mid = (hi + lo) / 2;
+      const double most = (hi + lo) / (hi - lo);
+      double k = ds >= 0 ? (ds >= 100 ? most : 100.0 / (100.0 - ds))
+                         : 1.0 + ds / 100.0;
+      if (ds >= 0 && k > most) k = most;
+      for (double& c : out) c = mid + (c - mid) * k;
+    }
     RangeLightness(out, Limit100(dl));
     for (double& c : out) c = Lighten(c, h.lightness);
   }
