@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "adjustment_records.h"
 #include "engine_composite_support.h"
 
 namespace {
@@ -238,6 +239,88 @@ TEST(CompositeTest, GrayAndCmykDocumentsKeepTheirOutputFormats) {
   EXPECT_EQ(k.Info().biBitCount, 32);
   EXPECT_EQ(Bytes(k.pixels.begin(), k.pixels.begin() + 4),
             (Bytes{255, 0, 255, 255}));
+}
+
+// A document of every colour mode's channels, a varied picture below, and
+// the adjustment layers given (over the columns [0, split), or everywhere).
+Bytes Adjusted(uint16_t mode, const std::vector<Bytes>& infos, int split) {
+  const int w = 24, h = 20;
+  PsdSpec spec = Unmerged(w, h);
+  spec.mode = mode;
+  const int colours = mode == 1 ? 1 : mode == 4 ? 4 : 3;
+  spec.planes.resize(colours, psdw::Fill(w * h, 255));
+  Layer base;
+  base.right = w;
+  base.bottom = h;
+  for (int16_t id = -1; id < colours; ++id) {
+    LayerChannel c;
+    c.id = id;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        c.samples.push_back(
+            id < 0 ? 255
+                   : static_cast<uint8_t>(
+                         (x * 11 + y * 13 * (id + 1) + id * 70) % 256));
+      }
+    }
+    base.channels.push_back(c);
+  }
+  spec.layers.push_back(base);
+  for (const Bytes& info : infos) {
+    Layer l;
+    l.additional_info = info;
+    if (split > 0) {
+      psdw::AddMask(l, 0, 0, h, split, 0, psdw::kRaw,
+                    [](uint32_t, uint32_t) { return 255u; });
+    }
+    spec.layers.push_back(l);
+  }
+  return psdw::WritePsd(spec);
+}
+
+// Every kind with neutral settings leaves every colour as it was; with its
+// other settings it changes colours under its mask and nowhere else; a
+// record cut short is left out, saying so.
+TEST(CompositeTest, AdjustmentsChangeOnlyWhatTheyCover) {
+  for (uint16_t mode : {3, 1, 4}) {
+    const Decoded plain = Decode(Adjusted(mode, {}, 0));
+    ASSERT_EQ(plain.result, 0);
+    const BITMAPINFOHEADER info = plain.Info();
+    const int step = info.biBitCount / 8;
+    const int stride = (info.biWidth * step + 3) & ~3;
+    for (const adjustments::Record& r : adjustments::Records(true)) {
+      const Decoded d = Decode(Adjusted(mode, {r.info}, 0));
+      EXPECT_EQ(d.pixels, plain.pixels)
+          << "neutral " << r.key << " in mode " << mode << ": "
+          << enginetest::FirstDifference(d.pixels, plain.pixels);
+    }
+    const int split = 10;
+    for (const adjustments::Record& r : adjustments::Records(false)) {
+      const Decoded d = Decode(Adjusted(mode, {r.info}, split));
+      ASSERT_EQ(d.result, 0);
+      bool changed = false;
+      for (int y = 0; y < info.biHeight; ++y) {
+        for (int x = 0; x < info.biWidth * step; ++x) {
+          const size_t at = static_cast<size_t>(y) * stride + x;
+          if (x / step < split) {
+            changed |= d.pixels[at] != plain.pixels[at];
+          } else if (d.pixels[at] != plain.pixels[at]) {
+            FAIL() << r.key << " in mode " << mode << " outside its mask";
+          }
+        }
+      }
+      // Gray documents have no colour for the colour kinds to change.
+      const bool colourless =
+          mode == 1 && (r.key == "hue2" || r.key == "blnc" || r.key == "vibA" ||
+                        r.key == "selc" || r.key == "blwh");
+      EXPECT_TRUE(changed || colourless) << r.key << " in mode " << mode;
+    }
+  }
+  const Bytes cut = adjustments::CutShort(
+      psdw::InfoBlock("levl", adjustments::Levels(false)));
+  const Decoded d = Decode(Adjusted(3, {cut}, 0));
+  EXPECT_EQ(d.pixels, Decode(Adjusted(3, {}, 0)).pixels);
+  EXPECT_EQ(enginetest::CountPrefix(d.log, "Adjustment layer #1 "), 1);
 }
 
 }  // namespace

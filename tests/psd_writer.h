@@ -208,6 +208,22 @@ Bytes SectionBlock(uint32_t type, const std::string& blend_key = "");
 Bytes FillOpacityBlock(uint8_t fill_opacity);
 // "SoCo": a solid colour fill (0..255 each).
 Bytes SolidColourBlock(double red, double green, double blue);
+// A block of `key` holding a descriptor (after its version, 16) of whole
+// numbers ("long"), switches ("bool") and, when `rgb` holds three values,
+// a colour under `rgb_key`.
+struct DescriptorLong {
+  std::string key;
+  int32_t value;
+};
+struct DescriptorBool {
+  std::string key;
+  bool value;
+};
+Bytes DescriptorBlock(const std::string& key,
+                      const std::vector<DescriptorLong>& longs,
+                      const std::vector<DescriptorBool>& bools,
+                      const std::string& rgb_key = "",
+                      const std::vector<double>& rgb = {});
 // "GdFl": a gradient fill of type `type` ("Lnr ", "Rdl ", "Angl", "Rflc",
 // "Dmnd") at `angle` degrees and `scale` percent, from colour stops
 // (location 0..4096 and red, green, blue) and opacity stops (location and

@@ -164,6 +164,33 @@ Bytes FillOpacityBlock(uint8_t fill_opacity) {
   return InfoBlock("iOpa", Bytes{fill_opacity, 0, 0, 0});
 }
 
+Bytes DescriptorBlock(const std::string& key,
+                      const std::vector<DescriptorLong>& longs,
+                      const std::vector<DescriptorBool>& bools,
+                      const std::string& rgb_key,
+                      const std::vector<double>& rgb) {
+  Bytes data;
+  Be32(data, 16);
+  const bool colour = rgb.size() == 3;
+  DescriptorHead(data, "null",
+                 static_cast<uint32_t>(longs.size() + bools.size() + colour));
+  for (const DescriptorLong& l : longs) ItemLong(data, l.key, l.value);
+  for (const DescriptorBool& b : bools) {
+    Key(data, b.key);
+    Text4(data, "bool");
+    data.push_back(b.value ? 1 : 0);
+  }
+  if (colour) {
+    Key(data, rgb_key);
+    Text4(data, "Objc");
+    DescriptorHead(data, "RGBC", 3);
+    ItemDouble(data, "Rd  ", rgb[0]);
+    ItemDouble(data, "Grn ", rgb[1]);
+    ItemDouble(data, "Bl  ", rgb[2]);
+  }
+  return InfoBlock(key, data);
+}
+
 Bytes SolidColourBlock(double red, double green, double blue) {
   Bytes data;
   Be32(data, 16);  // descriptor version

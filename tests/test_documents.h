@@ -68,6 +68,7 @@ void Resources(Writer& out);       // write_test_documents.cpp
 void LargeDocuments(Writer& out);  // write_test_documents.cpp
 void Layers(Writer& out);          // test_documents_layers.cpp
 void Composites(Writer& out);      // test_documents_composites.cpp
+void Adjustments(Writer& out);     // test_documents_adjustments.cpp
 void Malformed(Writer& out);       // test_documents_malformed.cpp
 void Profiles(Writer& out);        // test_documents_profiles.cpp
 

@@ -163,6 +163,7 @@ int main(int argc, char** argv) {
   testdocs::Resources(out);
   testdocs::Layers(out);
   testdocs::Composites(out);
+  testdocs::Adjustments(out);
   testdocs::LargeDocuments(out);
   testdocs::Malformed(out);
   testdocs::Profiles(out);

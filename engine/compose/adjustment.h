@@ -15,6 +15,13 @@ enum AdjustmentKind : uint8_t {
   kAdjustTables,     // levels, curves, brightness/contrast, invert, ...
   kAdjustHue,        // hue/saturation, and its colorize form
   kAdjustThreshold,  // luminosity at or above a level: white, else black
+  kAdjustBalance,    // colour balance
+  kAdjustGray,       // black & white from six colour weights, tinted or not
+  kAdjustFilter,     // photo filter
+  kAdjustMixer,      // channel mixer
+  kAdjustGradient,   // gradient map
+  kAdjustSelective,  // selective colour
+  kAdjustVibrance,   // vibrance and saturation
 };
 
 // One of the six hue ranges of hue/saturation, in degrees (0..359): full
@@ -38,8 +45,31 @@ struct Adjustment {
   // gray): the table each sample goes through. Applied after the kind's
   // own formula (the identity for kinds without one).
   uint8_t table[4][256];
+  // The numbers of the whole-pixel kinds (`kind` says which).
   HueSaturation hue;
   uint8_t threshold;
+  // Colour balance: [shadows, midtones, highlights][cyan-red,
+  // magenta-green, yellow-blue], -100..100.
+  int32_t balance[3][3];
+  bool keep_luminosity;  // colour balance, photo filter
+  // Black & white: the weights (percent) of reds, yellows, greens, cyans,
+  // blues, magentas; a tint (blue, green, red) when `tint`.
+  int32_t gray_weight[6];
+  bool tint;
+  uint8_t colour[3];  // the tint, or the photo filter's colour
+  int32_t density;    // photo filter, percent
+  // Channel mixer: each output (red, green, blue) from percents of red,
+  // green, blue and a constant; monochrome gives the first to all three.
+  int32_t mixer[3][4];
+  bool monochrome;
+  // Selective colour: cyan, magenta, yellow, black changes (-100..100) for
+  // reds, yellows, greens, cyans, blues, magentas, whites, neutrals,
+  // blacks; absolute or relative to the ink there is.
+  int32_t selective[9][4];
+  bool absolute;
+  int32_t vibrance, saturation;  // vibrance, -100..100
+  // Gradient map: the colour (blue, green, red) of every luminosity.
+  uint8_t gradient[256][3];
 };
 
 // How the canvas's three colour bytes map to the document's channels in

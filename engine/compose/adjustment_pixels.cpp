@@ -232,6 +232,7 @@ void AdjustPixels(const Adjustment& a, CanvasChannels channels, uint8_t* pixels,
       }
       break;
     default:
+      if (whole) ColourPixels(a, pixels, n);
       break;
   }
   if (channels == kCanvasGray && a.kind != kAdjustTables) {

@@ -66,7 +66,11 @@ bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
       KeyMatches(key, "expA")) {
     return ReadTableAdjustment(doc, key, &r, channels, a);
   }
-  return ReadPixelAdjustment(key, &r, a);
+  if (KeyMatches(key, "hue2") || KeyMatches(key, "hue ") ||
+      KeyMatches(key, "thrs")) {
+    return ReadPixelAdjustment(key, &r, a);
+  }
+  return ReadColourAdjustment(doc, key, block, &r, a);
 }
 
 }  // namespace engine

@@ -62,7 +62,14 @@ bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
 void BrightnessContrastTable(int32_t brightness, int32_t contrast, bool legacy,
                              uint8_t* table);
 
-// The kinds that act on whole pixels: hue/saturation and threshold.
+// The colour kinds (colour balance, black & white, photo filter, channel
+// mixer, gradient map, selective colour, vibrance): reading, and their
+// formulas on `n` pixels (blue, green, red, alpha).
+bool ReadColourAdjustment(const Document* doc, const char* key,
+                          const InfoBlock& block, Reader* r, Adjustment* a);
+void ColourPixels(const Adjustment& a, uint8_t* pixels, uint32_t n);
+
+// Hue/saturation and threshold.
 bool ReadPixelAdjustment(const char* key, Reader* r, Adjustment* a);
 
 }  // namespace engine
