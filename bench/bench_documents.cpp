@@ -7,6 +7,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
+
+#include "tests/adjustment_records.h"
 
 namespace bench {
 
@@ -224,6 +227,32 @@ psdw::Bytes CompositeDocument() {
   return psdw::WritePsd(spec);
 }
 
+// A full-size layer with a second item over it: a layer, or an adjustment
+// (`key` one of the records of every kind).
+psdw::Bytes AdjustedDocument(const std::string& key) {
+  psdw::PsdSpec spec;
+  spec.width = kWidth;
+  spec.height = kHeight;
+  spec.compression = psdw::kPackBits;
+  spec.resources.push_back(psdw::VersionInfoResource(false));
+  for (uint32_t p = 0; p < 3; ++p) {
+    spec.planes.push_back(psdw::Fill(size_t{kWidth} * kHeight, 255));
+  }
+  spec.layers.push_back(FullLayer(0, "norm"));
+  if (key.empty()) {
+    spec.layers.push_back(FullLayer(1, "norm"));
+  } else {
+    for (const adjustments::Record& r : adjustments::Records(false)) {
+      if (r.key != key) continue;
+      psdw::Layer adjustment;
+      adjustment.additional_info = r.info;
+      spec.layers.push_back(adjustment);
+      break;
+    }
+  }
+  return psdw::WritePsd(spec);
+}
+
 // A scratch folder for documents that pass through files.
 std::string ScratchFolder() {
   static std::string dir;
@@ -327,6 +356,12 @@ psdw::Bytes Build(Doc doc, std::string* why) {
       return ZipLayerDocument();
     case kComposite:
       return CompositeDocument();
+    case kTwoLayers:
+      return AdjustedDocument("");
+    case kCurvesOver:
+      return AdjustedDocument("curv");
+    case kHueOver:
+      return AdjustedDocument("hue2");
     case kCmykPackPhotoSwop:
       return ProfileDocument(4, "adjustments/curves_cmyk.psd", why);
     case kRgbPackPhotoAdobe:
@@ -369,6 +404,9 @@ const char* const kDocNames[] = {"rgb8_packbits_photo",
                                  "layered_200",
                                  "zip16_layer",
                                  "composite_10_layers",
+                                 "composite_2_layers",
+                                 "composite_curves",
+                                 "composite_hue_saturation",
                                  "cmyk8_packbits_photo_swop",
                                  "rgb8_packbits_photo_adobe_rgb",
                                  "gray8_packbits_photo_dot_gain"};

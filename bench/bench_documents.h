@@ -40,6 +40,11 @@ enum Doc {
   kLayered,
   kZipLayer16,  // one full-size 16-bit RGB layer, zip with prediction
   kComposite,   // 10 full-size layers, saved without a merged picture
+  // A full-size layer under a second one (Normal), under a curves
+  // adjustment, or under a hue/saturation adjustment.
+  kTwoLayers,
+  kCurvesOver,
+  kHueOver,
   // kCmykPackPhoto, kRgbPackPhoto and kGrayPackPhoto with the profiles of
   // corpus documents: U.S. Web Coated (SWOP) v2, Adobe RGB (1998), Dot
   // Gain 20%.

@@ -154,6 +154,13 @@ void BM_InflateZipLayer(benchmark::State& state) {
 
 // The merged picture of the document saved without one: its layers
 // composited.
+void BM_CompositeOf(benchmark::State& state, Doc doc) {
+  const psdw::Bytes& bytes = Document(doc);
+  for (auto _ : state) {
+    CheckResult(state, DecodeFromMemory(bytes, 0, false), 0);
+  }
+}
+
 void BM_Composite(benchmark::State& state) {
   const psdw::Bytes& bytes = Document(kComposite);
   for (auto _ : state) {
@@ -379,6 +386,9 @@ void RegisterAll() {
   Register("layer/listing", BM_Listing);
   Register("composite/rgb8_10_layers", BM_Composite);
   Register("composite/layers_alone", BM_CompositeLayersAlone);
+  Register<Doc>("composite/2_layers", BM_CompositeOf, kTwoLayers);
+  Register<Doc>("composite/curves", BM_CompositeOf, kCurvesOver);
+  Register<Doc>("composite/hue_saturation", BM_CompositeOf, kHueOver);
   Register<Doc>("one_thread/merged/rgb8_packbits_photo", BM_MergedOneThread,
                 kRgbPackPhoto);
   Register("one_thread/composite/rgb8_10_layers", BM_CompositeOneThread);

@@ -24,19 +24,16 @@ enum AdjustmentKind : uint8_t {
   kAdjustVibrance,   // vibrance and saturation
 };
 
-// One of the six hue ranges of hue/saturation, in degrees (0..359): full
-// effect from `begin` to `end`, fading out over the fall-offs before and
-// after; the hue, saturation and lightness of the range.
-struct HueRange {
-  int32_t falloff_begin, begin, end, falloff_end;
-  int32_t hue, saturation, lightness;
-};
-
+// Hue/saturation: the master's hue (degrees), saturation and lightness
+// (-100..100); the six ranges' hue, saturation and lightness summed by
+// how much of each a hue takes, at every whole degree 0..360; and for
+// colorize, the colour of every sum of a pixel's lightest and darkest
+// channels (blue, green, red).
 struct HueSaturation {
   bool colorize;
-  int32_t colorize_hue, colorize_saturation, colorize_lightness;
-  int32_t hue, saturation, lightness;  // the master
-  HueRange ranges[6];
+  int32_t hue, saturation, lightness;
+  float by_degree[361][3];
+  uint8_t colorized[511][3];
 };
 
 struct Adjustment {
@@ -48,9 +45,9 @@ struct Adjustment {
   // The numbers of the whole-pixel kinds (`kind` says which).
   HueSaturation hue;
   uint8_t threshold;
-  // Colour balance: [shadows, midtones, highlights][cyan-red,
-  // magenta-green, yellow-blue], -100..100.
-  int32_t balance[3][3];
+  // Colour balance: what is added to red, green and blue (0..255 scale)
+  // for every sum of a pixel's lightest and darkest channels.
+  float balance[511][3];
   bool keep_luminosity;  // colour balance, photo filter
   // Black & white: the weights (percent) of reds, yellows, greens, cyans,
   // blues, magentas; a tint (blue, green, red) when `tint`.

@@ -37,11 +37,28 @@ uint8_t ToByte(double v) {
   return v >= 255 ? 255 : static_cast<uint8_t>(v + 0.5);
 }
 
+// Colour balance: each correction (shadows, midtones, highlights; of
+// cyan-red, magenta-green, yellow-blue, -100..100) weighs in by the
+// pixel's lightness, in ramps that sum to one over the three.
 bool ReadBalance(Reader* r, Adjustment* a) {
-  for (auto& range : a->balance) {
+  int32_t shift[3][3];
+  for (auto& range : shift) {
     for (int32_t& v : range) v = Clamp(r->S16(), -100, 100);
   }
   a->keep_luminosity = r->U8() != 0;
+  auto ramp = [](double v) { return v < 0 ? 0.0 : v > 1 ? 1.0 : v; };
+  for (int32_t sum = 0; sum <= 510; ++sum) {
+    const double l = sum / 510.0;
+    const double w[3] = {ramp((l - 0.333) / -0.25 + 0.5) * 0.7,
+                         ramp((l - 0.333) / 0.25 + 0.5) *
+                             ramp((l + 0.333 - 1) / -0.25 + 0.5) * 0.7,
+                         ramp((l + 0.333 - 1) / 0.25 + 0.5) * 0.7};
+    for (int c = 0; c < 3; ++c) {
+      double add = 0;
+      for (int range = 0; range < 3; ++range) add += w[range] * shift[range][c];
+      a->balance[sum][c] = static_cast<float>(add * 2.55);
+    }
+  }
   return r->ok;
 }
 
@@ -195,25 +212,15 @@ int32_t Lum16(const uint8_t* px) {
   return blendmix::Lum(c);
 }
 
-// Colour balance: each correction weighs in by the pixel's lightness, in
-// ramps that sum to one over shadows, midtones and highlights.
 void BalancePixel(const Adjustment& a, uint8_t* px) {
   const int32_t lum = Lum16(px);
-  const uint8_t hi = px[0] > px[1] ? (px[0] > px[2] ? px[0] : px[2])
-                                   : (px[1] > px[2] ? px[1] : px[2]);
-  const uint8_t lo = px[0] < px[1] ? (px[0] < px[2] ? px[0] : px[2])
-                                   : (px[1] < px[2] ? px[1] : px[2]);
-  const double l = (hi + lo) / 510.0;
-  auto ramp = [](double v) { return v < 0 ? 0.0 : v > 1 ? 1.0 : v; };
-  const double w[3] = {ramp((l - 0.333) / -0.25 + 0.5) * 0.7,
-                       ramp((l - 0.333) / 0.25 + 0.5) *
-                           ramp((l + 0.333 - 1) / -0.25 + 0.5) * 0.7,
-                       ramp((l + 0.333 - 1) / 0.25 + 0.5) * 0.7};
-  for (int c = 0; c < 3; ++c) {  // red (slot 2) is the first correction
-    double v = px[2 - c] / 255.0;
-    for (int range = 0; range < 3; ++range)
-      v += w[range] * a.balance[range][c] / 100.0;
-    px[2 - c] = ToByte(v * 255.0);
+  const uint32_t hi = px[0] > px[1] ? (px[0] > px[2] ? px[0] : px[2])
+                                    : (px[1] > px[2] ? px[1] : px[2]);
+  const uint32_t lo = px[0] < px[1] ? (px[0] < px[2] ? px[0] : px[2])
+                                    : (px[1] < px[2] ? px[1] : px[2]);
+  const float* add = a.balance[hi + lo];
+  for (int c = 0; c < 3; ++c) {  // red (slot 2) is the first
+    px[2 - c] = ToByte(px[2 - c] + add[c]);
   }
   if (a.keep_luminosity) KeepLuminosity(px, lum);
 }

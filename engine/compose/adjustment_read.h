@@ -69,6 +69,11 @@ bool ReadColourAdjustment(const Document* doc, const char* key,
                           const InfoBlock& block, Reader* r, Adjustment* a);
 void ColourPixels(const Adjustment& a, uint8_t* pixels, uint32_t n);
 
+// Hue/saturation (adjustment_hue.cpp): reading, and its formula on `n`
+// pixels.
+bool ReadHueSaturation(Reader* r, HueSaturation* h);
+void HuePixels(const HueSaturation& h, uint8_t* pixels, uint32_t n);
+
 // Hue/saturation and threshold.
 bool ReadPixelAdjustment(const char* key, Reader* r, Adjustment* a);
 
