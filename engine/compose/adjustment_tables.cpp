@@ -234,13 +234,16 @@ bool ReadTableAdjustment(const Document* doc, const char* key, Reader* r,
 void BrightnessContrastTable(int32_t brightness, int32_t contrast, bool legacy,
                              uint8_t* table) {
   if (legacy) {
-    // The legacy form: brightness shifts every value, contrast stretches
-    // around the middle.
+    // The legacy form: brightness adds to every value, contrast stretches
+    // about the middle (after the brightness) or flattens towards it
+    // (before it).
     const double slope = contrast >= 0 ? 100.0 / (100.01 - contrast)
                                        : (100.0 + contrast) / 100.0;
     for (int32_t v = 0; v < 256; ++v) {
-      const double shifted = v + brightness * 255.0 / 200.0;
-      table[v] = RoundByte((shifted - 127.5) * slope + 127.5);
+      const double out = contrast >= 0
+                             ? (v + brightness - 127.5) * slope + 127.5
+                             : (v - 127.5) * slope + 127.5 + brightness;
+      table[v] = RoundByte(out);
     }
     return;
   }
