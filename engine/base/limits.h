@@ -31,6 +31,10 @@ struct EngineLimits {
   // plus max_zip_expansion pixels for every byte of the document (what its
   // data could describe at most); layers past the limit are left out.
   uint32_t composite_canvas_passes;
+  // A threshold in a CMYK document keeps the luminosity of the colours
+  // below it (a byte a pixel) for its black: for this many at most (later
+  // ones decide on black alone).
+  uint32_t max_kept_luminosities;
   // Line edges of one vector mask once its curves are flattened (each
   // 24 bytes): a longer path leaves the mask out.
   uint32_t max_path_edges;
@@ -58,6 +62,7 @@ inline constexpr EngineLimits kLimits = {
     0x7FFFFFFFu,   // max_scratch_bytes
     12,            // max_canvas_levels
     16,            // composite_canvas_passes
+    8,             // max_kept_luminosities
     1u << 20,      // max_path_edges
     8u << 20,      // max_profile_bytes
     8,             // max_kept_conversions

@@ -88,8 +88,11 @@ bool ReadAdjustment(const Document* doc, const LayerTraits& traits,
                     Adjustment* a);
 
 // Adjusts the colours of `n` canvas pixels (blue, green, red, alpha) in
-// place; alpha is left as it is.
+// place; alpha is left as it is. A threshold of a CMYK document decides
+// on the luminosity of all four inks: the first pass writes its colours'
+// luminosity to `luminosity` (n bytes) and the black pass reads it there
+// (null: the black decides alone).
 void AdjustPixels(const Adjustment& a, CanvasChannels channels, uint8_t* pixels,
-                  uint32_t n);
+                  uint32_t n, uint8_t* luminosity);
 
 }  // namespace engine

@@ -44,8 +44,30 @@ bool ReadPixelAdjustment(const char* key, Reader* r, Adjustment* a) {
   return false;
 }
 
+// Threshold in CMYK: white and black are both without colour ink; the
+// first pass keeps the luminosity of the colours, the black pass decides
+// on it darkened by the black.
+void ThresholdCmyk(const Adjustment& a, CanvasChannels channels, uint8_t* px,
+                   uint32_t n, uint8_t* luminosity) {
+  for (uint32_t i = 0; i < n; ++i, px += 4) {
+    if (channels == kCanvasCmy) {
+      luminosity[i] = static_cast<uint8_t>(Luminosity(px));
+      px[0] = px[1] = px[2] = 255;
+    } else {
+      const uint8_t v =
+          MulDiv255(luminosity[i], px[0]) >= a.threshold ? 255 : 0;
+      px[0] = px[1] = px[2] = v;
+    }
+  }
+}
+
 void AdjustPixels(const Adjustment& a, CanvasChannels channels, uint8_t* pixels,
-                  uint32_t n) {
+                  uint32_t n, uint8_t* luminosity) {
+  if (a.kind == kAdjustThreshold && luminosity != nullptr &&
+      (channels == kCanvasCmy || channels == kCanvasBlack)) {
+    ThresholdCmyk(a, channels, pixels, n, luminosity);
+    return;
+  }
   // Black in the second pass of a CMYK document is left to the per-sample
   // kinds; a whole-pixel formula works on the three colours.
   const bool whole = channels != kCanvasBlack;

@@ -54,18 +54,23 @@ void ReleaseComposer(Composer* c) {
   Release(c->levels);
   Release(c->row);
   Release(c->alpha);
+  for (uint32_t i = 0; c->kept != nullptr && i < c->list->count; ++i) {
+    Release(c->kept[i]);
+  }
+  Release(c->kept);
   Release(c);
 }
 
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
                    const ColourTables* cmyk_colour, CanvasChannels channels,
-                   RowBand band, Composer** composer) {
+                   RowBand band, const Composer* colours, Composer** composer) {
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
   Status status = TakeComposer(doc, list, plan, palette_output, cmyk_colour,
                                channels, band, c);
+  c->colours = colours;
   if (status == kDone) status = WalkLayers(c);
   return status;
 }

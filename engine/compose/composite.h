@@ -81,7 +81,13 @@ struct Composer {
   uint32_t shapes_in_use;
   uint8_t* row;    // a row of the document's width, 4 bytes a pixel
   uint8_t* alpha;  // a row of the document's width, 1 byte a pixel
-  uint64_t work;   // pixels painted so far
+  // CMYK thresholds: per record, the luminosity the first pass kept (its
+  // band's rows, a byte a pixel), and in the black pass the first pass's
+  // composer.
+  uint8_t** kept;
+  uint32_t kept_count;
+  const Composer* colours;
+  uint64_t work;  // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
   uint32_t cut_at;  // the first layer left out
@@ -144,10 +150,12 @@ bool TakeWork(Composer* c, uint64_t pixels);
 // once for every band. Every band walks the layers alike and leaves out the
 // same layers past the work limit (`cut_at`). `palette_output`: the
 // document's pictures are gray with a palette.
+// `colours`: in the black pass of a CMYK document, the first pass's
+// composer of the same band (or null).
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
                    const ColourTables* cmyk_colour, CanvasChannels channels,
-                   RowBand band, Composer** composer);
+                   RowBand band, const Composer* colours, Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) {
   return &c->canvases[0];
 }

@@ -2,6 +2,8 @@
 // finished group canvas, each with its layer mask and opacity, through the
 // blend mode.
 #include "engine/base/bytes.h"
+#include "engine/base/limits.h"
+#include "engine/base/memory.h"
 #include "engine/base/numbers.h"
 #include "engine/channels/layer_rows.h"
 #include "engine/compose/composite.h"
@@ -205,6 +207,34 @@ Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
   return status;
 }
 
+// Where a CMYK threshold of record `index` keeps the luminosity of its
+// colours for row y (the first pass makes the plane, the black pass reads
+// the first pass's), or null.
+uint8_t* KeptLuminosity(Composer* c, uint32_t index, int32_t y, int32_t x) {
+  const Adjustment* a = c->plan.adjustments[index];
+  const Canvas* root = &c->canvases[0];
+  const uint64_t at = static_cast<uint64_t>(y - root->top) * root->width + x;
+  if (a->kind != kAdjustThreshold) return nullptr;
+  if (c->channels == kCanvasBlack) {
+    const Composer* first = c->colours;
+    if (first == nullptr || first->kept == nullptr) return nullptr;
+    return first->kept[index] != nullptr ? first->kept[index] + at : nullptr;
+  }
+  if (c->channels != kCanvasCmy) return nullptr;
+  if (c->kept == nullptr) {
+    c->kept = AllocateZeroedArray<uint8_t*>(c->list->count);
+    if (c->kept == nullptr) return nullptr;
+  }
+  if (c->kept[index] == nullptr) {
+    if (c->kept_count >= kLimits.max_kept_luminosities) return nullptr;
+    c->kept[index] = static_cast<uint8_t*>(
+        Allocate(static_cast<uint64_t>(root->rows) * root->width));
+    if (c->kept[index] == nullptr) return nullptr;
+    ++c->kept_count;
+  }
+  return c->kept[index] + at;
+}
+
 // An adjustment changes the colours below it and keeps their alpha: its
 // result is blended with its mode over the canvas taken as opaque (the
 // mix of old and new colours by the masks and opacity), then the canvas's
@@ -231,7 +261,8 @@ Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
   for (int32_t y = held.top; y < held.bottom; ++y) {
     uint8_t* dst = CanvasRow(canvas, y) + 4 * rect.left;
     memcpy(c->row, dst, 4ull * n);
-    AdjustPixels(*a, c->channels, c->row, n);
+    AdjustPixels(*a, c->channels, c->row, n,
+                 KeptLuminosity(c, index, y, rect.left));
     for (uint32_t i = 0; i < n; ++i) {
       c->alpha[i] = dst[4 * i + 3];
       c->row[4 * i + 3] = 255;

@@ -73,10 +73,10 @@ Status FlattenCmyk(ServeState* s, const Canvas* colours, const Canvas* black,
 }
 
 Status ComposeChannels(CompositeJob* job, RowBand band, CanvasChannels channels,
-                       Composer** composer) {
+                       const Composer* colours, Composer** composer) {
   ServeState* s = job->s;
   return ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
-                     s->colour, channels, band, composer);
+                     s->colour, channels, band, colours, composer);
 }
 
 void ComposeRows(void* context, uint32_t k) {
@@ -86,9 +86,9 @@ void ComposeRows(void* context, uint32_t k) {
   const CanvasChannels channels = ChannelsOf(&s->doc);
   Composer* composer = nullptr;
   Composer* black = nullptr;
-  Status status = ComposeChannels(job, band, channels, &composer);
+  Status status = ComposeChannels(job, band, channels, nullptr, &composer);
   if (status == kDone && channels == kCanvasCmy) {
-    status = ComposeChannels(job, band, kCanvasBlack, &black);
+    status = ComposeChannels(job, band, kCanvasBlack, composer, &black);
     if (status == kDone) {
       status = FlattenCmyk(s, ComposedCanvas(composer), ComposedCanvas(black),
                            band, job->pixels);
