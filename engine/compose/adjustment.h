@@ -24,14 +24,16 @@ enum AdjustmentKind : uint8_t {
   kAdjustVibrance,   // vibrance and saturation
 };
 
-// Hue/saturation: the master's hue (degrees), saturation and lightness
-// (-100..100); the six ranges' hue, saturation and lightness summed by
-// how much of each a hue takes, at every whole degree 0..360; and for
+// Hue/saturation: the master's hue (degrees) and lightness (-100..100);
+// the factor its saturation stretches colours by; at every whole degree
+// 0..360, the six ranges' hue, stretch and lightness summed by how much of
+// each the hue takes; and for
 // colorize, the colour of every sum of a pixel's lightest and darkest
 // channels (blue, green, red).
 struct HueSaturation {
   bool colorize;
-  int32_t hue, saturation, lightness;
+  int32_t hue, lightness;
+  float stretch;  // the master saturation's factor
   float by_degree[361][3];
   uint8_t colorized[511][3];
 };

@@ -56,6 +56,15 @@ uint8_t ToByte(float v) {
 
 float Limit100(float v) { return v < -100 ? -100 : v > 100 ? 100 : v; }
 
+// The factor a saturation setting (-100..100) stretches the colour by (1
+// unchanged): towards gray, or away from it, 100 times at 100 (the
+// stretch stops where the darkest channel reaches black).
+double Stretch(int32_t saturation) {
+  if (saturation >= 99) return 100.0;
+  return saturation >= 0 ? 100.0 / (100.0 - saturation)
+                         : 1.0 + saturation / 100.0;
+}
+
 // The colour of a hue (degrees) whose lightest channel is `hi` and darkest
 // `lo`, as red, green, blue.
 inline void ColourOfHue(float hue, float hi, float lo, float* rgb) {
@@ -172,10 +181,9 @@ inline void HuePixel(const HueSaturation& h, uint8_t* bgr) {
     out[kDarkest[sector]] = lo;
     out[kBetween[sector]] = lo + part + kFalls[sector] * (hi - lo - 2 * part);
     // Saturation.
-    const float ds = Limit100(static_cast<float>(h.saturation) + v[1]);
     const float mid = (hi + lo) * 0.5f, most = (hi + lo) * inverse;
-    const float up = ds >= 100 ? most : 100.0f / (100.0f - (ds < 0 ? 0 : ds));
-    const float k = ds >= 0 ? (up < most ? up : most) : 1.0f + ds * 0.01f;
+    float k = h.stretch * v[1];
+    k = k < 0 ? 0 : k > most && k > 1 ? (most > 1 ? most : 1) : k;
     for (float& c : out) c = mid + (c - mid) * k;
     // A range's lightness, towards the stretched lightest or darkest.
     const float dl = Limit100(v[2]) * 0.01f;
@@ -202,7 +210,7 @@ bool ReadHueSaturation(Reader* r, HueSaturation* h) {
   const int32_t colorize_saturation = Clamp(r->S16(), 0, 100);
   const int32_t colorize_lightness = Clamp(r->S16(), -100, 100);
   h->hue = Clamp(r->S16(), -180, 180);
-  h->saturation = Clamp(r->S16(), -100, 100);
+  h->stretch = static_cast<float>(Stretch(Clamp(r->S16(), -100, 100)));
   h->lightness = Clamp(r->S16(), -100, 100);
   HueRange ranges[6];
   for (HueRange& range : ranges) {
@@ -220,9 +228,12 @@ bool ReadHueSaturation(Reader* r, HueSaturation* h) {
     for (const HueRange& range : ranges) {
       const double w = RangeWeight(range, degree);
       v[0] += w * range.hue;
-      v[1] += w * range.saturation;
+      // The ranges' stretches add up, each by how much of the range the
+      // hue takes; the master's multiplies them.
+      v[1] += w * (Stretch(range.saturation) - 1.0);
       v[2] += w * range.lightness;
     }
+    v[1] += 1.0;
     for (int k = 0; k < 3; ++k)
       h->by_degree[degree][k] = static_cast<float>(v[k]);
   }
