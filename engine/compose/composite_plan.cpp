@@ -78,8 +78,12 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
       ReleaseCompositePlan(plan);
       return read;
     }
-    const uint8_t section = plan->traits[i].section;
+    LayerTraits* traits = plan->traits;
+    const uint8_t section = traits[i].section;
     plan->match[i] = kNoMatch;
+    if (traits[i].adjustment && open_count > 0) {
+      traits[open[open_count - 1]].holds_adjustment = true;
+    }
     if (section == kSectionDivider) {
       open[open_count++] = i;
       if (open_count > plan->depth) plan->depth = open_count;
@@ -87,6 +91,10 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
       const uint32_t divider = open[--open_count];
       plan->match[divider] = i;
       plan->match[i] = divider;
+      traits[i].holds_adjustment = traits[divider].holds_adjustment;
+      if (open_count > 0 && traits[i].holds_adjustment) {
+        traits[open[open_count - 1]].holds_adjustment = true;
+      }
     }
   }
   Release(open);

@@ -118,9 +118,13 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
 }
 
 // A group that blends its members straight into what is below it.
+// A pass-through group whose fill opacity is below full and that holds
+// adjustment layers is composited as a group of its own (its adjustments
+// act on its members alone), as the application shows it.
 bool BlendsThrough(const Composer* c, uint32_t record) {
-  return ItemBlendMode(c->list->records[record], Traits(c, record)) ==
-         kBlendPassThrough;
+  const LayerTraits& traits = Traits(c, record);
+  return ItemBlendMode(c->list->records[record], traits) == kBlendPassThrough &&
+         (traits.fill_opacity == 255 || !traits.holds_adjustment);
 }
 
 // A pass-through group keeps a copy of what was below it when its opacity

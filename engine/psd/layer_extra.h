@@ -58,6 +58,9 @@ struct LayerTraits {
   // Set by the compositor's plan: a clipped layer whose base is an
   // adjustment layer (painted as if not clipped).
   bool clipped_to_adjustment;
+  // Set by the plan on a group's divider and group record: an adjustment
+  // layer lies within the group.
+  bool holds_adjustment;
   InfoBlock vector_mask;    // "vmsk" or "vsms"
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"
