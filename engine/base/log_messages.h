@@ -70,7 +70,7 @@ inline constexpr const char* kAll[] = {
     kCmykFix,       kImageZipError,    kLayerRecord,       kMaskError,
     kOpacity,       kLayerImage,       kLayerChannel,      kCompressionError,
     kLayerZipError, kComposite,        kCompositeCutShort, kMoreLayerRecords,
-    kLinesLeftOut,  kProfileConverted, kProfileUnused,
+    kLinesLeftOut,  kProfileConverted, kProfileUnused,     kAdjustmentLeftOut,
 };
 
 }  // namespace logtext
