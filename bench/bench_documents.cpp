@@ -190,11 +190,10 @@ void AddFullMask(psdw::Layer* layer, uint32_t seed) {
   layer->channels.push_back(std::move(mask));
 }
 
-// 10 full-size RGB layers in several blend modes, two of them masked and
-// three inside a group that blends as a whole; saved without a merged
-// picture (the Image Data section white), as the application saves them
-// when "maximize compatibility" is off.
-psdw::Bytes CompositeDocument() {
+// A full-size RGB document saved without a merged picture (the Image Data
+// section white), as the application saves it when "maximize
+// compatibility" is off.
+psdw::PsdSpec UnmergedSpec() {
   psdw::PsdSpec spec;
   spec.width = kWidth;
   spec.height = kHeight;
@@ -203,6 +202,14 @@ psdw::Bytes CompositeDocument() {
   for (uint32_t p = 0; p < 3; ++p) {
     spec.planes.push_back(psdw::Fill(size_t{kWidth} * kHeight, 255));
   }
+  return spec;
+}
+
+// 10 full-size RGB layers in several blend modes, two of them masked and
+// three inside a group that blends as a whole; saved without a merged
+// picture.
+psdw::Bytes CompositeDocument() {
+  psdw::PsdSpec spec = UnmergedSpec();
   const char* blends[kCompositeLayers] = {"norm", "mul ", "scrn", "over",
                                           "norm", "sLit", "diff", "hue ",
                                           "lite", "norm"};
@@ -230,14 +237,7 @@ psdw::Bytes CompositeDocument() {
 // A full-size layer with a second item over it: a layer, or an adjustment
 // (`key` one of the records of every kind).
 psdw::Bytes AdjustedDocument(const std::string& key) {
-  psdw::PsdSpec spec;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  spec.compression = psdw::kPackBits;
-  spec.resources.push_back(psdw::VersionInfoResource(false));
-  for (uint32_t p = 0; p < 3; ++p) {
-    spec.planes.push_back(psdw::Fill(size_t{kWidth} * kHeight, 255));
-  }
+  psdw::PsdSpec spec = UnmergedSpec();
   spec.layers.push_back(FullLayer(0, "norm"));
   if (key.empty()) {
     spec.layers.push_back(FullLayer(1, "norm"));
