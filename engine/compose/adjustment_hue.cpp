@@ -103,21 +103,6 @@ struct Reciprocals {
 };
 inline constexpr Reciprocals kReciprocal;
 
-// The hue (0..360) of red, green, blue whose lightest is hi, darkest lo;
-// `inverse` is 1 / (hi - lo).
-inline float HueOf(float r, float g, float b, float hi, float inverse) {
-  float h;
-  if (hi == r) {
-    h = (g - b) * inverse;
-  } else if (hi == g) {
-    h = 2.0f + (b - r) * inverse;
-  } else {
-    h = 4.0f + (r - g) * inverse;
-  }
-  h *= 60.0f;
-  return h < 0 ? h + 360.0f : h;
-}
-
 // The colour of hue, saturation and lightness (hue in degrees, the others
 // 0..1), in 0..255.
 void FromHsl(double h, double s, double l, uint8_t* bgr) {
