@@ -152,8 +152,7 @@ void BM_InflateZipLayer(benchmark::State& state) {
   }
 }
 
-// The merged picture of the document saved without one: its layers
-// composited.
+// The composite of a document saved without a merged picture.
 void BM_CompositeOf(benchmark::State& state, Doc doc) {
   const psdw::Bytes& bytes = Document(doc);
   for (auto _ : state) {
@@ -161,15 +160,7 @@ void BM_CompositeOf(benchmark::State& state, Doc doc) {
   }
 }
 
-void BM_Composite(benchmark::State& state) {
-  const psdw::Bytes& bytes = Document(kComposite);
-  for (auto _ : state) {
-    CheckResult(state, DecodeFromMemory(bytes, 0, false), 0);
-  }
-}
-
-// The same held to one thread, against which the bands on every core are
-// measured.
+// Held to one thread, against which the bands on every core are measured.
 void BM_MergedOneThread(benchmark::State& state, Doc doc) {
   engine::HoldThreadsTo(1);
   BM_Merged(state, doc);
@@ -178,7 +169,7 @@ void BM_MergedOneThread(benchmark::State& state, Doc doc) {
 
 void BM_CompositeOneThread(benchmark::State& state) {
   engine::HoldThreadsTo(1);
-  BM_Composite(state);
+  BM_CompositeOf(state, kComposite);
   engine::HoldThreadsTo(0);
 }
 
@@ -384,7 +375,7 @@ void RegisterAll() {
   Register<uint32_t>("layer/1", BM_Layer, 1);
   Register<uint32_t>("layer/200", BM_Layer, kLayers);
   Register("layer/listing", BM_Listing);
-  Register("composite/rgb8_10_layers", BM_Composite);
+  Register<Doc>("composite/rgb8_10_layers", BM_CompositeOf, kComposite);
   Register("composite/layers_alone", BM_CompositeLayersAlone);
   Register<Doc>("composite/2_layers", BM_CompositeOf, kTwoLayers);
   Register<Doc>("composite/curves", BM_CompositeOf, kCurvesOver);

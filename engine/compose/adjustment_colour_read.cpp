@@ -1,0 +1,236 @@
+// Reading the colour adjustments that act on whole pixels: colour balance,
+// black & white, photo filter, channel mixer, gradient map, selective colour
+// and vibrance. Record layouts (big-endian):
+//   blnc: shadows, midtones, highlights (three 2-byte signed values each:
+//         cyan-red, magenta-green, yellow-blue), keep luminosity (1).
+//   blwh: a descriptor (after its 4-byte version): "Rd  ", "Yllw", "Grn ",
+//         "Cyn ", "Bl  ", "Mgnt" weights, "useTint", "tintColor".
+//   phfl: version (2); version 2: colour space (2: 0 RGB, 7 Lab) and four
+//         components (2 each); then density (4, percent), keep luminosity.
+//   mixr: version (2), monochrome (2), then per output channel five
+//         2-byte signed values: percents of each source channel (four) and
+//         a constant.
+//   grdm: version (2), reversed (1), dithered (1), method (4, version 3),
+//         name (Unicode), colour stops (location 0..4096 (4), midpoint (4),
+//         colour space (2), four components (2 each), 2 pad), opacity
+//         stops (10 bytes each), then the gradient's settings.
+//   selc: version (2), method (2: 1 absolute), ten records of cyan,
+//         magenta, yellow, black (2 each, signed; the first unused).
+//   vibA: a descriptor: "vibrance" and "Strt".
+#include "engine/channels/rows.h"
+#include "engine/compose/adjustment_read.h"
+#include "engine/compose/fill_colour.h"
+
+namespace engine {
+namespace {
+
+const uint32_t kMaxStops = 256;
+
+int32_t Clamp(int32_t v, int32_t lo, int32_t hi) {
+  return v < lo ? lo : v > hi ? hi : v;
+}
+
+uint8_t ToByte(double v) {
+  if (!(v > 0)) return 0;
+  return v >= 255 ? 255 : static_cast<uint8_t>(v + 0.5);
+}
+
+// Colour balance: each correction (shadows, midtones, highlights; of
+// cyan-red, magenta-green, yellow-blue, -100..100) weighs in by the
+// pixel's lightness, in ramps that sum to one over the three.
+bool ReadBalance(Reader* r, Adjustment* a) {
+  int32_t shift[3][3];
+  for (auto& range : shift) {
+    for (int32_t& v : range) v = Clamp(r->S16(), -100, 100);
+  }
+  a->keep_luminosity = r->U8() != 0;
+  auto ramp = [](double v) { return v < 0 ? 0.0 : v > 1 ? 1.0 : v; };
+  for (int32_t sum = 0; sum <= 510; ++sum) {
+    const double l = sum / 510.0;
+    const double w[3] = {ramp((l - 0.333) / -0.25 + 0.5) * 0.7,
+                         ramp((l - 0.333) / 0.25 + 0.5) *
+                             ramp((l + 0.333 - 1) / -0.25 + 0.5) * 0.7,
+                         ramp((l + 0.333 - 1) / 0.25 + 0.5) * 0.7};
+    for (int c = 0; c < 3; ++c) {
+      double add = 0;
+      for (int range = 0; range < 3; ++range) add += w[range] * shift[range][c];
+      a->balance[sum][c] = static_cast<float>(add * 2.55);
+    }
+  }
+  return r->ok;
+}
+
+bool BlockDescriptor(const InfoBlock& block, Descriptor* d) {
+  return block.data != nullptr && block.length > 4 &&
+         ReadDescriptor(block.data + 4, block.data + block.length, d);
+}
+
+int32_t ItemPercent(const Descriptor& d, const char* key, int32_t fallback) {
+  int64_t fixed;
+  if (!ItemFixed(d, key, &fixed)) return fallback;
+  return Clamp(static_cast<int32_t>(fixed / 65536), -200, 300);
+}
+
+bool ReadGray(const Document* doc, const InfoBlock& block, Adjustment* a) {
+  Descriptor d;
+  if (!BlockDescriptor(block, &d)) return false;
+  const char* keys[6] = {"Rd  ", "Yllw", "Grn ", "Cyn ", "Bl  ", "Mgnt"};
+  const int32_t defaults[6] = {40, 60, 40, 60, 20, 80};
+  for (int k = 0; k < 6; ++k)
+    a->gray_weight[k] = ItemPercent(d, keys[k], defaults[k]);
+  bool tint = false;
+  ItemBool(d, "useTint", &tint);
+  a->tint = tint && ReadFillColour(d, "tintColor", doc, a->colour);
+  return true;
+}
+
+bool ReadFilter(Reader* r, Adjustment* a) {
+  if (r->U16() != 2) return false;  // version 3 holds its colour otherwise
+  const uint32_t space = r->U16();
+  const int32_t c0 = r->S16(), c1 = r->S16(), c2 = r->S16();
+  r->U16();
+  if (space == 0) {
+    a->colour[2] = static_cast<uint8_t>(static_cast<uint16_t>(c0) >> 8);
+    a->colour[1] = static_cast<uint8_t>(static_cast<uint16_t>(c1) >> 8);
+    a->colour[0] = static_cast<uint8_t>(static_cast<uint16_t>(c2) >> 8);
+  } else if (space == 7) {  // L x 100, a x 100, b x 100
+    LabToBgr(ToByte(c0 * 2.55 / 100.0), ToByte(c1 / 100.0 + 128),
+             ToByte(c2 / 100.0 + 128), a->colour);
+  } else {
+    return false;
+  }
+  a->density = Clamp(static_cast<int32_t>(r->U32()), 0, 100);
+  a->keep_luminosity = r->U8() != 0;
+  return r->ok;
+}
+
+bool ReadMixer(Reader* r, Adjustment* a) {
+  if (r->U16() != 1) return false;
+  a->monochrome = r->U16() != 0;
+  for (auto& row : a->mixer) {
+    for (int k = 0; k < 3; ++k) row[k] = Clamp(r->S16(), -200, 200);
+    r->S16();  // a fourth source channel (black, in CMYK)
+    row[3] = Clamp(r->S16(), -200, 200);
+  }
+  return r->ok;
+}
+
+// A colour stop's colour: RGB (0) or gray (8) components of 16 bits.
+bool StopColour(uint32_t space, const uint32_t* c, uint8_t* bgr) {
+  if (space == 0) {
+    bgr[2] = static_cast<uint8_t>(c[0] >> 8);
+    bgr[1] = static_cast<uint8_t>(c[1] >> 8);
+    bgr[0] = static_cast<uint8_t>(c[2] >> 8);
+    return true;
+  }
+  if (space == 8) {  // ink, 0..10000
+    bgr[0] = bgr[1] = bgr[2] = ToByte(255.0 - c[0] * 255.0 / 10000.0);
+    return true;
+  }
+  return false;
+}
+
+struct Stop {
+  uint32_t location;  // 0..4096
+  uint32_t midpoint;  // percent
+  uint8_t bgr[3];
+};
+
+bool ReadGradient(Reader* r, Adjustment* a) {
+  const uint32_t version = r->U16();
+  if (version != 1 && version != 3) return false;
+  const bool reversed = r->U8() != 0;
+  r->U8();
+  if (version == 3) r->U32();
+  r->Take(2 * r->U32());  // the name
+  const uint32_t count = r->U16();
+  if (count < 1 || count > kMaxStops || !r->ok) return false;
+  Stop stops[kMaxStops];
+  for (uint32_t i = 0; i < count; ++i) {
+    stops[i].location = r->U32();
+    stops[i].midpoint = r->U32();
+    const uint32_t space = r->U16();
+    uint32_t c[4];
+    for (uint32_t& v : c) v = r->U16();
+    r->U16();
+    if (!r->ok || !StopColour(space, c, stops[i].bgr)) return false;
+    if (stops[i].location > 4096) stops[i].location = 4096;
+    if (i > 0 && stops[i].location < stops[i - 1].location) return false;
+    if (stops[i].midpoint < 1 || stops[i].midpoint > 99) stops[i].midpoint = 50;
+  }
+  for (uint32_t v = 0; v < 256; ++v) {
+    const uint32_t at = (reversed ? 255 - v : v) * 4096 / 255;
+    uint32_t k = 0;
+    while (k + 1 < count && stops[k + 1].location <= at) ++k;
+    const Stop& s0 = stops[k];
+    if (k + 1 >= count || at <= s0.location) {
+      memcpy(a->gradient[v], s0.bgr, 3);
+      continue;
+    }
+    const Stop& s1 = stops[k + 1];
+    // The position between the stops, bent so that the midpoint is halfway.
+    double t =
+        static_cast<double>(at - s0.location) / (s1.location - s0.location);
+    const double mid = s0.midpoint / 100.0;
+    t = t < mid ? 0.5 * t / mid : 0.5 + 0.5 * (t - mid) / (1 - mid);
+    for (int c = 0; c < 3; ++c) {
+      a->gradient[v][c] = ToByte(s0.bgr[c] + t * (s1.bgr[c] - s0.bgr[c]));
+    }
+  }
+  return true;
+}
+
+bool ReadSelective(Reader* r, Adjustment* a) {
+  if (r->U16() != 1) return false;
+  a->absolute = r->U16() == 1;
+  for (int k = 0; k < 4; ++k) r->S16();  // the unused first record
+  for (auto& record : a->selective) {
+    for (int32_t& v : record) v = Clamp(r->S16(), -100, 100);
+  }
+  return r->ok;
+}
+
+bool ReadVibrance(const InfoBlock& block, Adjustment* a) {
+  Descriptor d;
+  if (!BlockDescriptor(block, &d)) return false;
+  a->vibrance = Clamp(ItemPercent(d, "vibrance", 0), -100, 100);
+  a->saturation = Clamp(ItemPercent(d, "Strt", 0), -100, 100);
+  return true;
+}
+
+}  // namespace
+
+bool ReadColourAdjustment(const Document* doc, const char* key,
+                          const InfoBlock& block, Reader* r, Adjustment* a) {
+  if (KeyMatches(key, "blnc")) {
+    a->kind = kAdjustBalance;
+    return ReadBalance(r, a);
+  }
+  if (KeyMatches(key, "blwh")) {
+    a->kind = kAdjustGray;
+    return ReadGray(doc, block, a);
+  }
+  if (KeyMatches(key, "phfl")) {
+    a->kind = kAdjustFilter;
+    return ReadFilter(r, a);
+  }
+  if (KeyMatches(key, "mixr")) {
+    a->kind = kAdjustMixer;
+    return ReadMixer(r, a);
+  }
+  if (KeyMatches(key, "grdm")) {
+    a->kind = kAdjustGradient;
+    return ReadGradient(r, a);
+  }
+  if (KeyMatches(key, "selc")) {
+    a->kind = kAdjustSelective;
+    return ReadSelective(r, a);
+  }
+  if (KeyMatches(key, "vibA")) {
+    a->kind = kAdjustVibrance;
+    return ReadVibrance(block, a);
+  }
+  return false;
+}
+
+}  // namespace engine
