@@ -42,6 +42,11 @@ struct PaintParams {
   bool keep_alpha;  // a clipped item: the canvas keeps its alpha
   bool masks;       // apply the record's layer mask
   uint32_t level;   // the level the item is painted at
+  // A clipping group whose base's fill opacity is below full: the base's
+  // shape at full fill (band rows, a byte a pixel). The base records it;
+  // clipped items are clipped to it rather than to the canvas's alpha.
+  uint8_t* clip_shape;
+  bool records_clip_shape;
 };
 
 // A level of the walk: the root, a group or a clipping group.
@@ -63,6 +68,7 @@ struct Level {
   // was before them.
   uint8_t* shape;
   Canvas* backdrop;
+  uint8_t* clip_shape;   // clipping group: see PaintParams
   bool base_painted;     // clipping group: its base is on the canvas
   uint32_t skip_run_at;  // clipped items starting here are left out
 };
@@ -118,6 +124,10 @@ void SeparateGroup(Canvas* canvas, Canvas* backdrop, const uint8_t* shape);
 // of `n` pixels painted at row y from column x0.
 void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
                   uint32_t n, const uint8_t* pixels);
+// Blends `n` pixels at column x0 of row y onto `dst` as `p` says: clipped
+// to the canvas's alpha, or to p.clip_shape.
+void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,
+                  uint8_t* dst, int32_t x0, int32_t y, uint32_t n);
 
 // Painting (composite_paint.cpp) --------------------------------------------
 

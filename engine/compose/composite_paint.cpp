@@ -114,6 +114,19 @@ void CloseSource(LayerSource* s) {
   if (s->pixels) CloseLayerRows(&s->rows);
 }
 
+uint8_t* ClipShapeRow(const Composer* c, uint8_t* shape, int32_t y,
+                      int32_t x0) {
+  const Canvas& root = c->canvases[0];
+  return shape + static_cast<uint64_t>(y - root.top) * root.width + x0;
+}
+
+// A clipping group's base keeps its shape before its fill opacity fades it.
+void RecordClipShape(const Composer* c, const PaintParams& p, int32_t y,
+                     int32_t x0, uint32_t n, const uint8_t* pixels) {
+  uint8_t* shape = ClipShapeRow(c, p.clip_shape, y, x0);
+  for (uint32_t i = 0; i < n; ++i) shape[i] = pixels[4 * i + 3];
+}
+
 // Paints the rows of `rect` from the open source.
 void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
                      Canvas* canvas, const PaintParams& p) {
@@ -128,10 +141,11 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
       if (c->channels == kCanvasBlack) NoInk(c->row, n);
     }
     if (p.masks) ApplyMasks(&s->masks, y, rect.left, n, c->row);
+    if (p.records_clip_shape) RecordClipShape(c, p, y, rect.left, n, c->row);
     ScaleAlpha(c->row, n, p.opacity);
     RecordShapes(c, p.level, y, rect.left, n, c->row);
-    BlendRow(p.mode, c->row, CanvasRow(canvas, y) + 4 * rect.left, n,
-             p.keep_alpha, rect.left, y);
+    BlendItemRow(c, p, c->row, CanvasRow(canvas, y) + 4 * rect.left, rect.left,
+                 y, n);
   }
   // The whole rectangle counts as painted (rows no channel reached stay
   // transparent), in every band alike.
@@ -178,6 +192,25 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
 }
 
 }  // namespace
+
+// Clipped to a base of faded fill, an item shows within the base's whole
+// shape: it blends as an unclipped item would, and the result's alpha is
+// held within the shape (a fill of 0 shows the clipped item alone).
+void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,
+                  uint8_t* dst, int32_t x0, int32_t y, uint32_t n) {
+  if (p.clip_shape == nullptr || p.records_clip_shape) {
+    BlendRow(p.mode, src, dst, n, p.keep_alpha, x0, y);
+    return;
+  }
+  const uint8_t* shape = ClipShapeRow(c, p.clip_shape, y, x0);
+  for (uint32_t i = 0; i < n; ++i) {
+    src[4 * i + 3] = static_cast<uint8_t>(MulDiv255(src[4 * i + 3], shape[i]));
+  }
+  BlendRow(p.mode, src, dst, n, false, x0, y);
+  for (uint32_t i = 0; i < n; ++i) {
+    if (dst[4 * i + 3] > shape[i]) dst[4 * i + 3] = shape[i];
+  }
+}
 
 bool TakeWork(Composer* c, uint64_t pixels) {
   if (c->cut_short || c->work + pixels > c->work_limit) {
@@ -347,8 +380,8 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
       ApplyMasks(&masks, y, rect.left, n, src);
       ScaleAlpha(src, n, p.opacity);
       RecordShapes(c, p.level, y, rect.left, n, src);
-      BlendRow(p.mode, src, CanvasRow(onto, y) + 4 * rect.left, n, p.keep_alpha,
-               rect.left, y);
+      BlendItemRow(c, p, src, CanvasRow(onto, y) + 4 * rect.left, rect.left, y,
+                   n);
     }
     if (status == kDone) MarkPainted(onto, rect);
   }

@@ -80,6 +80,8 @@ PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
   p.masks = true;
   p.keep_alpha = KeepsAlpha(level);
   p.level = static_cast<uint32_t>(level - c->levels);
+  p.clip_shape = p.keep_alpha ? level->clip_shape : nullptr;
+  p.records_clip_shape = false;
   if (level->kind == kLevelClip && !level->base_painted) {
     p.mode = kBlendNormal;
     p.opacity =
@@ -113,6 +115,7 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
   level->skip_run_at = kNoMatch;
   level->fill = 255;
   level->shape = nullptr;
+  level->clip_shape = nullptr;
   level->backdrop = nullptr;
   return level;
 }
@@ -140,6 +143,7 @@ Level* PushPass(Composer* c, uint32_t record) {
   // A pass-through group's fill opacity applies to each of its items.
   Level* level = PushLevel(c, kLevelPass, parent->canvas, record);
   level->keep_alpha = KeepsAlpha(parent);
+  if (level->keep_alpha) level->clip_shape = parent->clip_shape;
   level->fill = static_cast<uint8_t>(
       MulDiv255(Traits(c, record).fill_opacity, parent->fill));
   return level;
@@ -252,6 +256,10 @@ Status CloseClip(Composer* c) {
   p.keep_alpha = KeepsAlpha(parent);
   p.masks = false;
   p.level = c->depth - 2;
+  p.clip_shape = p.keep_alpha ? parent->clip_shape : nullptr;
+  p.records_clip_shape = false;
+  ReleaseShape(c, Top(c)->clip_shape);
+  Top(c)->clip_shape = nullptr;
   return CloseLevel(c, p);
 }
 
@@ -274,10 +282,17 @@ uint32_t AfterItem(Composer* c, uint32_t next, Status* status) {
 Status PaintItemLayer(Composer* c, uint32_t index) {
   Level* level = Top(c);
   if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
-  const PaintParams p = ItemParams(c, level, index);
-  const Status status = Traits(c, index).adjustment
-                            ? PaintAdjustment(c, index, level->canvas, p)
-                            : PaintLayer(c, index, level->canvas, p);
+  PaintParams p = ItemParams(c, level, index);
+  const bool adjustment = Traits(c, index).adjustment;
+  if (level->kind == kLevelClip && !level->base_painted && !adjustment &&
+      p.opacity < 255) {
+    // A base of faded fill: its clipped items clip to its whole shape.
+    level->clip_shape = TakeShape(c);
+    p.clip_shape = level->clip_shape;
+    p.records_clip_shape = p.clip_shape != nullptr;
+  }
+  const Status status = adjustment ? PaintAdjustment(c, index, level->canvas, p)
+                                   : PaintLayer(c, index, level->canvas, p);
   ItemPainted(level);
   return status;
 }
@@ -345,6 +360,10 @@ void ReleaseLevels(Composer* c) {
   for (uint32_t d = 0; c->levels != nullptr && d < c->depth; ++d) {
     ReleaseShape(c, c->levels[d].shape);
     c->levels[d].shape = nullptr;
+    if (c->levels[d].kind == kLevelClip) {
+      ReleaseShape(c, c->levels[d].clip_shape);
+      c->levels[d].clip_shape = nullptr;
+    }
   }
 }
 
