@@ -35,6 +35,12 @@ struct EngineLimits {
   // below it (a byte a pixel) for its black: for this many at most (later
   // ones decide on black alone).
   uint32_t max_kept_luminosities;
+  // Layer effects: at most this many on a layer, and sizes, spreads and
+  // distances held within this many pixels (the application's own maxima
+  // are 250 before its scale), which bounds the rows and columns an
+  // effect reads beyond what it paints.
+  uint32_t max_effects;
+  uint32_t max_effect_pixels;
   // Line edges of one vector mask once its curves are flattened (each
   // 24 bytes): a longer path leaves the mask out.
   uint32_t max_path_edges;
@@ -63,6 +69,8 @@ inline constexpr EngineLimits kLimits = {
     12,            // max_canvas_levels
     16,            // composite_canvas_passes
     8,             // max_kept_luminosities
+    32,            // max_effects
+    400,           // max_effect_pixels
     1u << 20,      // max_path_edges
     8u << 20,      // max_profile_bytes
     8,             // max_kept_conversions

@@ -50,6 +50,7 @@ inline constexpr char kCompositeCutShort[] =
 
 inline constexpr char kAdjustmentLeftOut[] =
     "Adjustment layer #%d (%x) left out";
+inline constexpr char kEffectsLeftOut[] = "Layer effects of layer #%d left out";
 
 // The embedded colour profile: converted, or why not (1 sRGB, 2 too large,
 // 3 refused by the colour library, 4 of another colour mode).
@@ -63,14 +64,15 @@ inline constexpr char kLinesLeftOut[] = "Log: %d more lines left out";
 
 // Every format above, for the tests that check each line of a log.
 inline constexpr const char* kAll[] = {
-    kImageSize,     kImageMode,        kColorModeData,     kImageResources,
-    kLayerAndMask,  kLayers,           kSkipRowCounts,     kHeaderOnly,
-    kPaletteBitmap, kPaletteGray,      kPaletteIndex,      kPaletteUnknown,
-    kImageData,     kRowMismatch,      kMoreRowMismatches, kLastPlane,
-    kCmykFix,       kImageZipError,    kLayerRecord,       kMaskError,
-    kOpacity,       kLayerImage,       kLayerChannel,      kCompressionError,
-    kLayerZipError, kComposite,        kCompositeCutShort, kMoreLayerRecords,
-    kLinesLeftOut,  kProfileConverted, kProfileUnused,     kAdjustmentLeftOut,
+    kImageSize,      kImageMode,        kColorModeData,     kImageResources,
+    kLayerAndMask,   kLayers,           kSkipRowCounts,     kHeaderOnly,
+    kPaletteBitmap,  kPaletteGray,      kPaletteIndex,      kPaletteUnknown,
+    kImageData,      kRowMismatch,      kMoreRowMismatches, kLastPlane,
+    kCmykFix,        kImageZipError,    kLayerRecord,       kMaskError,
+    kOpacity,        kLayerImage,       kLayerChannel,      kCompressionError,
+    kLayerZipError,  kComposite,        kCompositeCutShort, kMoreLayerRecords,
+    kLinesLeftOut,   kProfileConverted, kProfileUnused,     kAdjustmentLeftOut,
+    kEffectsLeftOut,
 };
 
 }  // namespace logtext

@@ -10,6 +10,7 @@
 #include "engine/compose/adjustment.h"
 #include "engine/compose/blend.h"
 #include "engine/compose/canvas.h"
+#include "engine/compose/effects.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
 
@@ -28,6 +29,8 @@ struct CompositePlan {
   uint32_t count;       // records
   // Per record: its adjustment, read once, or null (none, or left out).
   Adjustment** adjustments;
+  // Per record: its layer effects, read once, or null.
+  LayerEffects** effects;
 };
 
 Status BuildCompositePlan(const Document* doc, const LayerList* list,
@@ -38,10 +41,11 @@ void ReleaseCompositePlan(CompositePlan* plan);
 // onto a canvas.
 struct PaintParams {
   BlendMode mode;
-  uint8_t opacity;  // opacity times fill opacity
-  bool keep_alpha;  // a clipped item: the canvas keeps its alpha
-  bool masks;       // apply the record's layer mask
-  uint32_t level;   // the level the item is painted at
+  uint8_t opacity;          // opacity times fill opacity
+  uint8_t effects_opacity;  // opacity alone: the layer's effects
+  bool keep_alpha;          // a clipped item: the canvas keeps its alpha
+  bool masks;               // apply the record's layer mask
+  uint32_t level;           // the level the item is painted at
   // A clipping group whose base's fill opacity is below full: the base's
   // shape at full fill (band rows, a byte a pixel). The base records it;
   // clipped items are clipped to it rather than to the canvas's alpha.
@@ -124,6 +128,9 @@ void SeparateGroup(Canvas* canvas, Canvas* backdrop, const uint8_t* shape);
 // of `n` pixels painted at row y from column x0.
 void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
                   uint32_t n, const uint8_t* pixels);
+// A clipping group's base keeps its shape before its fill opacity fades it.
+void RecordClipShape(const Composer* c, const PaintParams& p, int32_t y,
+                     int32_t x0, uint32_t n, const uint8_t* pixels);
 // Blends `n` pixels at column x0 of row y onto `dst` as `p` says: clipped
 // to the canvas's alpha, or to p.clip_shape.
 void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,

@@ -5,6 +5,7 @@
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
 #include "engine/compose/composite_source.h"
+#include "engine/compose/effects_paint.h"
 
 namespace engine {
 namespace {
@@ -13,13 +14,6 @@ uint8_t* ClipShapeRow(const Composer* c, uint8_t* shape, int32_t y,
                       int32_t x0) {
   const Canvas& root = c->canvases[0];
   return shape + static_cast<uint64_t>(y - root.top) * root.width + x0;
-}
-
-// A clipping group's base keeps its shape before its fill opacity fades it.
-void RecordClipShape(const Composer* c, const PaintParams& p, int32_t y,
-                     int32_t x0, uint32_t n, const uint8_t* pixels) {
-  uint8_t* shape = ClipShapeRow(c, p.clip_shape, y, x0);
-  for (uint32_t i = 0; i < n; ++i) shape[i] = pixels[4 * i + 3];
 }
 
 // Paints the rows of `rect` from the open source.
@@ -42,6 +36,12 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
 }
 
 }  // namespace
+
+void RecordClipShape(const Composer* c, const PaintParams& p, int32_t y,
+                     int32_t x0, uint32_t n, const uint8_t* pixels) {
+  uint8_t* shape = ClipShapeRow(c, p.clip_shape, y, x0);
+  for (uint32_t i = 0; i < n; ++i) shape[i] = pixels[4 * i + 3];
+}
 
 // Clipped to a base of faded fill, an item shows within the base's whole
 // shape: it blends as an unclipped item would, and the result's alpha is
@@ -74,6 +74,8 @@ bool TakeWork(Composer* c, uint64_t pixels) {
 Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
                   const PaintParams& p) {
   if (c->cut_short) return kDone;
+  const LayerEffects* fx = c->plan.effects[index];
+  if (fx != nullptr) return PaintLayerEffects(c, index, *fx, canvas, p);
   LayerSource source;
   PixelRect rect;
   Status status = OpenSource(c, index, p.masks, &source, &rect);

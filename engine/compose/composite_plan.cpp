@@ -60,9 +60,10 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
   plan->traits = AllocateArray<LayerTraits>(n);
   plan->match = AllocateArray<uint32_t>(n);
   plan->adjustments = AllocateZeroedArray<Adjustment*>(n);
+  plan->effects = AllocateZeroedArray<LayerEffects*>(n);
   uint32_t* open = AllocateArray<uint32_t>(n);  // dividers
   if (plan->traits == nullptr || plan->match == nullptr || open == nullptr ||
-      plan->adjustments == nullptr) {
+      plan->adjustments == nullptr || plan->effects == nullptr) {
     Release(open);
     ReleaseCompositePlan(plan);
     return kNoMemory;
@@ -72,6 +73,11 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
     ReadLayerTraits(doc, list->records[i], &plan->traits[i]);
     NoteAdjustmentBase(list, i, plan->traits);
     plan->adjustments[i] = nullptr;
+    plan->effects[i] = nullptr;
+    if (plan->traits[i].section == kSectionLayer &&
+        !plan->traits[i].adjustment && LayerVisible(list->records[i])) {
+      plan->effects[i] = ReadLayerEffects(doc, plan->traits[i], i);
+    }
     const Status read = ReadPlanAdjustment(doc, list, i, plan);
     if (read != kDone) {
       Release(open);
@@ -105,7 +111,11 @@ void ReleaseCompositePlan(CompositePlan* plan) {
   for (uint32_t i = 0; plan->adjustments != nullptr && i < plan->count; ++i) {
     Release(plan->adjustments[i]);
   }
+  for (uint32_t i = 0; plan->effects != nullptr && i < plan->count; ++i) {
+    Release(plan->effects[i]);
+  }
   Release(plan->adjustments);
+  Release(plan->effects);
   Release(plan->traits);
   Release(plan->match);
   memset(plan, 0, sizeof(*plan));

@@ -86,12 +86,14 @@ PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
     p.mode = kBlendNormal;
     p.opacity =
         static_cast<uint8_t>(MulDiv255(traits.fill_opacity, level->fill));
+    p.effects_opacity = level->fill;
     return p;
   }
   p.mode = ItemBlendMode(r, traits);
   if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
   const uint32_t fill = MulDiv255(traits.fill_opacity, level->fill);
   p.opacity = static_cast<uint8_t>(MulDiv255(r.opacity, fill));
+  p.effects_opacity = static_cast<uint8_t>(MulDiv255(r.opacity, level->fill));
   return p;
 }
 
@@ -253,6 +255,7 @@ Status CloseClip(Composer* c) {
   if (p.mode == kBlendPassThrough) p.mode = kBlendNormal;
   const Level* parent = &c->levels[c->depth - 2];
   p.opacity = static_cast<uint8_t>(MulDiv255(base.opacity, parent->fill));
+  p.effects_opacity = p.opacity;
   p.keep_alpha = KeepsAlpha(parent);
   p.masks = false;
   p.level = c->depth - 2;

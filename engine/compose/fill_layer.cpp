@@ -175,12 +175,19 @@ Status OpenFill(const Document* doc, const LayerTraits& traits,
     return kDone;
   }
   const InfoBlock& g = traits.gradient_fill;
-  Descriptor grad;
   if (g.data == nullptr || g.length < 4 ||
-      !ReadDescriptor(g.data + 4, g.data + g.length, &d) ||
-      !ItemDescriptor(d, "Grad", &grad)) {
+      !ReadDescriptor(g.data + 4, g.data + g.length, &d)) {
     return kDone;
   }
+  return OpenGradientFill(doc, d, layer_box, document, fill);
+}
+
+Status OpenGradientFill(const Document* doc, const Descriptor& d,
+                        const PixelRect& layer_box, const PixelRect& document,
+                        FillSource* fill) {
+  memset(fill, 0, sizeof(*fill));
+  Descriptor grad;
+  if (!ItemDescriptor(d, "Grad", &grad)) return kDone;
   char form[4] = {'C', 's', 't', 'S'};
   ItemEnum(grad, "GrdF", form);
   if (memcmp(form, "CstS", 4) != 0) return kDone;  // noise: not painted

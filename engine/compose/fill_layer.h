@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/base/rect.h"
+#include "engine/psd/descriptor.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
 
@@ -45,6 +46,11 @@ struct FillSource {
 Status OpenFill(const Document* doc, const LayerTraits& traits,
                 const PixelRect& layer_box, const PixelRect& document,
                 FillSource* fill);
+// The gradient of a fill descriptor (its "Grad", "Type", "Angl", "Scl ",
+// "Rvrs", "Algn" and "Ofst"), as OpenFill reads it.
+Status OpenGradientFill(const Document* doc, const Descriptor& d,
+                        const PixelRect& layer_box, const PixelRect& document,
+                        FillSource* fill);
 void CloseFill(FillSource* fill);
 
 // Blue, green, red, alpha of `n` pixels from column x0 of row y.

@@ -220,6 +220,14 @@ bool ItemEnum(const Descriptor& d, const char* key, char* value4) {
          ReadKey(ReadKey(v.data, v.end, nullptr), v.end, value4) != nullptr;
 }
 
+bool ItemEnumIs(const Descriptor& d, const char* key, const char* value) {
+  DescriptorValue v;
+  if (!FindTyped(d, key, "enum", 0, &v)) return false;
+  const uint8_t* p = ReadKey(v.data, v.end, nullptr);
+  return p != nullptr && BytesLeft(p, v.end) >= 4 &&
+         KeyMatches(p, v.end, value);
+}
+
 bool ItemBool(const Descriptor& d, const char* key, bool* value) {
   DescriptorValue v;
   if (!FindTyped(d, key, "bool", 1, &v)) return false;

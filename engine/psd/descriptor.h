@@ -40,6 +40,8 @@ bool ItemFixed(const Descriptor& d, const char* key, int64_t* fixed);
 
 // An enumeration's value ("enum"): its first 4 characters.
 bool ItemEnum(const Descriptor& d, const char* key, char* value4);
+// Whether the enumeration's value is `value` in full ("linearBurn").
+bool ItemEnumIs(const Descriptor& d, const char* key, const char* value);
 bool ItemBool(const Descriptor& d, const char* key, bool* value);
 
 // A nested descriptor ("Objc" or "GlbO").

@@ -48,6 +48,9 @@ struct Document {
   // document (0 bytes: none).
   uint64_t profile_at;
   uint32_t profile_length;
+  // The global light of layer effects (resources 1037 and 1049), degrees.
+  int32_t global_angle;
+  int32_t global_altitude;
   // The Image Data section: where it lies and its compression word.
   uint64_t image_data;
   uint16_t compression;

@@ -54,15 +54,17 @@ void ReadMaskParameters(const uint8_t* p, const uint8_t* end,
   if ((which & 8) && p + 8 <= end) mask->vector_feather = FeatherPixels(p);
 }
 
-// The blocks behind the mask data, blending ranges and name: [*begin, *end).
+// The blocks behind the mask data, blending ranges and name: [*begin, *end);
+// `ranges` receives the blending ranges.
 bool FindBlocks(const LayerRecord& layer, const uint8_t** begin,
-                const uint8_t** end) {
+                const uint8_t** end, InfoBlock* ranges) {
   const uint8_t* p = layer.extra;
   const uint8_t* stop = layer.extra + layer.extra_length;
   for (int part = 0; part < 2; ++part) {  // mask data, blending ranges
     if (BytesLeft(p, stop) < 4) return false;
     const uint32_t length = ReadU32(p);
     if (BytesLeft(p + 4, stop) < length) return false;
+    if (part == 1) *ranges = InfoBlock{p + 4, length};
     p += 4 + length;
   }
   if (p >= stop) return false;
@@ -87,9 +89,30 @@ bool IsAdjustmentKey(const uint8_t* key) {
   return false;
 }
 
+// The one-byte switches of advanced blending; false for other keys.
+bool NoteSwitch(const uint8_t* key, uint8_t value, LayerTraits* t) {
+  if (KeyIs(key, "knko")) {
+    t->knockout = value <= 2 ? value : 0;
+  } else if (KeyIs(key, "infx")) {
+    t->interior_as_group = value != 0;
+  } else if (KeyIs(key, "clbl")) {
+    t->clipped_as_group = value != 0;
+  } else if (KeyIs(key, "tsly")) {
+    t->transparency_shapes = value != 0;
+  } else if (KeyIs(key, "lmgm")) {
+    t->mask_hides_effects = value != 0;
+  } else if (KeyIs(key, "vmgm")) {
+    t->vector_mask_hides_effects = value != 0;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
                LayerTraits* t) {
   const InfoBlock block = {data, length};
+  if (length >= 1 && NoteSwitch(key, data[0], t)) return;
   if ((KeyIs(key, "lsct") || KeyIs(key, "lsdk")) && length >= 4) {
     const uint32_t type = ReadU32(data);
     t->section = type <= kSectionDivider ? static_cast<uint8_t>(type) : 0;
@@ -109,6 +132,19 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
     t->stroke_fill = block;
   } else if (KeyIs(key, "PtFl")) {
     t->pattern_fill = block;
+  } else if (KeyIs(key, "lmfx") ||
+             (KeyIs(key, "lfx2") && t->effects.data == nullptr)) {
+    t->effects = block;
+  } else if (KeyIs(key, "lrFX")) {
+    t->legacy_effects = block;
+  } else if (KeyIs(key, "vstk")) {
+    t->vector_stroke = block;
+  } else if (KeyIs(key, "brst")) {
+    t->channels_left_out = 0;
+    for (uint32_t k = 0; k + 4 <= length; k += 4) {
+      const uint32_t channel = ReadU32(data + k);
+      if (channel < 8) t->channels_left_out |= 1u << channel;
+    }
   } else if (KeyIs(key, "CgEd")) {
     t->brightness = block;
   } else if (IsAdjustmentKey(key)) {
@@ -150,9 +186,11 @@ void ReadLayerTraits(const Document* doc, const LayerRecord& layer,
   memset(traits, 0, sizeof(*traits));
   ReadLayerMask(layer, &traits->mask);
   traits->fill_opacity = 255;
+  traits->transparency_shapes = true;
+  traits->clipped_as_group = true;
   const uint8_t* p;
   const uint8_t* end;
-  if (!FindBlocks(layer, &p, &end)) return;
+  if (!FindBlocks(layer, &p, &end, &traits->blend_ranges)) return;
   while (BytesLeft(p, end) >= 12) {
     if (!KeyIs(p, "8BIM") && !KeyIs(p, "8B64")) return;
     const uint32_t field = HasWideInfoLength(doc->version, p + 4) ? 8 : 4;

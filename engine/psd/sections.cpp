@@ -12,6 +12,8 @@ const uint16_t kResolutionResource = 0x03ED;
 // Version info: a 4-byte version, then 1 byte hasRealMergedData.
 const uint16_t kVersionInfoResource = 0x0421;
 const uint16_t kIccProfileResource = 0x040F;
+const uint16_t kGlobalAngleResource = 0x040D;
+const uint16_t kGlobalAltitudeResource = 0x0419;
 
 // Pixels per metre from a 16.16 fixed-point pixels-per-inch value, rounded
 // to nearest.
@@ -82,6 +84,8 @@ bool LocateSections(const Document* doc, Sections* s) {
 
 // The walk always moves forward and stops at a block that does not fit.
 Status ReadResources(Document* doc, const Sections& s) {
+  doc->global_angle = 120;
+  doc->global_altitude = 30;
   Span section;
   const Status read = ReadSpan(doc->source, s.resources_field + 4,
                                s.resources_length, &section);
@@ -110,6 +114,15 @@ Status ReadResources(Document* doc, const Sections& s) {
         RangeFits(data, data_size, end)) {
       doc->profile_at = s.resources_field + 4 + data;
       doc->profile_length = data_size;
+    }
+    const uint16_t id = ReadU16(base + cursor + 4);
+    if ((id == kGlobalAngleResource || id == kGlobalAltitudeResource) &&
+        RangeFits(data, 4, end) && data_size >= 4) {
+      const int32_t degrees = static_cast<int32_t>(ReadU32(base + data));
+      if (degrees >= -360 && degrees <= 360) {
+        (id == kGlobalAngleResource ? doc->global_angle
+                                    : doc->global_altitude) = degrees;
+      }
     }
     cursor = data + ((static_cast<uint64_t>(data_size) + 1) & ~1ull);
   }

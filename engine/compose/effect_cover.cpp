@@ -1,0 +1,240 @@
+// Each effect's coverage from the layer's alpha a (0..1 here):
+//   drop shadow    blur(a moved by the offset), spread, contour; hidden under
+//                  the layer where it says so
+//   outer glow     blur(a), spread, contour
+//   overlays       a
+//   satin          |blur(a moved one way) - blur(a moved the other)|,
+//                  contour, inverted where it says so, within a
+//   inner glow     blur(1 - a) from the edge (or its inverse from the
+//                  centre), choke, contour, within a
+//   inner shadow   blur(1 - a moved by the offset), choke, contour, within a
+//   stroke         the band of its size outside, inside or across the edge
+//   bevel          the light on the slope of blur(a), highlight and shadow
+// Spread and choke widen the blurred shape: its values are raised by
+// 100 / (100 - spread).
+#include "engine/compose/effect_cover.h"
+
+#include "engine/base/memory.h"
+#include "engine/base/numbers.h"
+#include "engine/compose/fill_colour.h"
+
+namespace engine {
+namespace {
+
+uint64_t PlaneBytes(const Plane& p) {
+  return static_cast<uint64_t>(p.width) * p.height;
+}
+
+void CopyPlane(const Plane& from, Plane* to) {
+  memcpy(to->bytes, from.bytes, PlaneBytes(from));
+}
+
+void InvertPlane(Plane* p) {
+  const uint64_t n = PlaneBytes(*p);
+  for (uint64_t i = 0; i < n; ++i) p->bytes[i] = 255 - p->bytes[i];
+}
+
+// Blur, spread and contour: what shadows and glows share.
+void Soften(const Effect& e, EffectTile* t) {
+  const uint32_t spread = e.spread > 99 ? 99 : e.spread;
+  const uint32_t blur = e.size * (100 - spread) / 100;
+  BlurPlane(&t->cover, blur, t->scratch, t->sums);
+  const uint64_t n = PlaneBytes(t->cover);
+  for (uint64_t i = 0; i < n; ++i) {
+    uint32_t v = t->cover.bytes[i];
+    if (spread != 0) v = v * 100 / (100 - spread);
+    t->cover.bytes[i] = e.contour[v > 255 ? 255 : v];
+  }
+}
+
+// Coverage times `by` (or times its inverse).
+void Within(EffectTile* t, const Plane& by, bool inverse) {
+  const uint64_t n = PlaneBytes(t->cover);
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint32_t f = inverse ? 255 - by.bytes[i] : by.bytes[i];
+    t->cover.bytes[i] = static_cast<uint8_t>(MulDiv255(t->cover.bytes[i], f));
+  }
+}
+
+// The shape of a stroke is every pixel the layer covers at all. Within
+// it, the band of the stroke's inner size is painted over the layer's
+// pixels (as much as they cover). Outside it, the band of the outer size:
+// around a shape drawn by a path, as a ring painted over the layer; around
+// a layer's own pixels, under them (part 1), covering the shape too, so
+// that the layer's partly transparent pixels show the stroke through them,
+// except as far as the layer's fill opacity empties them.
+void StrokeCover(const Effect& e, uint32_t part, EffectTile* t) {
+  const uint64_t n = PlaneBytes(t->cover);
+  const uint8_t* a = t->alpha.bytes;
+  // What the stroke follows: the path, or the layer's pixels.
+  const uint8_t* edge_of = t->path_outline ? t->path.bytes : a;
+  uint8_t* out = t->cover.bytes;
+  const uint32_t outer = e.position == kStrokeOutside  ? e.size
+                         : e.position == kStrokeCentre ? e.size / 2
+                                                       : 0;
+  const uint32_t inner = e.size - outer;
+  // A path's coverage is its shape from half of it on; a layer's pixels
+  // are the shape wherever they cover at all.
+  const uint8_t least = t->path_outline ? 128 : 1;
+  for (uint64_t i = 0; i < n; ++i) {
+    t->scratch[i] = edge_of[i] >= least ? 255 : 0;
+  }
+  const Plane shape = {t->scratch, t->alpha.width, t->alpha.height};
+  memset(out, 0, n);
+  if (part == 1) {
+    if (outer == 0 || t->path_outline) return;
+    DistancePlane(shape, false, t->squared, t->work);
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint32_t emptied = MulDiv255(a[i], 255 - t->fill);
+      out[i] = static_cast<uint8_t>(
+          MulDiv255(BandCoverage(t->squared[i], outer), 255 - emptied));
+    }
+    return;
+  }
+  if (inner > 0) {
+    // Pixels outside the shape but partly covered lie on its edge.
+    DistancePlane(shape, true, t->squared, t->work);
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint32_t band =
+          t->scratch[i] != 0 ? BandCoverage(t->squared[i], inner) : 255;
+      out[i] = static_cast<uint8_t>(MulDiv255(band, edge_of[i]));
+    }
+  }
+  if (outer == 0 || !t->path_outline) return;
+  DistancePlane(shape, false, t->squared, t->work);
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint32_t v =
+        MulDiv255(BandCoverage(t->squared[i], outer), 255 - edge_of[i]);
+    out[i] = static_cast<uint8_t>(out[i] + v > 255 ? 255 : out[i] + v);
+  }
+}
+
+void SatinCover(const Effect& e, EffectTile* t) {
+  CopyPlane(t->alpha, &t->cover);
+  OffsetPlane(&t->cover, e.dx, e.dy, 0, t->scratch);
+  BlurPlane(&t->cover, e.size, t->scratch, t->sums);
+  CopyPlane(t->alpha, &t->extra);
+  OffsetPlane(&t->extra, -e.dx, -e.dy, 0, t->scratch);
+  BlurPlane(&t->extra, e.size, t->scratch, t->sums);
+  const uint64_t n = PlaneBytes(t->cover);
+  for (uint64_t i = 0; i < n; ++i) {
+    const int32_t d = t->cover.bytes[i] - t->extra.bytes[i];
+    const uint8_t v = e.contour[d < 0 ? -d : d];
+    t->cover.bytes[i] = e.invert ? 255 - v : v;
+  }
+  Within(t, t->alpha, false);
+}
+
+// The bevel's slope: the blurred shape as a height, lit from the light's
+// direction; part 0 the highlight, part 1 the shadow.
+void BevelCover(const Effect& e, uint32_t part, EffectTile* t) {
+  CopyPlane(t->alpha, &t->extra);
+  const uint32_t size = e.size > 0 ? e.size : 1;
+  BlurPlane(&t->extra, size, t->scratch, t->sums);
+  const uint32_t w = t->cover.width, h = t->cover.height;
+  // Slope per step of height: the depth over the size of the bevel.
+  const double scale =
+      (e.depth / 100.0) * 2.0 * size / 255.0 * (e.down ? -1.0 : 1.0);
+  const double flat = e.light_z;
+  for (uint32_t y = 0; y < h; ++y) {
+    const uint8_t* up = PlaneRow(t->extra, y > 0 ? y - 1 : y);
+    const uint8_t* mid = PlaneRow(t->extra, y);
+    const uint8_t* down = PlaneRow(t->extra, y + 1 < h ? y + 1 : y);
+    uint8_t* out = PlaneRow(t->cover, y);
+    for (uint32_t x = 0; x < w; ++x) {
+      const double gx =
+          (mid[x + 1 < w ? x + 1 : x] - mid[x > 0 ? x - 1 : x]) * 0.5 * scale;
+      const double gy = (down[x] - up[x]) * 0.5 * scale;
+      // The normal (-gx, -gy, 1), unnormalised, against the light.
+      const double lit = -gx * e.light_x - gy * e.light_y + e.light_z;
+      const double length = SquareRoot(gx * gx + gy * gy + 1.0);
+      const double shade = lit / length - flat;
+      double v =
+          part == 0 ? shade / (1.0 - flat + 1e-9) : -shade / (flat + 1e-9);
+      v = v < 0 ? 0 : v > 1 ? 1 : v;
+      out[x] = static_cast<uint8_t>(v * 255.0 + 0.5);
+    }
+  }
+  if (e.soften > 0) BlurPlane(&t->cover, e.soften, t->scratch, t->sums);
+  const bool outside = e.style == kBevelOuter;
+  if (e.style == kBevelInner || outside) Within(t, t->alpha, outside);
+}
+
+}  // namespace
+
+Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t) {
+  memset(t, 0, sizeof(*t));
+  t->rect = rect;
+  const uint32_t w = static_cast<uint32_t>(rect.right - rect.left);
+  const uint32_t h = static_cast<uint32_t>(rect.bottom - rect.top);
+  const uint64_t n = static_cast<uint64_t>(w) * h;
+  bool strokes = false;
+  for (uint32_t i = 0; i < fx.count; ++i) {
+    strokes |= fx.effects[i].kind == kEffectStroke;
+  }
+  t->content = static_cast<uint8_t*>(AllocateZeroed(4 * n + 4));
+  uint8_t* planes = static_cast<uint8_t*>(AllocateZeroed(5 * n + 4));
+  t->sums = AllocateArray<uint32_t>(static_cast<uint64_t>(w) + 1);
+  const uint64_t side = (w > h ? w : h) + 1;
+  t->work = AllocateArray<float>(4 * side + 1);
+  if (strokes) t->squared = AllocateArray<float>(n + 1);
+  Plane* each[4] = {&t->alpha, &t->cover, &t->extra, &t->path};
+  for (uint32_t k = 0; k < 4; ++k) {
+    *each[k] = Plane{planes != nullptr ? planes + k * n : nullptr, w, h};
+  }
+  t->scratch = planes != nullptr ? planes + 4 * n : nullptr;
+  if (t->content == nullptr || planes == nullptr || t->sums == nullptr ||
+      t->work == nullptr || (strokes && t->squared == nullptr)) {
+    CloseTile(t);
+    return kNoMemory;
+  }
+  return kDone;
+}
+
+void CloseTile(EffectTile* t) {
+  Release(t->content);
+  Release(t->alpha.bytes);
+  Release(t->sums);
+  Release(t->work);
+  Release(t->squared);
+  memset(t, 0, sizeof(*t));
+}
+
+Status MakeCover(const Effect& e, uint32_t part, EffectTile* t) {
+  switch (e.kind) {
+    case kEffectDropShadow:
+      CopyPlane(t->alpha, &t->cover);
+      OffsetPlane(&t->cover, e.dx, e.dy, 0, t->scratch);
+      Soften(e, t);
+      if (e.knocks_out) Within(t, t->alpha, true);
+      break;
+    case kEffectOuterGlow:
+      CopyPlane(t->alpha, &t->cover);
+      Soften(e, t);
+      break;
+    case kEffectInnerShadow:
+    case kEffectInnerGlow:
+      CopyPlane(t->alpha, &t->cover);
+      InvertPlane(&t->cover);
+      OffsetPlane(&t->cover, e.dx, e.dy, 255, t->scratch);
+      Soften(e, t);
+      if (e.kind == kEffectInnerGlow && e.centre_glow) InvertPlane(&t->cover);
+      Within(t, t->alpha, false);
+      break;
+    case kEffectSatin:
+      SatinCover(e, t);
+      break;
+    case kEffectStroke:
+      StrokeCover(e, part, t);
+      break;
+    case kEffectBevel:
+      BevelCover(e, part, t);
+      break;
+    default:  // overlays
+      CopyPlane(t->alpha, &t->cover);
+      break;
+  }
+  return kDone;
+}
+
+}  // namespace engine

@@ -1,0 +1,40 @@
+// The coverage of each layer effect, made from the layer's alpha in a tile
+// that reaches as far beyond the painted rows as the effects do.
+#pragma once
+
+#include "engine/base/rect.h"
+#include "engine/base/status.h"
+#include "engine/compose/effect_planes.h"
+#include "engine/compose/effects.h"
+
+namespace engine {
+
+struct EffectTile {
+  PixelRect rect;    // in the document
+  uint8_t* content;  // the layer's pixels, 4 bytes a pixel
+  Plane alpha;       // their alpha
+  Plane cover;       // the effect's coverage
+  Plane extra;       // a second plane (satin, bevel)
+  Plane path;        // the path's coverage, when path_outline
+  uint8_t* scratch;  // a plane's bytes
+  uint32_t* sums;    // a word a column
+  float* squared;    // distances (strokes): a float a pixel
+  float* work;       // 4 x (longest side + 1) words
+  uint8_t fill;        // the layer's fill opacity
+  bool path_outline;   // the layer's shape is drawn by a path (`path`)
+};
+
+// Allocates a transparent tile over `rect` for the effects of `fx`.
+Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t);
+void CloseTile(EffectTile* t);
+
+inline uint8_t* TileContent(EffectTile* t, int32_t y) {
+  const uint32_t width = static_cast<uint32_t>(t->rect.right - t->rect.left);
+  return t->content + static_cast<uint64_t>(y - t->rect.top) * width * 4;
+}
+
+// The coverage of effect `e` into t->cover; part 1: a bevel's shadow, or
+// the part of a stroke painted under the layer.
+Status MakeCover(const Effect& e, uint32_t part, EffectTile* t);
+
+}  // namespace engine

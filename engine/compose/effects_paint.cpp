@@ -1,0 +1,261 @@
+// A layer with effects: its pixels are read into a tile reaching as far
+// beyond the canvas's rows as its effects do, each effect's coverage is
+// made from the tile's alpha, and the effects and the layer are painted in
+// order: shadows and glows below the layer, overlays, inner glows and
+// shadows, stroke and bevel over it. The layer's fill opacity fades its own
+// pixels only; its opacity fades everything.
+#include "engine/compose/effects_paint.h"
+
+#include "engine/base/memory.h"
+#include "engine/base/numbers.h"
+#include "engine/compose/composite_source.h"
+#include "engine/compose/effect_cover.h"
+#include "engine/compose/vector_mask.h"
+
+namespace engine {
+namespace {
+
+PixelRect Expand(const PixelRect& r, uint32_t by) {
+  const int32_t b = static_cast<int32_t>(by);
+  return PixelRect{r.left - b, r.top - b, r.right + b, r.bottom + b};
+}
+
+uint64_t Area(const PixelRect& r) {
+  return RectEmpty(r) ? 0
+                      : static_cast<uint64_t>(r.right - r.left) *
+                            static_cast<uint64_t>(r.bottom - r.top);
+}
+
+// Reads the source's rows within the tile, masks applied, into the tile.
+void ReadTile(const Composer* c, LayerSource* s, const PixelRect& rect,
+              bool masks, EffectTile* t) {
+  const int32_t top = rect.top > t->rect.top ? rect.top : t->rect.top;
+  const int32_t bottom =
+      rect.bottom < t->rect.bottom ? rect.bottom : t->rect.bottom;
+  const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
+  for (int32_t y = top; y < bottom; ++y) {
+    uint8_t* row = TileContent(t, y) + 4 * (rect.left - t->rect.left);
+    if (!ReadSourceRow(c, s, y, rect.left, n, row)) {
+      memset(row, 0, 4ull * n);
+      continue;
+    }
+    if (masks) ApplyMasks(&s->masks, y, rect.left, n, row);
+    uint8_t* alpha = PlaneRow(t->alpha, static_cast<uint32_t>(y - t->rect.top));
+    for (uint32_t i = 0; i < n; ++i) {
+      alpha[rect.left - t->rect.left + i] = row[4 * i + 3];
+    }
+  }
+}
+
+// A shape drawn by a path: the path's coverage over the tile, which its
+// stroke follows (its pixels may be transparent in places).
+Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
+  VectorMask path;
+  const Canvas& root = c->canvases[0];
+  const Status status =
+      OpenVectorMask(traits.vector_mask.data, traits.vector_mask.length,
+                     root.width, root.height, 255, &path);
+  if (status != kDone || !path.active) {
+    CloseVectorMask(&path);
+    return status;
+  }
+  const uint32_t n = t->path.width;
+  for (uint32_t y = 0; y < t->path.height; ++y) {
+    memset(c->row, 255, 4ull * n);
+    ApplyVectorMaskRow(&path, t->rect.top + static_cast<int32_t>(y),
+                       t->rect.left, n, c->row);
+    uint8_t* out = PlaneRow(t->path, y);
+    for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
+  }
+  t->path_outline = true;
+  CloseVectorMask(&path);
+  return kDone;
+}
+
+// The layer's own pixels over the canvas's rows.
+void PaintContent(Composer* c, EffectTile* t, const PixelRect& held,
+                  Canvas* canvas, const PaintParams& p) {
+  const uint32_t n = static_cast<uint32_t>(t->rect.right - t->rect.left);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
+    memcpy(c->row, TileContent(t, y), 4ull * n);
+    if (p.records_clip_shape) {
+      RecordClipShape(c, p, y, t->rect.left, n, c->row);
+    }
+    ScaleAlpha(c->row, n, p.opacity);
+    RecordShapes(c, p.level, y, t->rect.left, n, c->row);
+    BlendItemRow(c, p, c->row, CanvasRow(canvas, y) + 4 * t->rect.left,
+                 t->rect.left, y, n);
+  }
+}
+
+// One effect's paint, through its coverage, over the canvas's rows (or,
+// without a canvas, over the layer's own pixels in the tile).
+Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
+                   const PixelRect& layer_box, const PixelRect& held,
+                   Canvas* canvas, const PaintParams& p, uint8_t opacity) {
+  FillSource paint;
+  memset(&paint, 0, sizeof(paint));
+  const PixelRect document = DocumentRect(&c->canvases[0]);
+  if (e.paint == kEffectPaintPattern) return kDone;
+  if (e.paint == kEffectPaintGradient) {
+    const Status status =
+        OpenGradientFill(c->doc, e.settings, layer_box, document, &paint);
+    if (status != kDone) return status;
+  }
+  PaintParams pe = p;
+  pe.mode = e.mode;
+  pe.records_clip_shape = false;
+  const uint32_t n = static_cast<uint32_t>(t->rect.right - t->rect.left);
+  const uint32_t strength = MulDiv255(e.opacity, opacity);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
+    const uint8_t* cover =
+        PlaneRow(t->cover, static_cast<uint32_t>(y - t->rect.top));
+    if (paint.active) {
+      FillRow(&paint, y, t->rect.left, n, c->row);
+    } else {
+      for (uint32_t i = 0; i < n; ++i) memcpy(c->row + 4 * i, e.colour, 4);
+    }
+    if (c->channels == kCanvasBlack) NoInk(c->row, n);
+    for (uint32_t i = 0; i < n; ++i) {
+      uint8_t* a = c->row + 4 * i + 3;
+      *a = static_cast<uint8_t>(MulDiv255(MulDiv255(*a, cover[i]), strength));
+    }
+    if (canvas == nullptr) {
+      // The layer's pixels keep their alpha: the coverage is of it.
+      uint8_t* content = TileContent(t, y);
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t under = content[4 * i + 3];
+        uint8_t* a = c->row + 4 * i + 3;
+        const uint32_t of = under == 0 ? 0 : (*a * 255u + under / 2) / under;
+        *a = static_cast<uint8_t>(of > 255 ? 255 : of);
+      }
+      BlendRow(e.mode, c->row, content, n, true, t->rect.left, y);
+      continue;
+    }
+    RecordShapes(c, p.level, y, t->rect.left, n, c->row);
+    BlendItemRow(c, pe, c->row, CanvasRow(canvas, y) + 4 * t->rect.left,
+                 t->rect.left, y, n);
+  }
+  CloseFill(&paint);
+  return kDone;
+}
+
+// Overlays, satin and inner glow: with the layer's pixels as a group,
+// they are painted onto them, and fade with them by the fill opacity.
+bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
+                      const EffectTile* t) {
+  const bool interior =
+      e.kind >= kEffectPatternOverlay && e.kind <= kEffectInnerGlow;
+  if (fx.interior_as_group) return interior;
+  // At full fill, painting onto the layer's pixels or over them differs
+  // only where they are partly transparent, where a stroke within them
+  // takes their place. A path's stroke reaching out of it is painted over.
+  const bool inner_stroke =
+      e.kind == kEffectStroke &&
+      (e.position == kStrokeInside || !t->path_outline);
+  return t->fill == 255 && (interior || inner_stroke);
+}
+
+// The stages of painting, in order.
+enum Stage : uint8_t {
+  kStageWithLayer,  // onto the layer's pixels (interior effects as a group)
+  kStageExterior,   // shadows and glows
+  kStageUnder,      // strokes' parts under the layer
+  kStageOver,       // the rest, over the layer
+};
+
+bool InStage(const Effect& e, const LayerEffects& fx, const EffectTile* t,
+             Stage stage) {
+  if (stage == kStageUnder) return e.kind == kEffectStroke;
+  if (PaintedWithLayer(e, fx, t)) return stage == kStageWithLayer;
+  if (EffectExterior(e.kind)) return stage == kStageExterior;
+  return stage == kStageOver;
+}
+
+Status PaintStage(Composer* c, const LayerEffects& fx, EffectTile* t,
+                  const PixelRect& layer_box, const PixelRect& held,
+                  Canvas* canvas, const PaintParams& p, Stage stage) {
+  Status status = kDone;
+  const bool with_layer = stage == kStageWithLayer;
+  for (uint32_t i = 0; i < fx.count && status == kDone; ++i) {
+    const Effect& e = fx.effects[i];
+    if (!InStage(e, fx, t, stage)) continue;
+    // A bevel paints its highlight and its shadow: two coverages.
+    const uint32_t first = stage == kStageUnder ? 1 : 0;
+    const uint32_t end = stage == kStageUnder || e.kind == kEffectBevel ? 2 : 1;
+    for (uint32_t part = first; part < end && status == kDone; ++part) {
+      status = MakeCover(e, part, t);
+      if (status != kDone) break;
+      Effect shade = e;
+      if (part == 1 && e.kind == kEffectBevel) {
+        shade.mode = e.shadow_mode;
+        shade.opacity = e.shadow_opacity;
+        memcpy(shade.colour, e.shadow_colour, 4);
+      }
+      status = PaintEffect(c, shade, t, layer_box, held,
+                           with_layer ? nullptr : canvas, p,
+                           with_layer ? 255 : p.effects_opacity);
+    }
+  }
+  return status;
+}
+
+Status PaintTile(Composer* c, const LayerEffects& fx, EffectTile* t,
+                 const PixelRect& layer_box, const PixelRect& held,
+                 Canvas* canvas, const PaintParams& p) {
+  Status status = kDone;
+  for (uint32_t stage = kStageWithLayer; stage < kStageOver; ++stage) {
+    if (status == kDone) {
+      status = PaintStage(c, fx, t, layer_box, held, canvas, p,
+                          static_cast<Stage>(stage));
+    }
+  }
+  PaintContent(c, t, held, canvas, p);
+  if (status == kDone) {
+    status = PaintStage(c, fx, t, layer_box, held, canvas, p, kStageOver);
+  }
+  return status;
+}
+
+}  // namespace
+
+Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
+                         Canvas* canvas, const PaintParams& p) {
+  if (c->cut_short) return kDone;
+  LayerSource source;
+  PixelRect rect;
+  Status status = OpenSource(c, index, p.masks, &source, &rect);
+  if (status != kDone) return status;
+  const PixelRect document = DocumentRect(&c->canvases[0]);
+  const PixelRect area = IntersectRects(Expand(rect, fx.reach), document);
+  if (RectEmpty(rect) || !TakeWork(c, Area(area) * (fx.count + 1))) {
+    CloseSource(&source);
+    return kDone;
+  }
+  const PixelRect held = RowsHeld(canvas, area);
+  if (held.bottom > held.top) {
+    EffectTile tile;
+    PixelRect reach = area;
+    reach.top = held.top - static_cast<int32_t>(fx.reach);
+    reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
+    status = OpenTile(IntersectRects(reach, area), fx, &tile);
+    tile.fill = p.effects_opacity == 0
+                    ? 255
+                    : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
+    const LayerTraits& traits = c->plan.traits[index];
+    if (status == kDone && traits.vector_mask.data != nullptr) {
+      status = ReadPath(c, traits, &tile);
+    }
+    if (status == kDone) status = PrepareCanvas(canvas);
+    if (status == kDone) {
+      ReadTile(c, &source, rect, p.masks, &tile);
+      status = PaintTile(c, fx, &tile, rect, held, canvas, p);
+    }
+    CloseTile(&tile);
+  }
+  MarkPainted(canvas, area);
+  CloseSource(&source);
+  return status;
+}
+
+}  // namespace engine
