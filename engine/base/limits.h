@@ -41,6 +41,9 @@ struct EngineLimits {
   // effect reads beyond what it paints.
   uint32_t max_effects;
   uint32_t max_effect_pixels;
+  // A pattern's sides (the format allows 30000; the application's own
+  // patterns are far smaller): larger ones are not painted.
+  uint32_t max_pattern_side;
   // Line edges of one vector mask once its curves are flattened (each
   // 24 bytes): a longer path leaves the mask out.
   uint32_t max_path_edges;
@@ -71,6 +74,7 @@ inline constexpr EngineLimits kLimits = {
     8,             // max_kept_luminosities
     32,            // max_effects
     400,           // max_effect_pixels
+    4096,          // max_pattern_side
     1u << 20,      // max_path_edges
     8u << 20,      // max_profile_bytes
     8,             // max_kept_conversions

@@ -111,6 +111,13 @@ void Transform(const float* f, uint32_t n, float* d, float* z, int32_t* v) {
 
 }  // namespace
 
+uint32_t BlurReach(uint32_t size) {
+  if (size == 0) return 0;
+  uint32_t radii[3];
+  BoxRadii(size / 2.0, radii);
+  return radii[0] + radii[1] + radii[2];
+}
+
 void BlurPlane(Plane* p, uint32_t size, uint8_t* scratch, uint32_t* sums) {
   if (size == 0 || p->width == 0 || p->height == 0) return;
   uint32_t radii[3];

@@ -20,6 +20,8 @@ inline uint8_t* PlaneRow(const Plane& p, uint32_t y) {
 // pixels: three box passes each way. `scratch` holds a plane of the same
 // size; `sums` width + 1 words.
 void BlurPlane(Plane* p, uint32_t size, uint8_t* scratch, uint32_t* sums);
+// How far that blur reaches.
+uint32_t BlurReach(uint32_t size);
 
 // The squared distance from every pixel to the nearest pixel that is
 // inside the shape (alpha of 128 or more; `inside` false) or outside it

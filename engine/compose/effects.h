@@ -84,7 +84,7 @@ struct Effect {
 
 struct LayerEffects {
   uint32_t count;
-  uint32_t reach;     // how far beyond the layer's pixels they paint
+  uint32_t reach;  // how far beyond the layer's pixels they paint
   // Overlays, satin and inner glow blend with the layer's pixels as a
   // group: its fill opacity fades them too.
   bool interior_as_group;

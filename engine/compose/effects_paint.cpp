@@ -96,7 +96,11 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
   FillSource paint;
   memset(&paint, 0, sizeof(paint));
   const PixelRect document = DocumentRect(&c->canvases[0]);
-  if (e.paint == kEffectPaintPattern) return kDone;
+  if (e.paint == kEffectPaintPattern) {
+    const Status status =
+        OpenPatternFill(c->doc, e.settings, layer_box, &paint);
+    if (status != kDone || !paint.active) return status;
+  }
   if (e.paint == kEffectPaintGradient) {
     const Status status =
         OpenGradientFill(c->doc, e.settings, layer_box, document, &paint);
@@ -150,9 +154,8 @@ bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
   // At full fill, painting onto the layer's pixels or over them differs
   // only where they are partly transparent, where a stroke within them
   // takes their place. A path's stroke reaching out of it is painted over.
-  const bool inner_stroke =
-      e.kind == kEffectStroke &&
-      (e.position == kStrokeInside || !t->path_outline);
+  const bool inner_stroke = e.kind == kEffectStroke &&
+                            (e.position == kStrokeInside || !t->path_outline);
   return t->fill == 255 && (interior || inner_stroke);
 }
 
@@ -239,9 +242,10 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     reach.top = held.top - static_cast<int32_t>(fx.reach);
     reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
     status = OpenTile(IntersectRects(reach, area), fx, &tile);
-    tile.fill = p.effects_opacity == 0
-                    ? 255
-                    : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
+    tile.fill =
+        p.effects_opacity == 0
+            ? 255
+            : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
     const LayerTraits& traits = c->plan.traits[index];
     if (status == kDone && traits.vector_mask.data != nullptr) {
       status = ReadPath(c, traits, &tile);

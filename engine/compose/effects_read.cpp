@@ -14,6 +14,7 @@
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
+#include "engine/compose/effect_planes.h"
 #include "engine/compose/effects.h"
 #include "engine/compose/fill_colour.h"
 
@@ -258,7 +259,9 @@ void ReadKind(const Descriptor& root, const KindKeys& keys, const Document* doc,
 uint32_t EffectReach(const Effect& e) {
   const uint32_t dx = static_cast<uint32_t>(e.dx < 0 ? -e.dx : e.dx);
   const uint32_t dy = static_cast<uint32_t>(e.dy < 0 ? -e.dy : e.dy);
-  return e.size + e.soften + (dx > dy ? dx : dy) + 2;
+  const uint32_t offset = dx > dy ? dx : dy;
+  if (e.kind == kEffectStroke) return e.size + 2;
+  return BlurReach(e.size) + BlurReach(e.soften) + offset + 2;
 }
 
 }  // namespace

@@ -174,6 +174,11 @@ Status OpenFill(const Document* doc, const LayerTraits& traits,
     fill->active = true;
     return kDone;
   }
+  const InfoBlock& pattern = traits.pattern_fill;
+  if (pattern.data != nullptr && pattern.length >= 4 &&
+      ReadDescriptor(pattern.data + 4, pattern.data + pattern.length, &d)) {
+    return OpenPatternFill(doc, d, layer_box, fill);
+  }
   const InfoBlock& g = traits.gradient_fill;
   if (g.data == nullptr || g.length < 4 ||
       !ReadDescriptor(g.data + 4, g.data + g.length, &d)) {
@@ -211,6 +216,7 @@ Status OpenGradientFill(const Document* doc, const Descriptor& d,
 }
 
 void CloseFill(FillSource* fill) {
+  ReleasePattern(&fill->pattern);
   Release(fill->table);
   fill->table = nullptr;
   fill->active = false;
@@ -218,6 +224,10 @@ void CloseFill(FillSource* fill) {
 
 void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
              uint8_t* out) {
+  if (fill->pattern.pixels != nullptr) {
+    PatternRow(fill, y, x0, n, out);
+    return;
+  }
   if (!fill->gradient) {
     for (uint32_t i = 0; i < n; ++i) memcpy(out + 4 * i, fill->colour, 4);
     return;

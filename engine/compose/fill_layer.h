@@ -1,10 +1,11 @@
 // Fill layers painted from their settings where their channels hold no
-// pixels: a solid colour ("SoCo", or a shape's "vscg" fill content) or a
-// gradient ("GdFl": linear, radial, angle, reflected or diamond, with
-// colour and transparency stops).
+// pixels: a solid colour ("SoCo", or a shape's "vscg" fill content), a
+// pattern ("PtFl") or a gradient ("GdFl": linear, radial, angle, reflected or
+// diamond, with colour and transparency stops).
 #pragma once
 
 #include "engine/base/rect.h"
+#include "engine/channels/pattern_image.h"
 #include "engine/psd/descriptor.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
@@ -37,6 +38,12 @@ struct FillSource {
   double sine;
   double length;
   uint8_t* table;  // kGradientSteps x 4 bytes
+  // A pattern: its picture, repeated from an origin in the document, at a
+  // scale (1: its own pixels).
+  PatternImage pattern;
+  double origin_x;
+  double origin_y;
+  double scale;
 };
 
 // Reads the layer's fill settings. A gradient spans `layer_box` (the
@@ -51,7 +58,15 @@ Status OpenFill(const Document* doc, const LayerTraits& traits,
 Status OpenGradientFill(const Document* doc, const Descriptor& d,
                         const PixelRect& layer_box, const PixelRect& document,
                         FillSource* fill);
+// The pattern of a pattern descriptor ("Ptrn" with its "Idnt", "Scl " in
+// percent, "phase" a point, "Algn" linked with the layer: its origin the
+// layer box's corner rather than the document's).
+Status OpenPatternFill(const Document* doc, const Descriptor& d,
+                       const PixelRect& layer_box, FillSource* fill);
 void CloseFill(FillSource* fill);
+// A pattern fill's row (fill_pattern.cpp).
+void PatternRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
+                uint8_t* out);
 
 // Blue, green, red, alpha of `n` pixels from column x0 of row y.
 void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,

@@ -228,6 +228,21 @@ bool ItemEnumIs(const Descriptor& d, const char* key, const char* value) {
          KeyMatches(p, v.end, value);
 }
 
+uint32_t ItemText(const Descriptor& d, const char* key, char* text,
+                  uint32_t room) {
+  DescriptorValue v;
+  if (!FindTyped(d, key, "TEXT", 4, &v)) return 0;
+  const uint32_t units = ReadU32(v.data);
+  if (BytesLeft(v.data + 4, v.end) < 2ull * units) return 0;
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < units && n < room; ++i) {
+    const uint16_t unit = ReadU16(v.data + 4 + 2 * i);
+    if (unit == 0) break;
+    text[n++] = static_cast<char>(unit < 128 ? unit : '?');
+  }
+  return n;
+}
+
 bool ItemBool(const Descriptor& d, const char* key, bool* value) {
   DescriptorValue v;
   if (!FindTyped(d, key, "bool", 1, &v)) return false;

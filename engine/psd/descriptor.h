@@ -43,6 +43,10 @@ bool ItemEnum(const Descriptor& d, const char* key, char* value4);
 // Whether the enumeration's value is `value` in full ("linearBurn").
 bool ItemEnumIs(const Descriptor& d, const char* key, const char* value);
 bool ItemBool(const Descriptor& d, const char* key, bool* value);
+// A string ("TEXT") as ASCII (other characters as '?'), up to its first
+// NUL and at most `room` characters; returns how many (0: none).
+uint32_t ItemText(const Descriptor& d, const char* key, char* text,
+                  uint32_t room);
 
 // A nested descriptor ("Objc" or "GlbO").
 bool ValueDescriptor(const DescriptorValue& v, Descriptor* d);

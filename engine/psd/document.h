@@ -28,6 +28,13 @@ enum : uint16_t {
 // Resolution where the document gives none (pixels per metre).
 const int32_t kDefaultPixelsPerMetre = 3000;
 
+// A block of the document's patterns: where its data lies.
+struct PatternBlock {
+  uint64_t at;
+  uint64_t length;
+};
+const uint32_t kPatternBlocks = 3;
+
 struct Document {
   // Where the document's bytes come from.
   Source* source;
@@ -51,6 +58,9 @@ struct Document {
   // The global light of layer effects (resources 1037 and 1049), degrees.
   int32_t global_angle;
   int32_t global_altitude;
+  // The pattern blocks among the layer section's global blocks.
+  PatternBlock pattern_blocks[kPatternBlocks];
+  uint32_t pattern_block_count;
   // The Image Data section: where it lies and its compression word.
   uint64_t image_data;
   uint16_t compression;

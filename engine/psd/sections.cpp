@@ -31,32 +31,53 @@ uint64_t NumberAt(const Document* doc, uint64_t offset, uint32_t bytes) {
   return ReadLength(field, bytes);
 }
 
-// Deeper documents keep their layers in an "Lr16" or "Lr32" block among the
-// additional information that follows the global layer mask info, and leave
-// the ordinary layer info empty. Returns the block's layer count field, or
-// 0.
-uint64_t FindDeepLayerInfo(const Document* doc, const Sections& s,
-                           uint64_t info_end) {
+// The additional information that follows the global layer mask info
+// (behind the layer info ending at `info_end`): calls `found` with each
+// block's key, data offset and length until it returns true.
+template <typename Found>
+void WalkGlobalBlocks(const Document* doc, const Sections& s, uint64_t info_end,
+                      Found found) {
   const uint64_t section_end =
       s.layers_field + SectionLengthBytes(doc->version) + s.layers_length;
-  if (!RangeFits(info_end, 4, section_end)) return 0;
-  // Behind the global layer mask info.
+  if (!RangeFits(info_end, 4, section_end)) return;
   uint64_t block = info_end + 4 + NumberAt(doc, info_end, 4);
   while (RangeFits(block, 12, section_end)) {
     uint8_t b[8];
-    if (!ReadExact(doc->source, block, 8, b)) return 0;
-    if (memcmp(b, "8BIM", 4) != 0 && memcmp(b, "8B64", 4) != 0) return 0;
+    if (!ReadExact(doc->source, block, 8, b)) return;
+    if (memcmp(b, "8BIM", 4) != 0 && memcmp(b, "8B64", 4) != 0) return;
     const uint32_t field = HasWideInfoLength(doc->version, b + 4) ? 8 : 4;
-    if (!RangeFits(block + 8, field, section_end)) return 0;
+    if (!RangeFits(block + 8, field, section_end)) return;
     const uint64_t length = NumberAt(doc, block + 8, field);
     const uint64_t data = block + 8 + field;
-    if (memcmp(b + 4, "Lr16", 4) == 0 || memcmp(b + 4, "Lr32", 4) == 0) {
-      return RangeFits(data, length, section_end) && length >= 2 ? data : 0;
-    }
-    if (!RangeFits(data, length, section_end)) return 0;
+    if (!RangeFits(data, length, section_end)) return;
+    if (found(b + 4, data, length)) return;
     block = data + PadTo4(length);
   }
-  return 0;
+}
+
+// Where the layer info ends.
+uint64_t LayerInfoEnd(const Document* doc, const Sections& s) {
+  const uint32_t field = SectionLengthBytes(doc->version);
+  const uint64_t info_field = s.layers_field + field;
+  return info_field + field + NumberAt(doc, info_field, field);
+}
+
+// Deeper documents keep their layers in an "Lr16" or "Lr32" block among the
+// global blocks, and leave the ordinary layer info empty. Returns the
+// block's layer count field, or 0.
+uint64_t FindDeepLayerInfo(const Document* doc, const Sections& s,
+                           uint64_t info_end) {
+  uint64_t deep = 0;
+  WalkGlobalBlocks(
+      doc, s, info_end,
+      [&](const uint8_t* key, uint64_t data, uint64_t length) {
+        if (memcmp(key, "Lr16", 4) != 0 && memcmp(key, "Lr32", 4) != 0) {
+          return false;
+        }
+        deep = length >= 2 ? data : 0;
+        return true;
+      });
+  return deep;
 }
 
 }  // namespace
@@ -132,6 +153,22 @@ Status ReadResources(Document* doc, const Sections& s) {
 
 // The count is 0 when the section is too short to hold it, or the layer
 // info is empty and no deeper layer info exists.
+void FindPatterns(Document* doc, const Sections& s) {
+  doc->pattern_block_count = 0;
+  if (s.layers_length < 2ull * SectionLengthBytes(doc->version)) return;
+  WalkGlobalBlocks(
+      doc, s, LayerInfoEnd(doc, s),
+      [&](const uint8_t* key, uint64_t data, uint64_t length) {
+        if (memcmp(key, "Patt", 4) == 0 || memcmp(key, "Pat2", 4) == 0 ||
+            memcmp(key, "Pat3", 4) == 0) {
+          PatternBlock& b = doc->pattern_blocks[doc->pattern_block_count++];
+          b.at = data;
+          b.length = length;
+        }
+        return doc->pattern_block_count == kPatternBlocks;
+      });
+}
+
 LayerInfo FindLayerInfo(const Document* doc, const Sections& s) {
   const uint32_t field = SectionLengthBytes(doc->version);
   const uint64_t info_field = s.layers_field + field;

@@ -32,4 +32,8 @@ struct LayerInfo {
 };
 LayerInfo FindLayerInfo(const Document* doc, const Sections& s);
 
+// The document's pattern blocks ("Patt", "Pat2", "Pat3") among the global
+// blocks behind the layer info, into doc->pattern_blocks.
+void FindPatterns(Document* doc, const Sections& s);
+
 }  // namespace engine

@@ -111,6 +111,7 @@ Status ServeRequest(ServeState* s) {
           static_cast<uint32_t>(sections.layers_field),
           static_cast<uint32_t>(sections.layers_length));
   const LayerInfo info = FindLayerInfo(doc, sections);
+  FindPatterns(doc, sections);
   const uint32_t layer_count =
       static_cast<uint32_t>(info.count < 0 ? -info.count : info.count);
   request->entry_count = layer_count + 1;
