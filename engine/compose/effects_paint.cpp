@@ -59,12 +59,14 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
     CloseVectorMask(&path);
     return status;
   }
-  const uint32_t n = t->path.width;
-  for (uint32_t y = 0; y < t->path.height; ++y) {
+  // Beyond the document the path covers nothing (as the layer's pixels).
+  const PixelRect within = IntersectRects(t->rect, DocumentRect(&root));
+  const uint32_t n = static_cast<uint32_t>(within.right - within.left);
+  for (int32_t y = within.top; y < within.bottom; ++y) {
     memset(c->row, 255, 4ull * n);
-    ApplyVectorMaskRow(&path, t->rect.top + static_cast<int32_t>(y),
-                       t->rect.left, n, c->row);
-    uint8_t* out = PlaneRow(t->path, y);
+    ApplyVectorMaskRow(&path, y, within.left, n, c->row);
+    uint8_t* out = PlaneRow(t->path, static_cast<uint32_t>(y - t->rect.top)) +
+                   (within.left - t->rect.left);
     for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
   }
   t->path_outline = true;
@@ -75,16 +77,14 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
 // The layer's own pixels over the canvas's rows.
 void PaintContent(Composer* c, EffectTile* t, const PixelRect& held,
                   Canvas* canvas, const PaintParams& p) {
-  const uint32_t n = static_cast<uint32_t>(t->rect.right - t->rect.left);
+  const int32_t x0 = held.left;
+  const uint32_t n = static_cast<uint32_t>(held.right - held.left);
   for (int32_t y = held.top; y < held.bottom; ++y) {
-    memcpy(c->row, TileContent(t, y), 4ull * n);
-    if (p.records_clip_shape) {
-      RecordClipShape(c, p, y, t->rect.left, n, c->row);
-    }
+    memcpy(c->row, TileContent(t, y) + 4 * (x0 - t->rect.left), 4ull * n);
+    if (p.records_clip_shape) RecordClipShape(c, p, y, x0, n, c->row);
     ScaleAlpha(c->row, n, p.opacity);
-    RecordShapes(c, p.level, y, t->rect.left, n, c->row);
-    BlendItemRow(c, p, c->row, CanvasRow(canvas, y) + 4 * t->rect.left,
-                 t->rect.left, y, n);
+    RecordShapes(c, p.level, y, x0, n, c->row);
+    BlendItemRow(c, p, c->row, CanvasRow(canvas, y) + 4 * x0, x0, y, n);
   }
 }
 
@@ -109,13 +109,15 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
   PaintParams pe = p;
   pe.mode = e.mode;
   pe.records_clip_shape = false;
-  const uint32_t n = static_cast<uint32_t>(t->rect.right - t->rect.left);
+  const int32_t x0 = held.left;
+  const uint32_t n = static_cast<uint32_t>(held.right - held.left);
   const uint32_t strength = MulDiv255(e.opacity, opacity);
   for (int32_t y = held.top; y < held.bottom; ++y) {
     const uint8_t* cover =
-        PlaneRow(t->cover, static_cast<uint32_t>(y - t->rect.top));
+        PlaneRow(t->cover, static_cast<uint32_t>(y - t->rect.top)) +
+        (x0 - t->rect.left);
     if (paint.active) {
-      FillRow(&paint, y, t->rect.left, n, c->row);
+      FillRow(&paint, y, x0, n, c->row);
     } else {
       for (uint32_t i = 0; i < n; ++i) memcpy(c->row + 4 * i, e.colour, 4);
     }
@@ -126,19 +128,18 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
     }
     if (canvas == nullptr) {
       // The layer's pixels keep their alpha: the coverage is of it.
-      uint8_t* content = TileContent(t, y);
+      uint8_t* content = TileContent(t, y) + 4 * (x0 - t->rect.left);
       for (uint32_t i = 0; i < n; ++i) {
         const uint32_t under = content[4 * i + 3];
         uint8_t* a = c->row + 4 * i + 3;
         const uint32_t of = under == 0 ? 0 : (*a * 255u + under / 2) / under;
         *a = static_cast<uint8_t>(of > 255 ? 255 : of);
       }
-      BlendRow(e.mode, c->row, content, n, true, t->rect.left, y);
+      BlendRow(e.mode, c->row, content, n, true, x0, y);
       continue;
     }
-    RecordShapes(c, p.level, y, t->rect.left, n, c->row);
-    BlendItemRow(c, pe, c->row, CanvasRow(canvas, y) + 4 * t->rect.left,
-                 t->rect.left, y, n);
+    RecordShapes(c, p.level, y, x0, n, c->row);
+    BlendItemRow(c, pe, c->row, CanvasRow(canvas, y) + 4 * x0, x0, y, n);
   }
   CloseFill(&paint);
   return kDone;
@@ -238,10 +239,11 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
   const PixelRect held = RowsHeld(canvas, area);
   if (held.bottom > held.top) {
     EffectTile tile;
-    PixelRect reach = area;
+    // The tile reaches beyond the document, where the layer is empty.
+    PixelRect reach = Expand(rect, fx.reach);
     reach.top = held.top - static_cast<int32_t>(fx.reach);
     reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
-    status = OpenTile(IntersectRects(reach, area), fx, &tile);
+    status = OpenTile(IntersectRects(reach, Expand(rect, fx.reach)), fx, &tile);
     tile.fill =
         p.effects_opacity == 0
             ? 255
