@@ -78,7 +78,7 @@ Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
   if (fx != nullptr) return PaintLayerEffects(c, index, *fx, canvas, p);
   LayerSource source;
   PixelRect rect;
-  Status status = OpenSource(c, index, p.masks, &source, &rect);
+  Status status = OpenSource(c, index, p.masks, 0, &source, &rect);
   if (status != kDone) return status;
   if (!RectEmpty(rect)) {
     const uint64_t area = static_cast<uint64_t>(rect.right - rect.left) *

@@ -98,9 +98,8 @@ void CloseSource(LayerSource* s) {
   if (s->pixels) CloseLayerRows(&s->rows);
 }
 
-// Opens what paints layer `index`; `rect` receives where it can paint.
-Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
-                  PixelRect* rect) {
+Status OpenSource(const Composer* c, uint32_t index, bool masks,
+                  uint32_t margin, LayerSource* s, PixelRect* rect) {
   memset(s, 0, sizeof(*s));
   const Document* doc = c->doc;
   const LayerRecord& layer = c->list->records[index];
@@ -116,6 +115,9 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
   if (status != kDone) return status;
   *rect = IntersectRects(MasksReach(&s->masks), document);
   if (s->pixels) {
+    const int32_t m = static_cast<int32_t>(margin);
+    const PixelRect around = {-m, -m, document.right + m, document.bottom + m};
+    *rect = IntersectRects(MasksReach(&s->masks), around);
     status = OpenLayerRows(doc, layer, plan, c->cmyk_colour, &s->rows);
     if (status != kDone) s->pixels = false;
     s->rows.cmyk_rows = c->channels == kCanvasCmy     ? kCmykColours

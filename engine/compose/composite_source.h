@@ -40,9 +40,10 @@ struct LayerSource {
 };
 
 // Opens what paints layer `index` (with its masks when `masks`); `rect`
-// receives where it can paint.
-Status OpenSource(const Composer* c, uint32_t index, bool masks, LayerSource* s,
-                  PixelRect* rect);
+// receives where it can paint: within the document, or for a layer's own
+// pixels up to `margin` pixels beyond it (what its effects see).
+Status OpenSource(const Composer* c, uint32_t index, bool masks,
+                  uint32_t margin, LayerSource* s, PixelRect* rect);
 void CloseSource(LayerSource* s);
 // Row y of the source, columns [x0, x0 + n), into `row` (4 bytes a pixel),
 // masks not applied. False when no channel's data reaches the row.

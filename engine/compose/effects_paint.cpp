@@ -59,7 +59,9 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
     CloseVectorMask(&path);
     return status;
   }
-  // Beyond the document the path covers nothing (as the layer's pixels).
+  // Beyond the document the layer's pixels stand for the path.
+  memcpy(t->path.bytes, t->alpha.bytes,
+         static_cast<uint64_t>(t->path.width) * t->path.height);
   const PixelRect within = IntersectRects(t->rect, DocumentRect(&root));
   const uint32_t n = static_cast<uint32_t>(within.right - within.left);
   for (int32_t y = within.top; y < within.bottom; ++y) {
@@ -228,18 +230,20 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
   if (c->cut_short) return kDone;
   LayerSource source;
   PixelRect rect;
-  Status status = OpenSource(c, index, p.masks, &source, &rect);
+  Status status = OpenSource(c, index, p.masks, fx.reach, &source, &rect);
   if (status != kDone) return status;
   const PixelRect document = DocumentRect(&c->canvases[0]);
   const PixelRect area = IntersectRects(Expand(rect, fx.reach), document);
-  if (RectEmpty(rect) || !TakeWork(c, Area(area) * (fx.count + 1))) {
+  const PixelRect inside = IntersectRects(rect, document);
+  if (RectEmpty(inside) || !TakeWork(c, Area(area) * (fx.count + 1))) {
     CloseSource(&source);
     return kDone;
   }
   const PixelRect held = RowsHeld(canvas, area);
   if (held.bottom > held.top) {
     EffectTile tile;
-    // The tile reaches beyond the document, where the layer is empty.
+    // The tile reaches as far beyond the painted rows as the effects do,
+    // within the document or not.
     PixelRect reach = Expand(rect, fx.reach);
     reach.top = held.top - static_cast<int32_t>(fx.reach);
     reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
@@ -249,12 +253,12 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
             ? 255
             : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
     const LayerTraits& traits = c->plan.traits[index];
+    if (status == kDone) ReadTile(c, &source, rect, p.masks, &tile);
     if (status == kDone && traits.vector_mask.data != nullptr) {
       status = ReadPath(c, traits, &tile);
     }
     if (status == kDone) status = PrepareCanvas(canvas);
     if (status == kDone) {
-      ReadTile(c, &source, rect, p.masks, &tile);
       status = PaintTile(c, fx, &tile, rect, held, canvas, p);
     }
     CloseTile(&tile);
