@@ -72,6 +72,7 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
     for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
   }
   t->path_outline = true;
+  t->path_box = VectorMaskReach(&path);
   CloseVectorMask(&path);
   return kDone;
 }
@@ -259,7 +260,9 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     }
     if (status == kDone) status = PrepareCanvas(canvas);
     if (status == kDone) {
-      status = PaintTile(c, fx, &tile, rect, held, canvas, p);
+      // Overlays linked with the layer span its shape's bounds.
+      status = PaintTile(c, fx, &tile, tile.path_outline ? tile.path_box : rect,
+                         held, canvas, p);
     }
     CloseTile(&tile);
   }

@@ -56,14 +56,14 @@ void PatternRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
   const int64_t w = p.width, h = p.height;
   // Positions in the pattern in 1/256 pixels.
   const double step = 256.0 / fill->scale;
-  const double v = (y + 0.5 - fill->origin_y) * step - 128.0;
+  const double v = (y - fill->origin_y) * step;
   const int64_t fv = static_cast<int64_t>(v >= 0 ? v : v - 1);
   const int64_t row0 = Wrap(fv >> 8, h), row1 = Wrap((fv >> 8) + 1, h);
   const uint32_t wy = static_cast<uint32_t>(fv & 255);
   const uint8_t* r0 = p.pixels + 4 * row0 * w;
   const uint8_t* r1 = p.pixels + 4 * row1 * w;
   for (uint32_t i = 0; i < n; ++i) {
-    const double u = (x0 + i + 0.5 - fill->origin_x) * step - 128.0;
+    const double u = (x0 + i - fill->origin_x) * step;
     const int64_t fu = static_cast<int64_t>(u >= 0 ? u : u - 1);
     const int64_t c0 = Wrap(fu >> 8, w), c1 = Wrap((fu >> 8) + 1, w);
     const uint32_t wx = static_cast<uint32_t>(fu & 255);
