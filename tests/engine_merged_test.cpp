@@ -64,6 +64,38 @@ TEST(MergedImageTest, ExtraChannelsAreNotDecoded) {
   }
 }
 
+// With the merged picture's transparency (a negative layer count), colour
+// that could not have been blended onto white shows blended; matted colour
+// stays as stored.
+TEST(MergedImageTest, UnmattedTransparentPicturesAreBlendedOntoWhite) {
+  for (bool unmatted : {false, true}) {
+    PsdSpec s = Doc(3, 8, 4, 5, 3, psdw::kPackBits);
+    for (uint32_t i = 0; i < 15; ++i) {
+      const uint32_t a = 60 * (i % 5);
+      s.planes[3][i] = a;
+      for (uint32_t c = 0; c < 3; ++c) {
+        s.planes[c][i] = unmatted ? (40 * c + 7 * i) % 256
+                                  : 255 - a + (i * (c + 1)) % (a + 1);
+      }
+    }
+    s.negative_layer_count = true;
+    s.layers.push_back(
+        MakeLayer(0, 0, 1, 1, {0, 1, 2}, psdw::kRaw,
+                  [](int16_t, uint32_t, uint32_t) { return 9u; }));
+    Decoded d = Decode(psdw::WritePsd(s));
+    ASSERT_EQ(d.result, 0);
+    Bytes want = Interleaved(s, 3);
+    if (unmatted) {
+      want = Dib(5, 3, 3, [&](uint32_t x, uint32_t y, uint32_t i) {
+        const uint32_t a = s.planes[3][y * 5 + x];
+        const uint32_t v = s.planes[2 - i][y * 5 + x];
+        return static_cast<uint8_t>((v * a + 127) / 255 + 255 - a);
+      });
+    }
+    EXPECT_BYTES(d.pixels, want);
+  }
+}
+
 TEST(MergedImageTest, BitmapRowsAreStoredAsTheyStand) {
   for (uint16_t compression : {psdw::kRaw, psdw::kPackBits}) {
     PsdSpec s = Doc(0, 1, 1, 10, 3, compression);

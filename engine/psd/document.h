@@ -58,6 +58,9 @@ struct Document {
   // The global light of layer effects (resources 1037 and 1049), degrees.
   int32_t global_angle;
   int32_t global_altitude;
+  // The layer count is negative: the first channel beyond the colours is
+  // the merged picture's transparency.
+  bool merged_alpha;
   // The pattern blocks among the layer section's global blocks.
   PatternBlock pattern_blocks[kPatternBlocks];
   uint32_t pattern_block_count;

@@ -5,6 +5,7 @@
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
+#include "engine/base/numbers.h"
 #include "engine/base/threads.h"
 #include "engine/channels/image_data.h"
 #include "engine/channels/pixel_ops.h"
@@ -17,6 +18,9 @@ namespace {
 struct MergedLayout {
   uint32_t planes;   // output colour planes P
   uint32_t present;  // planes the document stores (at most P)
+  // The plane of the picture's transparency (RGB and gray pictures), read
+  // behind the colours, or 0.
+  uint32_t alpha_plane;
   uint32_t samples;  // samples in one plane row
   uint32_t height;
 };
@@ -98,7 +102,29 @@ struct MergedJob {
   uint32_t parts;
   ChannelReader* band_readers;  // 4 for each part but the first
   Status status[kLimits.max_threads];
+  // With transparency: its plane (top-down rows), and whether a band found
+  // colour that matted data cannot hold.
+  uint8_t* alpha;
+  bool unmatted[kLimits.max_threads];
 };
+
+uint32_t PlanesRead(const MergedLayout& m) {
+  return m.alpha_plane != 0 ? m.alpha_plane + 1 : m.present;
+}
+
+// Colour blended onto white by alpha a is at least 255 - a: a sample below
+// that was stored as it is.
+bool Unmatted(const MergedLayout& m, const uint8_t* const* rows) {
+  const uint8_t* alpha = rows[m.alpha_plane];
+  if (alpha == nullptr) return false;
+  for (uint32_t p = 0; p < m.present; ++p) {
+    if (rows[p] == nullptr) continue;
+    for (uint32_t x = 0; x < m.samples; ++x) {
+      if (rows[p][x] < 255 - alpha[x]) return true;
+    }
+  }
+  return false;
+}
 
 ChannelReader* BandReaders(MergedJob* job, uint32_t k) {
   return k == 0 ? job->planes->readers : job->band_readers + 4 * (k - 1);
@@ -110,7 +136,7 @@ void DecodeBand(void* context, uint32_t k) {
   const RowBand band = BandOf(m.height, job->parts, k);
   ChannelReader* readers = BandReaders(job, k);
   Status status = kDone;
-  for (uint32_t p = 0; k > 0 && p < m.present && status == kDone; ++p) {
+  for (uint32_t p = 0; k > 0 && p < PlanesRead(m) && status == kDone; ++p) {
     const ChannelReader& whole = job->planes->readers[p];
     status = OpenChannel(&readers[p], whole.window.source, whole.spec);
     if (status != kDone) {
@@ -123,8 +149,18 @@ void DecodeBand(void* context, uint32_t k) {
   if (status != kDone) return;
   for (uint32_t y = band.first; y < band.end; ++y) {
     const uint8_t* rows[4];
-    for (uint32_t p = 0; p < m.present; ++p) {
+    for (uint32_t p = 0; p < PlanesRead(m); ++p) {
       rows[p] = ReadChannelRow(&readers[p]);
+    }
+    if (job->alpha != nullptr) {
+      uint8_t* alpha = job->alpha + static_cast<uint64_t>(y) * m.samples;
+      const uint8_t* row = rows[m.alpha_plane];
+      if (row != nullptr) {
+        memcpy(alpha, row, m.samples);
+      } else {
+        memset(alpha, 255, m.samples);
+      }
+      job->unmatted[k] = job->unmatted[k] || Unmatted(m, rows);
     }
     ComposeRow(job->s, m, rows, job->zeros,
                job->pixels + static_cast<uint64_t>(m.height - 1 - y) *
@@ -137,7 +173,7 @@ void DecodeBand(void* context, uint32_t k) {
 void GatherBands(MergedJob* job) {
   for (uint32_t k = 1; k < job->parts; ++k) {
     ChannelReader* readers = BandReaders(job, k);
-    for (uint32_t p = 0; p < job->m->present; ++p) {
+    for (uint32_t p = 0; p < PlanesRead(*job->m); ++p) {
       ChannelReader* whole = &job->planes->readers[p];
       const ChannelReader& band = readers[p];
       for (uint32_t i = 0; i < band.mismatch_count && i < kKeptMismatches &&
@@ -154,8 +190,25 @@ void GatherBands(MergedJob* job) {
 void CloseBands(MergedJob* job) {
   for (uint32_t k = 1; k < job->parts; ++k) {
     if (job->status[k] != kDone) continue;
-    for (uint32_t p = 0; p < job->m->present; ++p) {
+    for (uint32_t p = 0; p < PlanesRead(*job->m); ++p) {
       CloseChannel(&BandReaders(job, k)[p]);
+    }
+  }
+}
+
+// A picture stored with its colour not blended onto white, as some
+// writers store it: blended now, as the application shows it.
+void MatteOntoWhite(const ServeState* s, const MergedLayout& m,
+                    const uint8_t* alpha, uint8_t* pixels) {
+  for (uint32_t y = 0; y < m.height; ++y) {
+    uint8_t* row =
+        pixels + static_cast<uint64_t>(m.height - 1 - y) * s->format.stride;
+    const uint8_t* a = alpha + static_cast<uint64_t>(y) * m.samples;
+    for (uint32_t x = 0; x < m.samples; ++x) {
+      for (uint32_t c = 0; c < m.planes; ++c) {
+        uint8_t* v = row + m.planes * x + c;
+        *v = static_cast<uint8_t>(MulDiv255(*v, a[x]) + 255 - a[x]);
+      }
     }
   }
 }
@@ -174,6 +227,11 @@ Status DecodeRows(const ServeState* s, const MergedLayout& m,
   job.pixels = pixels;
   job.parts = PartsFor(static_cast<uint64_t>(m.samples) * m.height * m.present,
                        m.height);
+  if (m.alpha_plane != 0) {
+    job.alpha = static_cast<uint8_t*>(
+        Allocate(static_cast<uint64_t>(m.samples) * m.height));
+    if (job.alpha == nullptr) return kNoMemory;
+  }
   if (job.parts > 1) {
     job.band_readers = AllocateArray<ChannelReader>(4ull * (job.parts - 1));
     if (job.band_readers == nullptr) job.parts = 1;
@@ -183,6 +241,10 @@ Status DecodeRows(const ServeState* s, const MergedLayout& m,
   if (status == kDone) GatherBands(&job);
   CloseBands(&job);
   Release(job.band_readers);
+  bool unmatted = false;
+  for (uint32_t k = 0; k < job.parts; ++k) unmatted |= job.unmatted[k];
+  if (status == kDone && unmatted) MatteOntoWhite(s, m, job.alpha, pixels);
+  Release(job.alpha);
   return status;
 }
 
@@ -213,6 +275,12 @@ Status DecodeMergedImage(ServeState* s) {
   m.present = doc->channels < m.planes ? doc->channels : m.planes;
   m.samples = s->format.row_bytes / m.planes;
   m.height = doc->height;
+  const bool plain =
+      doc->color_mode == kModeRgb || doc->color_mode == kModeGrayscale;
+  m.alpha_plane = doc->merged_alpha && plain && m.present == m.planes &&
+                          doc->channels > m.present && m.present < 4
+                      ? m.present
+                      : 0;
   LogLine(doc->log, logtext::kImageData,
           static_cast<uint32_t>(ImageDataPixelOffset(doc, m.height)),
           doc->compression);
@@ -223,7 +291,7 @@ Status DecodeMergedImage(ServeState* s) {
   memset(&planes, 0, sizeof(planes));
   if (decodable) {
     const Status opened =
-        OpenImageData(doc, m.present, m.samples, m.height, &planes);
+        OpenImageData(doc, PlanesRead(m), m.samples, m.height, &planes);
     if (opened != kDone) {
       *request->pixels_slot = nullptr;
       return opened;

@@ -112,6 +112,7 @@ Status ServeRequest(ServeState* s) {
           static_cast<uint32_t>(sections.layers_length));
   const LayerInfo info = FindLayerInfo(doc, sections);
   FindPatterns(doc, sections);
+  doc->merged_alpha = info.count < 0;
   const uint32_t layer_count =
       static_cast<uint32_t>(info.count < 0 ? -info.count : info.count);
   request->entry_count = layer_count + 1;
