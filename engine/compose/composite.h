@@ -51,6 +51,9 @@ struct PaintParams {
   // clipped items are clipped to it rather than to the canvas's alpha.
   uint8_t* clip_shape;
   bool records_clip_shape;
+  // The record's layer effects are painted with it (a clipping group's
+  // base: with the whole group, when it closes).
+  bool effects;
 };
 
 // A level of the walk: the root, a group or a clipping group.

@@ -75,7 +75,9 @@ Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,
                   const PaintParams& p) {
   if (c->cut_short) return kDone;
   const LayerEffects* fx = c->plan.effects[index];
-  if (fx != nullptr) return PaintLayerEffects(c, index, *fx, canvas, p);
+  if (fx != nullptr && p.effects) {
+    return PaintLayerEffects(c, index, *fx, nullptr, canvas, p);
+  }
   LayerSource source;
   PixelRect rect;
   Status status = OpenSource(c, index, p.masks, 0, &source, &rect);
@@ -213,6 +215,13 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
 
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p) {
+  const LayerEffects* fx = c->plan.effects[record];
+  if (fx != nullptr && p.effects && !p.masks) {
+    // A clipping group whose base has effects: they apply to the group.
+    const Status status = PaintLayerEffects(c, record, *fx, from, onto, p);
+    ClearCanvas(from);
+    return status;
+  }
   PixelRect rect = from->painted;
   if (RectEmpty(rect)) return kDone;
   RecordMasks masks;

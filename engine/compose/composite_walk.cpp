@@ -82,7 +82,9 @@ PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
   p.level = static_cast<uint32_t>(level - c->levels);
   p.clip_shape = p.keep_alpha ? level->clip_shape : nullptr;
   p.records_clip_shape = false;
+  p.effects = true;
   if (level->kind == kLevelClip && !level->base_painted) {
+    p.effects = false;
     p.mode = kBlendNormal;
     p.opacity =
         static_cast<uint8_t>(MulDiv255(traits.fill_opacity, level->fill));
@@ -261,6 +263,7 @@ Status CloseClip(Composer* c) {
   p.level = c->depth - 2;
   p.clip_shape = p.keep_alpha ? parent->clip_shape : nullptr;
   p.records_clip_shape = false;
+  p.effects = true;
   ReleaseShape(c, Top(c)->clip_shape);
   Top(c)->clip_shape = nullptr;
   return CloseLevel(c, p);

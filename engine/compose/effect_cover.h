@@ -22,6 +22,7 @@ struct EffectTile {
   float* squared;      // distances (strokes): a float a pixel
   float* work;         // 4 x (longest side + 1) words
   uint8_t fill;        // the layer's fill opacity
+  bool group;          // the pixels are a clipping group's
   bool path_outline;   // the layer's shape is drawn by a path (`path`)
 };
 

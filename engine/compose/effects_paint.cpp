@@ -77,6 +77,19 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
   return kDone;
 }
 
+// A clipping group's pixels in place of its base's, over the rows held.
+void TakeContent(const Canvas* content, const PixelRect& held, EffectTile* t) {
+  const uint32_t n = static_cast<uint32_t>(held.right - held.left);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
+    uint8_t* row = TileContent(t, y) + 4 * (held.left - t->rect.left);
+    if (content->pixels == nullptr) {
+      memset(row, 0, 4ull * n);
+    } else {
+      memcpy(row, CanvasRow(content, y) + 4 * held.left, 4ull * n);
+    }
+  }
+}
+
 // The layer's own pixels over the canvas's rows.
 void PaintContent(Composer* c, EffectTile* t, const PixelRect& held,
                   Canvas* canvas, const PaintParams& p) {
@@ -163,6 +176,12 @@ bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
   return t->fill == 255 && (interior || inner_stroke);
 }
 
+// Onto a clipping group's pixels, whose base's fill opacity is applied
+// already, interior effects blended as a group fade by it too.
+uint8_t WithLayerStrength(const LayerEffects& fx, const EffectTile& t) {
+  return t.group && fx.interior_as_group ? t.fill : 255;
+}
+
 // The stages of painting, in order.
 enum Stage : uint8_t {
   kStageWithLayer,  // onto the layer's pixels (interior effects as a group)
@@ -199,9 +218,9 @@ Status PaintStage(Composer* c, const LayerEffects& fx, EffectTile* t,
         shade.opacity = e.shadow_opacity;
         memcpy(shade.colour, e.shadow_colour, 4);
       }
-      status = PaintEffect(c, shade, t, layer_box, held,
-                           with_layer ? nullptr : canvas, p,
-                           with_layer ? 255 : p.effects_opacity);
+      status = PaintEffect(
+          c, shade, t, layer_box, held, with_layer ? nullptr : canvas, p,
+          with_layer ? WithLayerStrength(fx, *t) : p.effects_opacity);
     }
   }
   return status;
@@ -227,7 +246,8 @@ Status PaintTile(Composer* c, const LayerEffects& fx, EffectTile* t,
 }  // namespace
 
 Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
-                         Canvas* canvas, const PaintParams& p) {
+                         const Canvas* content, Canvas* canvas,
+                         const PaintParams& p) {
   if (c->cut_short) return kDone;
   LayerSource source;
   PixelRect rect;
@@ -249,12 +269,17 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     reach.top = held.top - static_cast<int32_t>(fx.reach);
     reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
     status = OpenTile(IntersectRects(reach, Expand(rect, fx.reach)), fx, &tile);
+    const LayerTraits& traits = c->plan.traits[index];
+    // A clipping group's pixels have their base's fill opacity already.
     tile.fill =
-        p.effects_opacity == 0
+        content != nullptr ? traits.fill_opacity
+        : p.effects_opacity == 0
             ? 255
             : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
-    const LayerTraits& traits = c->plan.traits[index];
-    if (status == kDone) ReadTile(c, &source, rect, p.masks, &tile);
+    tile.group = content != nullptr;
+    if (status == kDone) ReadTile(c, &source, rect, true, &tile);
+    if (status == kDone && content != nullptr)
+      TakeContent(content, held, &tile);
     if (status == kDone && traits.vector_mask.data != nullptr) {
       status = ReadPath(c, traits, &tile);
     }
