@@ -25,6 +25,8 @@ void NoInk(uint8_t* pixels, uint32_t n) {
 }
 
 void CloseMasks(RecordMasks* m) {
+  ReleaseFeathered(&m->user_feathered);
+  ReleaseFeathered(&m->vector_feathered);
   CloseVectorMask(&m->vector);
   CloseMaskRows(&m->user);
 }
@@ -54,6 +56,23 @@ bool PixelsPainted(const LayerRecord& layer, const LayerTraits& traits) {
   return traits.mask.vector_density == 255 && traits.mask.vector_feather == 0;
 }
 
+// Blurs the masks that have a feather, over the canvas's rows.
+Status FeatherMasks(const Composer* c, const LayerMaskInfo& info,
+                    RecordMasks* m) {
+  const Canvas& root = c->canvases[0];
+  const int32_t end = root.top + static_cast<int32_t>(root.rows);
+  Status status = kDone;
+  if (m->user.active && info.user_feather > 0) {
+    status = FeatherMask(&m->user, nullptr, info.user_feather, root.width,
+                         root.height, root.top, end, &m->user_feathered);
+  }
+  if (status == kDone && m->vector.active && info.vector_feather > 0) {
+    status = FeatherMask(nullptr, &m->vector, info.vector_feather, root.width,
+                         root.height, root.top, end, &m->vector_feathered);
+  }
+  return status;
+}
+
 // Opens the masks of `record` (whose channels `plan` places), whose own
 // pixels are painted when `pixels`.
 Status OpenMasks(const Composer* c, uint32_t record, const LayerPlan& plan,
@@ -68,6 +87,7 @@ Status OpenMasks(const Composer* c, uint32_t record, const LayerPlan& plan,
                             c->canvases[0].width, c->canvases[0].height,
                             traits.mask.vector_density, &m->vector);
   }
+  if (status == kDone) status = FeatherMasks(c, traits.mask, m);
   if (status != kDone) CloseMasks(m);
   return status;
 }
@@ -83,13 +103,27 @@ Status OpenRecordMasks(const Composer* c, uint32_t record, RecordMasks* m) {
 }
 
 PixelRect MasksReach(const RecordMasks* m) {
-  return IntersectRects(MaskReach(&m->user), VectorMaskReach(&m->vector));
+  const PixelRect user = m->user_feathered.plane != nullptr
+                             ? m->user_feathered.reach
+                             : MaskReach(&m->user);
+  const PixelRect vector = m->vector_feathered.plane != nullptr
+                               ? m->vector_feathered.reach
+                               : VectorMaskReach(&m->vector);
+  return IntersectRects(user, vector);
 }
 
 void ApplyMasks(RecordMasks* m, int32_t y, int32_t x0, uint32_t n,
                 uint8_t* row) {
-  ApplyMaskRow(&m->user, y, x0, n, row);
-  ApplyVectorMaskRow(&m->vector, y, x0, n, row);
+  if (m->user_feathered.plane != nullptr) {
+    ApplyFeatheredRow(&m->user_feathered, y, x0, n, row);
+  } else {
+    ApplyMaskRow(&m->user, y, x0, n, row);
+  }
+  if (m->vector_feathered.plane != nullptr) {
+    ApplyFeatheredRow(&m->vector_feathered, y, x0, n, row);
+  } else {
+    ApplyVectorMaskRow(&m->vector, y, x0, n, row);
+  }
 }
 
 void CloseSource(LayerSource* s) {

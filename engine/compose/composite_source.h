@@ -6,6 +6,7 @@
 #include "engine/channels/layer_rows.h"
 #include "engine/compose/composite.h"
 #include "engine/compose/fill_layer.h"
+#include "engine/compose/mask_feather.h"
 #include "engine/compose/vector_mask.h"
 
 namespace engine {
@@ -20,6 +21,9 @@ void NoInk(uint8_t* pixels, uint32_t n);
 struct RecordMasks {
   MaskRows user;
   VectorMask vector;
+  // Masks with a feather: blurred, in place of their rows.
+  FeatheredMask user_feathered;
+  FeatheredMask vector_feathered;
 };
 
 void CloseMasks(RecordMasks* m);
