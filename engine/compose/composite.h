@@ -156,6 +156,14 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p);
 
+// Paints layer `index`, which knocks out, into its level's canvas
+// (composite_knockout.cpp): blended with what was below its group (the
+// level's backdrop, or nothing), in place of what the group's layers
+// painted under it, as far as it covers. False when no canvas was left to
+// paint it in (it is then painted as any item).
+bool PaintKnockout(Composer* c, uint32_t index, Level* level,
+                   const PaintParams& p, Status* status);
+
 // Applies the adjustment of record `index` to what `canvas` holds.
 Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
                        const PaintParams& p);

@@ -90,6 +90,9 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
     if (traits[i].adjustment && open_count > 0) {
       traits[open[open_count - 1]].holds_adjustment = true;
     }
+    if (traits[i].knockout != 0 && open_count > 0) {
+      traits[open[open_count - 1]].holds_knockout = true;
+    }
     if (section == kSectionDivider) {
       open[open_count++] = i;
       if (open_count > plan->depth) plan->depth = open_count;
@@ -98,6 +101,7 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
       plan->match[divider] = i;
       plan->match[i] = divider;
       traits[i].holds_adjustment = traits[divider].holds_adjustment;
+      traits[i].holds_knockout = traits[divider].holds_knockout;
       if (open_count > 0 && traits[i].holds_adjustment) {
         traits[open[open_count - 1]].holds_adjustment = true;
       }

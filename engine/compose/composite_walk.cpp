@@ -139,7 +139,8 @@ bool BlendsThrough(const Composer* c, uint32_t record) {
 bool NeedsBackdrop(const Composer* c, uint32_t record) {
   const LayerRecord& r = c->list->records[record];
   return r.opacity != 255 || r.has_mask ||
-         Traits(c, record).vector_mask.data != nullptr;
+         Traits(c, record).vector_mask.data != nullptr ||
+         Traits(c, record).holds_knockout;
 }
 
 Level* PushPass(Composer* c, uint32_t record) {
@@ -285,6 +286,15 @@ uint32_t AfterItem(Composer* c, uint32_t next, Status* status) {
   }
 }
 
+// A layer that knocks out shows what was below its group (nothing, for a
+// group of its own) in place of the group's layers under it: its level
+// must hold that backdrop.
+bool KnocksOut(const Composer* c, uint32_t index, const Level* level) {
+  if (Traits(c, index).knockout == 0) return false;
+  return level->kind == kLevelGroup || level->kind == kLevelRoot ||
+         (level->kind == kLevelPass && level->backdrop != nullptr);
+}
+
 Status PaintItemLayer(Composer* c, uint32_t index) {
   Level* level = Top(c);
   if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
@@ -297,8 +307,13 @@ Status PaintItemLayer(Composer* c, uint32_t index) {
     p.clip_shape = level->clip_shape;
     p.records_clip_shape = p.clip_shape != nullptr;
   }
-  const Status status = adjustment ? PaintAdjustment(c, index, level->canvas, p)
-                                   : PaintLayer(c, index, level->canvas, p);
+  Status status = kDone;
+  if (adjustment) {
+    status = PaintAdjustment(c, index, level->canvas, p);
+  } else if (!KnocksOut(c, index, level) ||
+             !PaintKnockout(c, index, level, p, &status)) {
+    status = PaintLayer(c, index, level->canvas, p);
+  }
   ItemPainted(level);
   return status;
 }

@@ -61,6 +61,9 @@ struct LayerTraits {
   // Set by the plan on a group's divider and group record: an adjustment
   // layer lies within the group.
   bool holds_adjustment;
+  // Set by the plan on a group's divider and group record: a member layer
+  // knocks out (the group keeps what was below it).
+  bool holds_knockout;
   InfoBlock vector_mask;    // "vmsk" or "vsms"
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"
