@@ -54,6 +54,11 @@ struct PaintParams {
   // The record's layer effects are painted with it (a clipping group's
   // base: with the whole group, when it closes).
   bool effects;
+  // Advanced blending: the record's blending ranges (or null), and the
+  // colour bytes the canvas keeps (the channels the record leaves out).
+  const uint8_t* blend_ranges;
+  uint32_t blend_ranges_length;
+  uint8_t kept_bytes;
 };
 
 // A level of the walk: the root, a group or a clipping group.

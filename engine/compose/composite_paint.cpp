@@ -4,6 +4,7 @@
 #include "engine/base/limits.h"
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
+#include "engine/compose/blend_if.h"
 #include "engine/compose/composite_source.h"
 #include "engine/compose/effects_paint.h"
 
@@ -43,11 +44,13 @@ void RecordClipShape(const Composer* c, const PaintParams& p, int32_t y,
   for (uint32_t i = 0; i < n; ++i) shape[i] = pixels[4 * i + 3];
 }
 
+namespace {
+
 // Clipped to a base of faded fill, an item shows within the base's whole
 // shape: it blends as an unclipped item would, and the result's alpha is
 // held within the shape (a fill of 0 shows the clipped item alone).
-void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,
-                  uint8_t* dst, int32_t x0, int32_t y, uint32_t n) {
+void BlendItemSpan(const Composer* c, const PaintParams& p, uint8_t* src,
+                   uint8_t* dst, int32_t x0, int32_t y, uint32_t n) {
   if (p.clip_shape == nullptr || p.records_clip_shape) {
     BlendRow(p.mode, src, dst, n, p.keep_alpha, x0, y);
     return;
@@ -59,6 +62,40 @@ void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,
   BlendRow(p.mode, src, dst, n, false, x0, y);
   for (uint32_t i = 0; i < n; ++i) {
     if (dst[4 * i + 3] > shape[i]) dst[4 * i + 3] = shape[i];
+  }
+}
+
+// Channels left out keep what the canvas held where it held anything.
+void BlendKeepingChannels(const Composer* c, const PaintParams& p, uint8_t* src,
+                          uint8_t* dst, int32_t x0, int32_t y, uint32_t n) {
+  const uint32_t kSpan = 64;
+  uint8_t before[4 * kSpan];
+  for (uint32_t at = 0; at < n; at += kSpan) {
+    const uint32_t m = n - at < kSpan ? n - at : kSpan;
+    uint8_t* d = dst + 4 * at;
+    memcpy(before, d, 4ull * m);
+    BlendItemSpan(c, p, src + 4 * at, d, x0 + static_cast<int32_t>(at), y, m);
+    for (uint32_t i = 0; i < m; ++i) {
+      if (before[4 * i + 3] == 0) continue;
+      for (uint32_t k = 0; k < 3; ++k) {
+        if (p.kept_bytes & (1u << k)) d[4 * i + k] = before[4 * i + k];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,
+                  uint8_t* dst, int32_t x0, int32_t y, uint32_t n) {
+  if (p.blend_ranges != nullptr) {
+    ApplyBlendRanges(p.blend_ranges, p.blend_ranges_length, c->channels, src,
+                     dst, n);
+  }
+  if (p.kept_bytes != 0) {
+    BlendKeepingChannels(c, p, src, dst, x0, y, n);
+  } else {
+    BlendItemSpan(c, p, src, dst, x0, y, n);
   }
 }
 
