@@ -242,8 +242,10 @@ TEST(CompositeTest, GrayAndCmykDocumentsKeepTheirOutputFormats) {
 }
 
 // A document of every colour mode's channels, a varied picture below, and
-// the adjustment layers given (over the columns [0, split), or everywhere).
-Bytes Adjusted(uint16_t mode, const std::vector<Bytes>& infos, int split) {
+// the adjustment layers given (over the columns [0, split), or everywhere),
+// or with `pixels` layers of their own pixels over a small rectangle.
+Bytes Adjusted(uint16_t mode, const std::vector<Bytes>& infos, int split,
+               bool pixels = false) {
   const int w = 24, h = 20;
   PsdSpec spec = Unmerged(w, h);
   spec.mode = mode;
@@ -269,6 +271,12 @@ Bytes Adjusted(uint16_t mode, const std::vector<Bytes>& infos, int split) {
   for (const Bytes& info : infos) {
     Layer l;
     l.additional_info = info;
+    if (pixels) {
+      l = base;
+      l.left = 10, l.top = 8, l.right = 14, l.bottom = 12;
+      for (LayerChannel& c : l.channels) c.samples.resize(16, 200);
+      l.additional_info = info;
+    }
     if (split > 0) {
       psdw::AddMask(l, 0, 0, h, split, 0, psdw::kRaw,
                     [](uint32_t, uint32_t) { return 255u; });
@@ -321,6 +329,47 @@ TEST(CompositeTest, AdjustmentsChangeOnlyWhatTheyCover) {
   const Decoded d = Decode(Adjusted(3, {cut}, 0));
   EXPECT_EQ(d.pixels, Decode(Adjusted(3, {}, 0)).pixels);
   EXPECT_EQ(enginetest::CountPrefix(d.log, "Adjustment layer #1 "), 1);
+}
+
+// Each effect paints around or over its layer, within its reach and
+// nowhere else, in every mode; a descriptor cut short is left out, saying
+// so.
+TEST(CompositeTest, EffectsPaintWithinTheirReach) {
+  const std::vector<std::string> keys = {"DrSh", "OrGl", "SoFi", "ChFX",
+                                         "IrGl", "IrSh", "FrFX", "ebbl"};
+  for (uint16_t mode : {3, 1, 4}) {
+    const Decoded plain = Decode(Adjusted(mode, {Bytes{}}, 0, true));
+    ASSERT_EQ(plain.result, 0);
+    const BITMAPINFOHEADER info = plain.Info();
+    const int step = info.biBitCount / 8;
+    const int stride = (info.biWidth * step + 3) & ~3;
+    for (const std::string& key : keys) {
+      psdw::EffectSpec e{
+          key, key == "SoFi" ? "Nrml" : "Mltp", 40, 90, 200, 90, 2, 1};
+      const Decoded d =
+          Decode(Adjusted(mode, {psdw::EffectsBlock({e})}, 0, true));
+      ASSERT_EQ(d.result, 0);
+      bool changed = false;
+      for (int y = 0; y < info.biHeight; ++y) {
+        for (int x = 0; x < info.biWidth * step; ++x) {
+          const size_t at = static_cast<size_t>(y) * stride + x;
+          const int column = x / step, row = info.biHeight - 1 - y;
+          const bool near = column >= 4 && column < 20 && row >= 2 && row < 18;
+          if (near) {
+            changed |= d.pixels[at] != plain.pixels[at];
+          } else if (d.pixels[at] != plain.pixels[at]) {
+            FAIL() << key << " in mode " << mode << " beyond its reach";
+          }
+        }
+      }
+      EXPECT_TRUE(changed) << key << " in mode " << mode;
+    }
+  }
+  psdw::EffectSpec stroke{"FrFX"};
+  const Bytes cut = adjustments::CutShort(psdw::EffectsBlock({stroke}));
+  const Decoded d = Decode(Adjusted(3, {cut}, 0, true));
+  EXPECT_EQ(d.pixels, Decode(Adjusted(3, {Bytes{}}, 0, true)).pixels);
+  EXPECT_EQ(enginetest::CountPrefix(d.log, "Layer effects of layer #1 "), 1);
 }
 
 }  // namespace

@@ -202,7 +202,8 @@ Bytes WritePsd(const PsdSpec& spec, PsdLayout* layout) {
       } else {
         Be32(extra, 0);
       }
-      Be32(extra, 0);  // blending ranges
+      Be32(extra, static_cast<uint32_t>(layer.blend_ranges.size()));
+      Append(extra, layer.blend_ranges);
       PascalString(extra, layer.name, 4);
       Append(extra, layer.additional_info);
       Be32(info, layer.extra_length ? *layer.extra_length

@@ -71,6 +71,8 @@ struct Layer {
   uint8_t mask_default_colour = 0;
   uint8_t mask_flags = 0;
   std::optional<Bytes> mask_data;
+  // Blending ranges ("blend if"), as stored; none by default.
+  Bytes blend_ranges;
 };
 
 struct PsdSpec {
@@ -240,6 +242,21 @@ Bytes GradientFillBlock(const std::string& type, double angle, double scale,
                         const std::vector<ColourStop>& colours,
                         const std::vector<OpacityStop>& opacities,
                         bool reverse = false);
+
+// "lfx2": layer effects, each of `key` ("DrSh", "OrGl", "SoFi", "ChFX",
+// "IrGl", "IrSh", "FrFX", "ebbl"), with its blend mode key, colour,
+// opacity (percent), size, distance (pixels), spread (percent), angle
+// (degrees) and style (a stroke's "OutF", "InsF", "CtrF", a bevel's
+// "InrB", "OtrB", "Embs", "PlEb").
+struct EffectSpec {
+  std::string key;
+  std::string mode = "Nrml";
+  double red = 0, green = 0, blue = 0;
+  double opacity = 75;
+  double size = 5, distance = 0, spread = 0, angle = 120;
+  std::string style = "OutF";
+};
+Bytes EffectsBlock(const std::vector<EffectSpec>& effects);
 
 // A vector mask ("vmsk"): subpaths of knots in document pixels; a knot
 // without control points makes straight segments. `operation` is -1 for a

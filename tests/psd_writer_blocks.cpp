@@ -227,6 +227,38 @@ Bytes GradientFillBlock(const std::string& type, double angle, double scale,
   return InfoBlock("GdFl", data);
 }
 
+Bytes EffectsBlock(const std::vector<EffectSpec>& effects) {
+  Bytes data;
+  Be32(data, 0);   // effects version
+  Be32(data, 16);  // descriptor version
+  DescriptorHead(data, "null", static_cast<uint32_t>(effects.size() + 2));
+  ItemUnit(data, "Scl ", "#Prc", 100);
+  Key(data, "masterFXSwitch");
+  Text4(data, "bool");
+  data.push_back(1);
+  for (const EffectSpec& e : effects) {
+    Key(data, e.key);
+    Text4(data, "Objc");
+    DescriptorHead(data, e.key, 11);
+    Key(data, "enab");
+    Text4(data, "bool");
+    data.push_back(1);
+    ItemEnum(data, "Md  ", "BlnM", e.mode);
+    ItemRgb(data, e.red, e.green, e.blue);
+    ItemUnit(data, "Opct", "#Prc", e.opacity);
+    ItemUnit(data, e.key == "FrFX" ? "Sz  " : "blur", "#Pxl", e.size);
+    ItemUnit(data, "Dstn", "#Pxl", e.distance);
+    ItemUnit(data, "Ckmt", "#Prc", e.spread);
+    ItemUnit(data, "lagl", "#Ang", e.angle);
+    Key(data, "uglg");
+    Text4(data, "bool");
+    data.push_back(0);
+    ItemEnum(data, "Styl", "FStl", e.style);
+    ItemEnum(data, "bvlS", "BESl", e.style);
+  }
+  return InfoBlock("lfx2", data);
+}
+
 PathKnot CornerKnot(double x, double y) {
   PathKnot k;
   k.x = k.in_x = k.out_x = x;

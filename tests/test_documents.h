@@ -69,6 +69,7 @@ void LargeDocuments(Writer& out);  // write_test_documents.cpp
 void Layers(Writer& out);          // test_documents_layers.cpp
 void Composites(Writer& out);      // test_documents_composites.cpp
 void Adjustments(Writer& out);     // test_documents_adjustments.cpp
+void Effects(Writer& out);         // test_documents_effects.cpp
 void Malformed(Writer& out);       // test_documents_malformed.cpp
 void Profiles(Writer& out);        // test_documents_profiles.cpp
 

@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
   testdocs::Layers(out);
   testdocs::Composites(out);
   testdocs::Adjustments(out);
+  testdocs::Effects(out);
   testdocs::LargeDocuments(out);
   testdocs::Malformed(out);
   testdocs::Profiles(out);

@@ -271,8 +271,9 @@ LayerEffects* ReadLayerEffects(const Document* doc, const LayerTraits& traits,
   const InfoBlock& block = traits.effects;
   if (block.data == nullptr) return nullptr;
   Descriptor root;
-  if (block.length < 8 ||
-      !ReadDescriptor(block.data + 8, block.data + block.length, &root)) {
+  const uint8_t* end = block.data + block.length;
+  if (block.length < 8 || !DescriptorWhole(block.data + 8, end) ||
+      !ReadDescriptor(block.data + 8, end, &root)) {
     LogLine(doc->log, logtext::kEffectsLeftOut, record);
     return nullptr;
   }

@@ -167,6 +167,10 @@ bool ReadDescriptor(const uint8_t* p, const uint8_t* end, Descriptor* d) {
   return true;
 }
 
+bool DescriptorWhole(const uint8_t* p, const uint8_t* end) {
+  return SkipDescriptor(p, end, 0) != nullptr;
+}
+
 bool FindItem(const Descriptor& d, const char* key, DescriptorValue* value) {
   const uint8_t* p = d.items;
   for (uint32_t i = 0; i < d.count && p != nullptr; ++i) {

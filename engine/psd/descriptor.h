@@ -29,6 +29,9 @@ struct DescriptorValue {
 // A descriptor at `p` (its name, class and item count come first).
 bool ReadDescriptor(const uint8_t* p, const uint8_t* end, Descriptor* d);
 
+// Whether the descriptor at `p` and everything within it lie before `end`.
+bool DescriptorWhole(const uint8_t* p, const uint8_t* end);
+
 // The value of the item whose key is `key` (4 characters, or a longer key
 // written out).
 bool FindItem(const Descriptor& d, const char* key, DescriptorValue* value);
