@@ -43,6 +43,7 @@ void Soften(const Effect& e, EffectTile* t) {
   for (uint64_t i = 0; i < n; ++i) {
     uint32_t v = t->cover.bytes[i];
     if (spread != 0) v = v * 100 / (100 - spread);
+    if (e.range < 100) v = v * 100 / e.range;
     t->cover.bytes[i] = e.contour[v > 255 ? 255 : v];
   }
 }
@@ -74,8 +75,8 @@ void StrokeCover(const Effect& e, uint32_t part, EffectTile* t) {
                                                        : 0;
   const uint32_t inner = e.size - outer;
   // A path's coverage is its shape from half of it on; a layer's pixels
-  // are the shape wherever they cover at all.
-  const uint8_t least = t->path_outline ? 128 : 1;
+  // are the shape wherever they cover more than faintly.
+  const uint8_t least = t->path_outline ? 128 : 8;
   for (uint64_t i = 0; i < n; ++i) {
     t->scratch[i] = edge_of[i] >= least ? 255 : 0;
   }
@@ -125,41 +126,6 @@ void SatinCover(const Effect& e, EffectTile* t) {
   Within(t, t->alpha, false);
 }
 
-// The bevel's slope: the blurred shape as a height, lit from the light's
-// direction; part 0 the highlight, part 1 the shadow.
-void BevelCover(const Effect& e, uint32_t part, EffectTile* t) {
-  CopyPlane(t->alpha, &t->extra);
-  const uint32_t size = e.size > 0 ? e.size : 1;
-  BlurPlane(&t->extra, size, t->scratch, t->sums);
-  const uint32_t w = t->cover.width, h = t->cover.height;
-  // Slope per step of height: the depth over the size of the bevel.
-  const double scale =
-      (e.depth / 100.0) * 2.0 * size / 255.0 * (e.down ? -1.0 : 1.0);
-  const double flat = e.light_z;
-  for (uint32_t y = 0; y < h; ++y) {
-    const uint8_t* up = PlaneRow(t->extra, y > 0 ? y - 1 : y);
-    const uint8_t* mid = PlaneRow(t->extra, y);
-    const uint8_t* down = PlaneRow(t->extra, y + 1 < h ? y + 1 : y);
-    uint8_t* out = PlaneRow(t->cover, y);
-    for (uint32_t x = 0; x < w; ++x) {
-      const double gx =
-          (mid[x + 1 < w ? x + 1 : x] - mid[x > 0 ? x - 1 : x]) * 0.5 * scale;
-      const double gy = (down[x] - up[x]) * 0.5 * scale;
-      // The normal (-gx, -gy, 1), unnormalised, against the light.
-      const double lit = -gx * e.light_x - gy * e.light_y + e.light_z;
-      const double length = SquareRoot(gx * gx + gy * gy + 1.0);
-      const double shade = lit / length - flat;
-      double v =
-          part == 0 ? shade / (1.0 - flat + 1e-9) : -shade / (flat + 1e-9);
-      v = v < 0 ? 0 : v > 1 ? 1 : v;
-      out[x] = static_cast<uint8_t>(v * 255.0 + 0.5);
-    }
-  }
-  if (e.soften > 0) BlurPlane(&t->cover, e.soften, t->scratch, t->sums);
-  const bool outside = e.style == kBevelOuter;
-  if (e.style == kBevelInner || outside) Within(t, t->alpha, outside);
-}
-
 }  // namespace
 
 Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t) {
@@ -170,7 +136,8 @@ Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t) {
   const uint64_t n = static_cast<uint64_t>(w) * h;
   bool strokes = false;
   for (uint32_t i = 0; i < fx.count; ++i) {
-    strokes |= fx.effects[i].kind == kEffectStroke;
+    strokes |= fx.effects[i].kind == kEffectStroke ||
+               fx.effects[i].kind == kEffectBevel;
   }
   t->content = static_cast<uint8_t*>(AllocateZeroed(4 * n + 4));
   uint8_t* planes = static_cast<uint8_t*>(AllocateZeroed(5 * n + 4));

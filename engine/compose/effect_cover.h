@@ -35,6 +35,10 @@ inline uint8_t* TileContent(EffectTile* t, int32_t y) {
   return t->content + static_cast<uint64_t>(y - t->rect.top) * width * 4;
 }
 
+// A bevel's highlight (part 0) or shadow (part 1) into t->cover
+// (effect_bevel.cpp).
+void BevelCover(const Effect& e, uint32_t part, EffectTile* t);
+
 // The coverage of effect `e` into t->cover; part 1: a bevel's shadow, or
 // the part of a stroke painted under the layer.
 Status MakeCover(const Effect& e, uint32_t part, EffectTile* t);

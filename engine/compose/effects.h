@@ -65,6 +65,7 @@ struct Effect {
   bool knocks_out;   // drop shadow: hidden under the layer's pixels
   uint32_t size;     // pixels, the effects' scale applied
   uint32_t spread;   // spread or choke, percent
+  uint32_t range;    // glows: the part of the falloff the contour spans, %
   int32_t dx;        // offset in pixels (shadows, satin)
   int32_t dy;
   uint8_t contour[256];

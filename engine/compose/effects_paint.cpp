@@ -104,6 +104,20 @@ void PaintContent(Composer* c, EffectTile* t, const PixelRect& held,
   }
 }
 
+bool EffectGlows(EffectKind kind) {
+  return kind == kEffectOuterGlow || kind == kEffectInnerGlow;
+}
+
+// A glow's gradient runs along its falloff, from where it is strongest.
+void GlowRow(const FillSource& paint, const uint8_t* cover, uint32_t n,
+             uint8_t* out) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t t = 255 - cover[i];
+    const uint32_t index = t * (kGradientSteps - 1) / 255;
+    memcpy(out + 4 * i, paint.table + 4 * index, 4);
+  }
+}
+
 // One effect's paint, through its coverage, over the canvas's rows (or,
 // without a canvas, over the layer's own pixels in the tile).
 Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
@@ -132,7 +146,9 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
     const uint8_t* cover =
         PlaneRow(t->cover, static_cast<uint32_t>(y - t->rect.top)) +
         (x0 - t->rect.left);
-    if (paint.active) {
+    if (paint.active && EffectGlows(e.kind)) {
+      GlowRow(paint, cover, n, c->row);
+    } else if (paint.active) {
       FillRow(&paint, y, x0, n, c->row);
     } else {
       for (uint32_t i = 0; i < n; ++i) memcpy(c->row + 4 * i, e.colour, 4);

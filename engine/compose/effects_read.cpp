@@ -1,10 +1,10 @@
 // Layer effects from their descriptor. "lmfx" and "lfx2": a 4-byte version,
 // a 4-byte descriptor version, then a descriptor: "masterFXSwitch" (the
-// effects shown at all), "Scl " (a scale in percent for every size and
-// distance), and an item per effect: "DrSh" drop shadow, "OrGl" outer glow,
-// "patternFill", "GrFl" gradient overlay, "SoFi" colour overlay, "ChFX"
-// satin, "IrGl" inner glow, "IrSh" inner shadow, "FrFX" stroke, "ebbl"
-// bevel and emboss; several of a kind come as a list ("dropShadowMulti",
+// effects shown at all), "Scl " (the scale the dialog last applied: the
+// sizes are stored scaled already), and an item per effect: "DrSh" drop shadow,
+// "OrGl" outer glow, "patternFill", "GrFl" gradient overlay, "SoFi" colour
+// overlay, "ChFX" satin, "IrGl" inner glow, "IrSh" inner shadow, "FrFX" stroke,
+// "ebbl" bevel and emboss; several of a kind come as a list ("dropShadowMulti",
 // "innerShadowMulti", "solidFillMulti", "gradientFillMulti",
 // "frameFXMulti"), the first of the list on top. Each effect: "enab" and
 // "present", "Md  " its blend mode, "Opct" percent, "Clr " its colour, and
@@ -70,11 +70,11 @@ uint8_t ReadPercent(const Descriptor& d, const char* key, uint32_t otherwise) {
   return static_cast<uint8_t>(byte < 0 ? 0 : byte > 255 ? 255 : byte);
 }
 
-// A size in pixels, scaled by `scale` (percent, 16.16), within the limit.
-uint32_t ReadPixels(const Descriptor& d, const char* key, int64_t scale) {
+// A size in pixels, within the limit.
+uint32_t ReadPixels(const Descriptor& d, const char* key) {
   int64_t v = 0;
   if (!ItemFixed(d, key, &v) || v <= 0) return 0;
-  const int64_t pixels = ((v >> 8) * (scale >> 8) / 100 + 32768) >> 16;
+  const int64_t pixels = (v + 32768) >> 16;
   const int64_t limit = kLimits.max_effect_pixels;
   return static_cast<uint32_t>(pixels > limit ? limit : pixels);
 }
@@ -119,22 +119,21 @@ void ReadContour(const Descriptor& d, const char* key, uint8_t* table) {
 }
 
 // The offset of a shadow cast away from a light at `degrees`.
-void ReadOffset(const Descriptor& d, const Document* doc, int64_t scale,
+void ReadOffset(const Descriptor& d, const Document* doc,
                 const char* distance_key, bool global, Effect* e) {
   int64_t angle = static_cast<int64_t>(doc->global_angle) << 16;
   bool use_global = global;
   ItemBool(d, "uglg", &use_global);
   if (!use_global) ItemFixed(d, "lagl", &angle);
   const double degrees = static_cast<double>(angle) / 65536.0;
-  const double distance = ReadPixels(d, distance_key, scale);
+  const double distance = ReadPixels(d, distance_key);
   e->dx = static_cast<int32_t>(-distance * CosineDegrees(degrees) +
                                (CosineDegrees(degrees) > 0 ? -0.5 : 0.5));
   e->dy = static_cast<int32_t>(distance * SineDegrees(degrees) +
                                (SineDegrees(degrees) > 0 ? 0.5 : -0.5));
 }
 
-void ReadBevel(const Descriptor& d, const Document* doc, int64_t scale,
-               Effect* e) {
+void ReadBevel(const Descriptor& d, const Document* doc, Effect* e) {
   e->mode = ReadMode(d, "hglM", kBlendScreen);
   e->opacity = ReadPercent(d, "hglO", 75);
   ReadColour(d, "hglC", doc, e->colour, 255);
@@ -153,7 +152,7 @@ void ReadBevel(const Descriptor& d, const Document* doc, int64_t scale,
   e->depth = static_cast<uint32_t>(depth <= 0             ? 0
                                    : (depth >> 16) > 1000 ? 1000
                                                           : depth >> 16);
-  e->soften = ReadPixels(d, "Sftn", scale);
+  e->soften = ReadPixels(d, "Sftn");
   int64_t angle = static_cast<int64_t>(doc->global_angle) << 16;
   int64_t altitude = static_cast<int64_t>(doc->global_altitude) << 16;
   bool global = true;
@@ -171,7 +170,7 @@ void ReadBevel(const Descriptor& d, const Document* doc, int64_t scale,
 
 // One effect of `kind` from its descriptor; false when it does not show.
 bool ReadEffect(const Descriptor& d, EffectKind kind, const Document* doc,
-                int64_t scale, Effect* e) {
+                Effect* e) {
   bool enabled = false, present = true;
   ItemBool(d, "enab", &enabled);
   ItemBool(d, "present", &present);
@@ -183,13 +182,17 @@ bool ReadEffect(const Descriptor& d, EffectKind kind, const Document* doc,
   e->mode = ReadMode(d, "Md  ", shadow ? kBlendMultiply : kBlendNormal);
   e->opacity = ReadPercent(d, "Opct", 100);
   ReadColour(d, "Clr ", doc, e->colour, 0);
-  e->size = ReadPixels(d, kind == kEffectStroke ? "Sz  " : "blur", scale);
+  e->size = ReadPixels(d, kind == kEffectStroke ? "Sz  " : "blur");
   int64_t spread = 0;
   ItemFixed(d, "Ckmt", &spread);
   e->spread = spread <= 0 ? 0 : spread >= (100 << 16) ? 100 : spread >> 16;
   ReadContour(d, kind == kEffectSatin ? "MpgS" : "TrnS", e->contour);
-  if (shadow) ReadOffset(d, doc, scale, "Dstn", true, e);
-  if (kind == kEffectSatin) ReadOffset(d, doc, scale, "Dstn", false, e);
+  int64_t range = 100 << 16;
+  if (kind == kEffectOuterGlow || kind == kEffectInnerGlow)
+    ItemFixed(d, "Inpr", &range);
+  e->range = range < (1 << 16) ? 1 : range > (100 << 16) ? 100 : range >> 16;
+  if (shadow) ReadOffset(d, doc, "Dstn", true, e);
+  if (kind == kEffectSatin) ReadOffset(d, doc, "Dstn", false, e);
   e->knocks_out = true;
   ItemBool(d, "layerConceals", &e->knocks_out);
   ItemBool(d, "Invr", &e->invert);
@@ -204,7 +207,13 @@ bool ReadEffect(const Descriptor& d, EffectKind kind, const Document* doc,
     if (ItemEnumIs(d, "PntT", "GrFl")) e->paint = kEffectPaintGradient;
     if (ItemEnumIs(d, "PntT", "Ptrn")) e->paint = kEffectPaintPattern;
   }
-  if (kind == kEffectBevel) ReadBevel(d, doc, scale, e);
+  // A glow of a gradient rather than a colour: along its falloff.
+  DescriptorValue colour;
+  const bool glow = kind == kEffectOuterGlow || kind == kEffectInnerGlow;
+  if (glow && !FindItem(d, "Clr ", &colour) && FindItem(d, "Grad", &colour)) {
+    e->paint = kEffectPaintGradient;
+  }
+  if (kind == kEffectBevel) ReadBevel(d, doc, e);
   return true;
 }
 
@@ -229,7 +238,7 @@ const KindKeys kKindKeys[] = {
 
 // Several of a kind: the list's last element is painted first.
 void ReadKind(const Descriptor& root, const KindKeys& keys, const Document* doc,
-              int64_t scale, LayerEffects* fx) {
+              LayerEffects* fx) {
   DescriptorList list;
   Descriptor d;
   if (keys.multi != nullptr && ItemList(root, keys.multi, &list)) {
@@ -237,7 +246,7 @@ void ReadKind(const Descriptor& root, const KindKeys& keys, const Document* doc,
     DescriptorValue v;
     while (fx->count < kLimits.max_effects && NextElement(&list, &v)) {
       if (ValueDescriptor(v, &d) &&
-          ReadEffect(d, keys.kind, doc, scale, &fx->effects[fx->count])) {
+          ReadEffect(d, keys.kind, doc, &fx->effects[fx->count])) {
         ++fx->count;
       }
     }
@@ -250,7 +259,7 @@ void ReadKind(const Descriptor& root, const KindKeys& keys, const Document* doc,
   }
   if (fx->count < kLimits.max_effects &&
       ItemDescriptor(root, keys.single, &d) &&
-      ReadEffect(d, keys.kind, doc, scale, &fx->effects[fx->count])) {
+      ReadEffect(d, keys.kind, doc, &fx->effects[fx->count])) {
     ++fx->count;
   }
 }
@@ -280,14 +289,11 @@ LayerEffects* ReadLayerEffects(const Document* doc, const LayerTraits& traits,
   bool shown = true;
   ItemBool(root, "masterFXSwitch", &shown);
   if (!shown) return nullptr;
-  int64_t scale = 100 << 16;
-  ItemFixed(root, "Scl ", &scale);
-  if (scale <= 0 || scale > (1000 << 16)) scale = 100 << 16;
   const uint64_t bytes =
       sizeof(LayerEffects) + sizeof(Effect) * (kLimits.max_effects - 1);
   LayerEffects* fx = static_cast<LayerEffects*>(AllocateZeroed(bytes));
   if (fx == nullptr) return nullptr;
-  for (const KindKeys& keys : kKindKeys) ReadKind(root, keys, doc, scale, fx);
+  for (const KindKeys& keys : kKindKeys) ReadKind(root, keys, doc, fx);
   fx->interior_as_group = traits.interior_as_group;
   for (uint32_t i = 0; i < fx->count; ++i) {
     const uint32_t reach = EffectReach(fx->effects[i]);
