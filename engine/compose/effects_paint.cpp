@@ -49,7 +49,12 @@ void ReadTile(const Composer* c, LayerSource* s, const PixelRect& rect,
 
 // A shape drawn by a path: the path's coverage over the tile, which its
 // stroke follows (its pixels may be transparent in places).
-Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
+// A shape of one solid colour whose pixels are the application's
+// rendering of it has them as its path's coverage.
+Status ReadPath(const Composer* c, const LayerTraits& traits, bool pixels,
+                EffectTile* t) {
+  const bool solid =
+      traits.solid_fill.data != nullptr || traits.stroke_fill.data != nullptr;
   VectorMask path;
   const Canvas& root = c->canvases[0];
   const Status status =
@@ -59,9 +64,15 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
     CloseVectorMask(&path);
     return status;
   }
+  t->path_outline = true;
+  t->path_box = VectorMaskReach(&path);
   // Beyond the document the layer's pixels stand for the path.
   memcpy(t->path.bytes, t->alpha.bytes,
          static_cast<uint64_t>(t->path.width) * t->path.height);
+  if (solid && pixels) {
+    CloseVectorMask(&path);
+    return kDone;
+  }
   const PixelRect within = IntersectRects(t->rect, DocumentRect(&root));
   const uint32_t n = static_cast<uint32_t>(within.right - within.left);
   for (int32_t y = within.top; y < within.bottom; ++y) {
@@ -71,8 +82,6 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, EffectTile* t) {
                    (within.left - t->rect.left);
     for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
   }
-  t->path_outline = true;
-  t->path_box = VectorMaskReach(&path);
   CloseVectorMask(&path);
   return kDone;
 }
@@ -297,7 +306,7 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     if (status == kDone && content != nullptr)
       TakeContent(content, held, &tile);
     if (status == kDone && traits.vector_mask.data != nullptr) {
-      status = ReadPath(c, traits, &tile);
+      status = ReadPath(c, traits, source.pixels, &tile);
     }
     if (status == kDone) status = PrepareCanvas(canvas);
     if (status == kDone) {
