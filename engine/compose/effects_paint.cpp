@@ -141,8 +141,11 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
     if (status != kDone || !paint.active) return status;
   }
   if (e.paint == kEffectPaintGradient) {
+    // A stroke's gradient spans the layer with its stroke around it.
+    const PixelRect box =
+        e.kind == kEffectStroke ? Expand(layer_box, e.size) : layer_box;
     const Status status =
-        OpenGradientFill(c->doc, e.settings, layer_box, document, &paint);
+        OpenGradientFill(c->doc, e.settings, box, document, &paint);
     if (status != kDone) return status;
   }
   PaintParams pe = p;
