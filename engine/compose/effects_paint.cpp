@@ -53,8 +53,10 @@ void ReadTile(const Composer* c, LayerSource* s, const PixelRect& rect,
 // rendering of it has them as its path's coverage.
 Status ReadPath(const Composer* c, const LayerTraits& traits, bool pixels,
                 EffectTile* t) {
-  const bool solid =
-      traits.solid_fill.data != nullptr || traits.stroke_fill.data != nullptr;
+  const InfoBlock& content = traits.stroke_fill;  // key, then its settings
+  const bool solid = traits.solid_fill.data != nullptr ||
+                     (content.data != nullptr && content.length >= 4 &&
+                      memcmp(content.data, "SoCo", 4) == 0);
   VectorMask path;
   const Canvas& root = c->canvases[0];
   const Status status =
@@ -70,6 +72,7 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, bool pixels,
   memcpy(t->path.bytes, t->alpha.bytes,
          static_cast<uint64_t>(t->path.width) * t->path.height);
   if (solid && pixels) {
+    t->path_from_pixels = true;
     CloseVectorMask(&path);
     return kDone;
   }
@@ -198,9 +201,12 @@ bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
   if (fx.interior_as_group) return interior;
   // At full fill, painting onto the layer's pixels or over them differs
   // only where they are partly transparent, where a stroke within them
-  // takes their place. A path's stroke reaching out of it is painted over.
+  // takes their place. A path's stroke follows the path, not the pixels:
+  // it is painted over them (unless they are the path's coverage and the
+  // stroke lies within it).
   const bool inner_stroke = e.kind == kEffectStroke &&
-                            (e.position == kStrokeInside || !t->path_outline);
+                            (!t->path_outline || (t->path_from_pixels &&
+                                                  e.position == kStrokeInside));
   return t->fill == 255 && (interior || inner_stroke);
 }
 
