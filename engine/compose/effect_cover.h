@@ -17,15 +17,17 @@ struct EffectTile {
   Plane extra;       // a second plane (satin, bevel)
   Plane path;        // the path's coverage, when path_outline
   PixelRect path_box;
-  bool path_from_pixels;  // the path's coverage is the layer's own alpha  //
-                          // where the path covers anything
-  uint8_t* scratch;       // a plane's bytes
-  uint32_t* sums;         // a word a column
-  float* squared;         // distances (strokes): a float a pixel
-  float* work;            // 4 x (longest side + 1) words
-  uint8_t fill;           // the layer's fill opacity
-  bool group;             // the pixels are a clipping group's
-  bool path_outline;      // the layer's shape is drawn by a path (`path`)
+  bool path_from_pixels;
+  const LayerTraits*
+      traits;  // the layer's  // the path's coverage is the layer's own alpha
+               // // where the path covers anything
+  uint8_t* scratch;   // a plane's bytes
+  uint32_t* sums;     // a word a column
+  float* squared;     // distances (strokes): a float a pixel
+  float* work;        // 4 x (longest side + 1) words
+  uint8_t fill;       // the layer's fill opacity
+  bool group;         // the pixels are a clipping group's
+  bool path_outline;  // the layer's shape is drawn by a path (`path`)
 };
 
 // Allocates a transparent tile over `rect` for the effects of `fx`.

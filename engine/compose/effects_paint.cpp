@@ -140,7 +140,7 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
   const PixelRect document = DocumentRect(&c->canvases[0]);
   if (e.paint == kEffectPaintPattern) {
     const Status status =
-        OpenPatternFill(c->doc, e.settings, layer_box, &paint);
+        OpenPatternFill(c->doc, e.settings, *t->traits, layer_box, &paint);
     if (status != kDone || !paint.active) return status;
   }
   if (e.paint == kEffectPaintGradient) {
@@ -304,6 +304,7 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
     status = OpenTile(IntersectRects(reach, Expand(rect, fx.reach)), fx, &tile);
     const LayerTraits& traits = c->plan.traits[index];
+    tile.traits = &traits;
     // A clipping group's pixels have their base's fill opacity already.
     tile.fill =
         content != nullptr ? traits.fill_opacity

@@ -177,7 +177,7 @@ Status OpenFill(const Document* doc, const LayerTraits& traits,
   const InfoBlock& pattern = traits.pattern_fill;
   if (pattern.data != nullptr && pattern.length >= 4 &&
       ReadDescriptor(pattern.data + 4, pattern.data + pattern.length, &d)) {
-    return OpenPatternFill(doc, d, layer_box, fill);
+    return OpenPatternFill(doc, d, traits, layer_box, fill);
   }
   const InfoBlock& g = traits.gradient_fill;
   if (g.data == nullptr || g.length < 4 ||

@@ -60,9 +60,11 @@ Status OpenGradientFill(const Document* doc, const Descriptor& d,
                         FillSource* fill);
 // The pattern of a pattern descriptor ("Ptrn" with its "Idnt", "Scl " in
 // percent, "phase" a point, "Algn" linked with the layer: its origin the
-// layer box's corner rather than the document's).
+// layer's reference point, or its box's corner, rather than the
+// document's).
 Status OpenPatternFill(const Document* doc, const Descriptor& d,
-                       const PixelRect& layer_box, FillSource* fill);
+                       const LayerTraits& traits, const PixelRect& layer_box,
+                       FillSource* fill);
 void CloseFill(FillSource* fill);
 // A pattern fill's row (fill_pattern.cpp).
 void PatternRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,

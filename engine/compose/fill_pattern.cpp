@@ -18,7 +18,8 @@ int64_t Wrap(int64_t v, int64_t n) {
 }  // namespace
 
 Status OpenPatternFill(const Document* doc, const Descriptor& d,
-                       const PixelRect& layer_box, FillSource* fill) {
+                       const LayerTraits& traits, const PixelRect& layer_box,
+                       FillSource* fill) {
   memset(fill, 0, sizeof(*fill));
   Descriptor which;
   char id[kIdRoom];
@@ -36,8 +37,13 @@ Status OpenPatternFill(const Document* doc, const Descriptor& d,
   if (fill->scale > 100) fill->scale = 100;
   bool linked = false;
   ItemBool(d, "Algn", &linked);
-  fill->origin_x = linked ? layer_box.left : 0;
-  fill->origin_y = linked ? layer_box.top : 0;
+  // Linked with the layer: from its reference point, or its box's corner.
+  fill->origin_x = !linked                ? 0
+                   : traits.has_reference ? traits.reference_x
+                                          : layer_box.left;
+  fill->origin_y = !linked                ? 0
+                   : traits.has_reference ? traits.reference_y
+                                          : layer_box.top;
   Descriptor phase;
   if (ItemDescriptor(d, "phase", &phase)) {
     int64_t x = 0, y = 0;

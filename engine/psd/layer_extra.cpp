@@ -41,6 +41,14 @@ uint32_t FeatherPixels(const uint8_t* p) {
   return pixels > 1000 ? 1000 : static_cast<uint32_t>(pixels);
 }
 
+// A big-endian double as whole pixels, rounded, within +-2^30.
+int32_t WholePixels(const uint8_t* p) {
+  int64_t v = FixedFromDouble(ReadDoubleBits(p), 8);
+  const int64_t limit = int64_t{1} << 38;
+  v = v < -limit ? -limit : v > limit ? limit : v;
+  return static_cast<int32_t>((v + 128) >> 8);
+}
+
 void ReadMaskParameters(const uint8_t* p, const uint8_t* end,
                         LayerMaskInfo* mask) {
   if (p >= end) return;
@@ -137,6 +145,10 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
     t->effects = block;
   } else if (KeyIs(key, "lrFX")) {
     t->legacy_effects = block;
+  } else if (KeyIs(key, "fxrp") && length >= 16) {
+    t->has_reference = true;
+    t->reference_x = WholePixels(data);
+    t->reference_y = WholePixels(data + 8);
   } else if (KeyIs(key, "vstk")) {
     t->vector_stroke = block;
   } else if (KeyIs(key, "brst")) {

@@ -86,6 +86,11 @@ struct LayerTraits {
   bool transparency_shapes;
   bool mask_hides_effects;
   bool vector_mask_hides_effects;
+  // The effects' reference point ("fxrp": two doubles, x then y), whole
+  // pixels: where a pattern linked with the layer has its origin.
+  bool has_reference;
+  int32_t reference_x;
+  int32_t reference_y;
   // The blending ranges ("blend if"): the record's data, or null.
   InfoBlock blend_ranges;
 };
