@@ -16,7 +16,6 @@ struct EffectTile {
   Plane cover;       // the effect's coverage
   Plane extra;       // a second plane (satin, bevel)
   Plane path;        // the path's coverage, when path_outline
-  PixelRect path_box;
   bool path_from_pixels;
   const LayerTraits*
       traits;  // the layer's  // the path's coverage is the layer's own alpha

@@ -67,7 +67,6 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, bool pixels,
     return status;
   }
   t->path_outline = true;
-  t->path_box = VectorMaskReach(&path);
   // Beyond the document the layer's pixels stand for the path.
   memcpy(t->path.bytes, t->alpha.bytes,
          static_cast<uint64_t>(t->path.width) * t->path.height);
@@ -320,9 +319,7 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     }
     if (status == kDone) status = PrepareCanvas(canvas);
     if (status == kDone) {
-      // Overlays linked with the layer span its shape's bounds.
-      status = PaintTile(c, fx, &tile, tile.path_outline ? tile.path_box : rect,
-                         held, canvas, p);
+      status = PaintTile(c, fx, &tile, rect, held, canvas, p);
     }
     CloseTile(&tile);
   }
