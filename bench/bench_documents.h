@@ -41,10 +41,12 @@ enum Doc {
   kZipLayer16,  // one full-size 16-bit RGB layer, zip with prediction
   kComposite,   // 10 full-size layers, saved without a merged picture
   // A full-size layer under a second one (Normal), under a curves
-  // adjustment, or under a hue/saturation adjustment.
+  // adjustment, or under a hue/saturation adjustment; under a second one
+  // with a drop shadow of size 50.
   kTwoLayers,
   kCurvesOver,
   kHueOver,
+  kShadowOver,
   // kCmykPackPhoto, kRgbPackPhoto and kGrayPackPhoto with the profiles of
   // corpus documents: U.S. Web Coated (SWOP) v2, Adobe RGB (1998), Dot
   // Gain 20%.

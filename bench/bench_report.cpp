@@ -95,6 +95,7 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "composite/2_layers",
                                "composite/curves",
                                "composite/hue_saturation",
+                               "composite/drop_shadow",
                                "one_thread/merged/rgb8_packbits_photo",
                                "one_thread/composite/rgb8_10_layers",
                                "vector_mask/full_canvas",
@@ -186,6 +187,10 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
   PrintRatio("a layer under hue/saturation / under a second Normal layer",
              c.Get("composite/hue_saturation"), c.Get("composite/2_layers"),
              1.1, false);
+  // Two Normal passes, and the shadow's at most four more.
+  PrintRatio("a layer with a drop shadow of 50 over another / two layers",
+             c.Get("composite/drop_shadow"), c.Get("composite/2_layers"), 3.0,
+             false);
   PrintRatio("merged PackBits photo: one thread / every core",
              c.Get("one_thread/merged/rgb8_packbits_photo"), packed, 1.6, true);
   PrintRatio("composite of 10 layers: one thread / every core",

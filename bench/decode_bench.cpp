@@ -43,8 +43,7 @@ const int kRepetitions = 7;
 // ---------------------------------------------------------------------------
 // Calls into the engine.
 
-// Decodes entry `entry` of a memory image (0: the merged picture) and frees
-// what it returns. Returns the result code.
+// Decodes entry `entry` (0: the merged picture) and frees it; the result.
 int32_t DecodeFromMemory(const psdw::Bytes& doc, uint32_t entry, bool list) {
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
@@ -380,6 +379,7 @@ void RegisterAll() {
   Register<Doc>("composite/2_layers", BM_CompositeOf, kTwoLayers);
   Register<Doc>("composite/curves", BM_CompositeOf, kCurvesOver);
   Register<Doc>("composite/hue_saturation", BM_CompositeOf, kHueOver);
+  Register<Doc>("composite/drop_shadow", BM_CompositeOf, kShadowOver);
   Register<Doc>("one_thread/merged/rgb8_packbits_photo", BM_MergedOneThread,
                 kRgbPackPhoto);
   Register("one_thread/composite/rgb8_10_layers", BM_CompositeOneThread);
