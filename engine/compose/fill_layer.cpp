@@ -13,6 +13,7 @@
 
 #include "engine/base/bytes.h"
 #include "engine/base/memory.h"
+#include "engine/channels/rows.h"
 #include "engine/compose/fill_colour.h"
 #include "engine/psd/descriptor.h"
 
@@ -99,7 +100,11 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
   StopList* colours = AllocateArray<StopList>(2);
   if (colours == nullptr) return false;
   StopList* opacities = colours + 1;
-  ReadStops(grad, "Clrs", true, doc, colours);
+  // A 32-bit document's stops are linear light, and blend as such: their
+  // colours take the sRGB curve after the blend.
+  Document stops_doc = *doc;
+  if (doc->depth == 32) stops_doc.depth = 8;
+  ReadStops(grad, "Clrs", true, &stops_doc, colours);
   ReadStops(grad, "Trns", false, doc, opacities);
   const bool usable = colours->count > 0;
   int64_t smoothness = 4096 << 16;
@@ -110,7 +115,10 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
     const int64_t t =
         static_cast<int64_t>(i) * (4096 << 16) / (kGradientSteps - 1);
     uint8_t* px = table + 4 * i;
-    for (int c = 0; c < 3; ++c) px[c] = StopValue(*colours, t, c, smooth);
+    for (int c = 0; c < 3; ++c) {
+      px[c] = StopValue(*colours, t, c, smooth);
+      if (doc->depth == 32) px[c] = LinearToSrgbByte(px[c] / 255.0f);
+    }
     px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, 0) : 255;
   }
   Release(colours);
