@@ -164,8 +164,7 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks,
   } else {
     // Without pixels a fill layer paints the whole document through its
     // masks; a gradient spans the masks' bounds (the layer's own).
-    const PixelRect box =
-        IntersectRects(MasksReach(&s->masks), document);
+    const PixelRect box = IntersectRects(MasksReach(&s->masks), document);
     status = OpenFill(doc, traits, box, document, &s->fill);
     if (!s->fill.active) *rect = kNoPixels;
   }
