@@ -134,24 +134,27 @@ Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t) {
   const uint32_t w = static_cast<uint32_t>(rect.right - rect.left);
   const uint32_t h = static_cast<uint32_t>(rect.bottom - rect.top);
   const uint64_t n = static_cast<uint64_t>(w) * h;
-  bool strokes = false;
+  bool strokes = false, bevels = false;
   for (uint32_t i = 0; i < fx.count; ++i) {
-    strokes |= fx.effects[i].kind == kEffectStroke ||
-               fx.effects[i].kind == kEffectBevel;
+    strokes |= fx.effects[i].kind == kEffectStroke;
+    bevels |= fx.effects[i].kind == kEffectBevel;
   }
+  strokes |= bevels;
   t->content = static_cast<uint8_t*>(AllocateZeroed(4 * n + 4));
   uint8_t* planes = static_cast<uint8_t*>(AllocateZeroed(5 * n + 4));
   t->sums = AllocateArray<uint32_t>(static_cast<uint64_t>(w) + 1);
   const uint64_t side = (w > h ? w : h) + 1;
   t->work = AllocateArray<float>(4 * side + 1);
   if (strokes) t->squared = AllocateArray<float>(n + 1);
+  if (bevels) t->distance = AllocateArray<float>(n + 1);
   Plane* each[4] = {&t->alpha, &t->cover, &t->extra, &t->path};
   for (uint32_t k = 0; k < 4; ++k) {
     *each[k] = Plane{planes != nullptr ? planes + k * n : nullptr, w, h};
   }
   t->scratch = planes != nullptr ? planes + 4 * n : nullptr;
   if (t->content == nullptr || planes == nullptr || t->sums == nullptr ||
-      t->work == nullptr || (strokes && t->squared == nullptr)) {
+      t->work == nullptr || (strokes && t->squared == nullptr) ||
+      (bevels && t->distance == nullptr)) {
     CloseTile(t);
     return kNoMemory;
   }
@@ -164,6 +167,7 @@ void CloseTile(EffectTile* t) {
   Release(t->sums);
   Release(t->work);
   Release(t->squared);
+  Release(t->distance);
   memset(t, 0, sizeof(*t));
 }
 

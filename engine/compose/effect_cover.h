@@ -10,23 +10,22 @@
 namespace engine {
 
 struct EffectTile {
-  PixelRect rect;    // in the document
-  uint8_t* content;  // the layer's pixels, 4 bytes a pixel
-  Plane alpha;       // their alpha
-  Plane cover;       // the effect's coverage
-  Plane extra;       // a second plane (satin, bevel)
-  Plane path;        // the path's coverage, when path_outline
-  bool path_from_pixels;
-  const LayerTraits*
-      traits;  // the layer's  // the path's coverage is the layer's own alpha
-               // // where the path covers anything
-  uint8_t* scratch;   // a plane's bytes
-  uint32_t* sums;     // a word a column
-  float* squared;     // distances (strokes): a float a pixel
-  float* work;        // 4 x (longest side + 1) words
-  uint8_t fill;       // the layer's fill opacity
-  bool group;         // the pixels are a clipping group's
-  bool path_outline;  // the layer's shape is drawn by a path (`path`)
+  PixelRect rect;             // in the document
+  uint8_t* content;           // the layer's pixels, 4 bytes a pixel
+  Plane alpha;                // their alpha
+  Plane cover;                // the effect's coverage
+  Plane extra;                // a second plane (satin, strokes)
+  Plane path;                 // the path's coverage, when path_outline
+  uint8_t* scratch;           // a plane's bytes
+  uint32_t* sums;             // a word a column
+  float* squared;             // distances (strokes, bevels): a float a pixel
+  float* distance;            // a bevel's signed distance: a float a pixel
+  float* work;                // 4 x (longest side + 1) words
+  const LayerTraits* traits;  // the layer's
+  uint8_t fill;               // the layer's fill opacity
+  bool group;                 // the pixels are a clipping group's
+  bool path_outline;          // the layer's shape is drawn by a path
+  bool path_from_pixels;      // the path's coverage is the layer's alpha
 };
 
 // Allocates a transparent tile over `rect` for the effects of `fx`.
