@@ -121,7 +121,7 @@ void ReadContour(const Descriptor& d, const char* key, uint8_t* table) {
 // The offset of a shadow cast away from a light at `degrees`.
 void ReadOffset(const Descriptor& d, const Document* doc,
                 const char* distance_key, bool global, Effect* e) {
-  int64_t angle = static_cast<int64_t>(doc->global_angle) << 16;
+  int64_t angle = static_cast<int64_t>(doc->global_angle) * 65536;
   bool use_global = global;
   ItemBool(d, "uglg", &use_global);
   if (!use_global) ItemFixed(d, "lagl", &angle);
@@ -153,8 +153,8 @@ void ReadBevel(const Descriptor& d, const Document* doc, Effect* e) {
                                    : (depth >> 16) > 1000 ? 1000
                                                           : depth >> 16);
   e->soften = ReadPixels(d, "Sftn");
-  int64_t angle = static_cast<int64_t>(doc->global_angle) << 16;
-  int64_t altitude = static_cast<int64_t>(doc->global_altitude) << 16;
+  int64_t angle = static_cast<int64_t>(doc->global_angle) * 65536;
+  int64_t altitude = static_cast<int64_t>(doc->global_altitude) * 65536;
   bool global = true;
   ItemBool(d, "uglg", &global);
   if (!global) {
