@@ -301,7 +301,11 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     PixelRect reach = Expand(rect, fx.reach);
     reach.top = held.top - static_cast<int32_t>(fx.reach);
     reach.bottom = held.bottom + static_cast<int32_t>(fx.reach);
-    status = OpenTile(IntersectRects(reach, Expand(rect, fx.reach)), fx, &tile);
+    // Pixels further from the document than the reach touch nothing in it.
+    const PixelRect near = Expand(document, fx.reach);
+    status = OpenTile(
+        IntersectRects(IntersectRects(reach, Expand(rect, fx.reach)), near), fx,
+        &tile);
     const LayerTraits& traits = c->plan.traits[index];
     tile.traits = &traits;
     // A clipping group's pixels have their base's fill opacity already.

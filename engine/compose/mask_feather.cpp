@@ -43,7 +43,12 @@ Status FeatherMask(MaskRows* user, VectorMask* vector, uint32_t feather,
                    uint32_t width, uint32_t height, int32_t first, int32_t end,
                    FeatheredMask* out) {
   memset(out, 0, sizeof(*out));
-  const int32_t reach = static_cast<int32_t>(BlurReach(BlurSize(feather)));
+  // Beyond the document by more than its size the mask is as good as
+  // its edge: the plane reaches no further.
+  const uint32_t side = width > height ? width : height;
+  const uint32_t blur_reach = BlurReach(BlurSize(feather));
+  const int32_t reach =
+      static_cast<int32_t>(blur_reach < side ? blur_reach : side);
   out->rect = {-reach, first - reach, static_cast<int32_t>(width) + reach,
                end + reach};
   const uint32_t w = static_cast<uint32_t>(out->rect.right - out->rect.left);
