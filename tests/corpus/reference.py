@@ -13,6 +13,8 @@ Run as a script it prints a summary of a document:
 import os
 import sys
 
+import struct
+
 import numpy as np
 
 import reference_colour
@@ -180,6 +182,57 @@ class NotCompared(Exception):
     """The reference does not cover this document or layer (reason)."""
 
 
+def merged_alpha(doc, planes, colours):
+    """The merged picture's transparency (a negative layer count), or None."""
+    # Where the stored data falls short (the reader pads it with zeros),
+    # the transparency is not known: the picture is shown as stored.
+    if len(planes) <= colours or getattr(doc, 'read_error', None):
+        return None
+    try:
+        info = doc.layer_info()
+    except Exception:  # noqa: BLE001 - unreadable layers: no transparency
+        return None
+    if info is None or getattr(info, 'layer_count', 0) >= 0:
+        return None
+    alpha = np.array(planes[colours], np.int64)
+    # Rows not stored (past a truncated section's end, or PackBits rows of
+    # byte count 0) the reader counts as opaque.
+    img = doc.image_data()
+    if int(img.compression) == 0:
+        # Rows past the end of a truncated raw section are not stored.
+        h, w, size = doc.height, doc.width, doc.depth // 8
+        alpha = alpha.reshape(h, -1)
+        for y in range(h):
+            if ((colours * h + y) + 1) * w * size > len(img.data):
+                alpha[y] = 255
+        alpha = alpha.ravel()
+    if int(img.compression) == 1:
+        width = 4 if doc.version == 2 else 2
+        h = doc.height
+        rows = h * doc.channels
+        counts = struct.unpack('>%d%s' % (rows, 'I' if width == 4 else 'H'),
+                               bytes(img.data[:width * rows]))
+        alpha = alpha.reshape(h, -1)
+        for y in range(h):
+            if counts[colours * h + y] == 0:
+                alpha[y] = 255
+        alpha = alpha.ravel()
+    return alpha
+
+
+def onto_white(samples, alpha):
+    """Samples blended onto white by alpha, rounded as 8-bit products are."""
+    x = np.asarray(samples, np.int64) * alpha + 128
+    return ((x + (x >> 8)) >> 8) + 255 - alpha
+
+
+def unmatted(colour, alpha):
+    """Whether colour lies below 255 - alpha somewhere: stored not blended
+    onto white (as some writers store it), it is shown blended."""
+    return alpha is not None and any(
+        (np.asarray(c, np.int64) < 255 - alpha).any() for c in colour)
+
+
 def expected_merged(doc):
     """Expected merged picture of `doc`, or NotCompared."""
     mode, depth, w, h = doc.mode, doc.depth, doc.width, doc.height
@@ -195,6 +248,10 @@ def expected_merged(doc):
     tol = 0
     planes = doc.merged_planes()
     if mode in (MODE_GRAY, MODE_INDEXED):
+        alpha = merged_alpha(doc, planes, 1) if mode == MODE_GRAY else None
+        if unmatted(planes[:1], alpha):
+            return Expected(w, h, 1, onto_white(planes[0], alpha).astype(
+                np.uint8), tol)
         return Expected(w, h, 1, planes[0], tol)
     if mode == MODE_CMYK:
         if len(planes) < 4:
@@ -218,8 +275,12 @@ def expected_merged(doc):
         colour = lab_to_srgb(*colour)
         tol = 1  # the matrices' last digits may differ
     conv = colour_converter(doc) if mode == MODE_RGB else None
+    alpha = merged_alpha(doc, planes, 3) if mode == MODE_RGB else None
+    blend = unmatted(colour[:3], alpha)
     if conv is not None:
         colour = conv.rgb(*colour[:3])
+    if blend:
+        colour = [onto_white(c, alpha).astype(np.uint8) for c in colour[:3]]
     pix = np.stack([colour[2], colour[1], colour[0]], axis=1)
     if conv is not None:
         return Expected(w, h, 3, pix.ravel(), **CONVERTED)
