@@ -63,6 +63,15 @@ void ApplyBlendRanges(const uint8_t* ranges, uint32_t length,
   }
 }
 
+void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
+                         PaintParams* p) {
+  const InfoBlock& ranges = traits.blend_ranges;
+  const bool active = BlendRangesActive(ranges.data, ranges.length);
+  p->blend_ranges = active ? ranges.data : nullptr;
+  p->blend_ranges_length = active ? ranges.length : 0;
+  p->kept_bytes = KeptColourBytes(traits.channels_left_out, channels);
+}
+
 uint8_t KeptColourBytes(uint8_t channels_left_out, CanvasChannels channels) {
   if (channels != kCanvasRgb) return 0;
   uint8_t kept = 0;

@@ -4,8 +4,7 @@
 // layer leaves out (they keep the underlying values).
 #pragma once
 
-#include "engine/compose/adjustment.h"
-#include "engine/compose/canvas.h"
+#include "engine/compose/composite.h"
 
 namespace engine {
 
@@ -17,6 +16,11 @@ bool BlendRangesActive(const uint8_t* ranges, uint32_t length);
 void ApplyBlendRanges(const uint8_t* ranges, uint32_t length,
                       CanvasChannels channels, uint8_t* src, const uint8_t* dst,
                       uint32_t n);
+
+// The record's blending ranges (when they do anything) and channels left
+// out, into `p`.
+void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
+                         PaintParams* p);
 
 // Colour bytes (blue, green, red at 0, 1, 2) a pixel keeps from before the
 // blend: the document's channels left out (bit 0 its first channel).

@@ -71,15 +71,6 @@ BlendMode ItemBlendMode(const LayerRecord& r, const LayerTraits& traits) {
   return BlendModeFromKey(reinterpret_cast<const uint8_t*>(key));
 }
 
-void SetAdvancedBlending(const Composer* c, const LayerTraits& traits,
-                         PaintParams* p) {
-  const InfoBlock& ranges = traits.blend_ranges;
-  const bool active = BlendRangesActive(ranges.data, ranges.length);
-  p->blend_ranges = active ? ranges.data : nullptr;
-  p->blend_ranges_length = active ? ranges.length : 0;
-  p->kept_bytes = KeptColourBytes(traits.channels_left_out, c->channels);
-}
-
 // How the item whose record is `record` is painted at `level`. A clipping
 // group's base goes onto the group's canvas as it is (its fill opacity and
 // mask applied); its blend mode and opacity apply to the whole group.
@@ -93,7 +84,7 @@ PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
   p.clip_shape = p.keep_alpha ? level->clip_shape : nullptr;
   p.records_clip_shape = false;
   p.effects = true;
-  SetAdvancedBlending(c, traits, &p);
+  SetAdvancedBlending(traits, c->channels, &p);
   if (level->kind == kLevelClip && !level->base_painted) {
     p.effects = false;
     p.mode = kBlendNormal;
@@ -276,7 +267,7 @@ Status CloseClip(Composer* c) {
   p.clip_shape = p.keep_alpha ? parent->clip_shape : nullptr;
   p.records_clip_shape = false;
   p.effects = true;
-  SetAdvancedBlending(c, Traits(c, level->record), &p);
+  SetAdvancedBlending(Traits(c, level->record), c->channels, &p);
   ReleaseShape(c, Top(c)->clip_shape);
   Top(c)->clip_shape = nullptr;
   return CloseLevel(c, p);

@@ -103,14 +103,6 @@ bool NoteSwitch(const uint8_t* key, uint8_t value, LayerTraits* t) {
     t->knockout = value <= 2 ? value : 0;
   } else if (KeyIs(key, "infx")) {
     t->interior_as_group = value != 0;
-  } else if (KeyIs(key, "clbl")) {
-    t->clipped_as_group = value != 0;
-  } else if (KeyIs(key, "tsly")) {
-    t->transparency_shapes = value != 0;
-  } else if (KeyIs(key, "lmgm")) {
-    t->mask_hides_effects = value != 0;
-  } else if (KeyIs(key, "vmgm")) {
-    t->vector_mask_hides_effects = value != 0;
   } else {
     return false;
   }
@@ -143,14 +135,10 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
   } else if (KeyIs(key, "lmfx") ||
              (KeyIs(key, "lfx2") && t->effects.data == nullptr)) {
     t->effects = block;
-  } else if (KeyIs(key, "lrFX")) {
-    t->legacy_effects = block;
   } else if (KeyIs(key, "fxrp") && length >= 16) {
     t->has_reference = true;
     t->reference_x = WholePixels(data);
     t->reference_y = WholePixels(data + 8);
-  } else if (KeyIs(key, "vstk")) {
-    t->vector_stroke = block;
   } else if (KeyIs(key, "brst")) {
     t->channels_left_out = 0;
     for (uint32_t k = 0; k + 4 <= length; k += 4) {
@@ -198,8 +186,6 @@ void ReadLayerTraits(const Document* doc, const LayerRecord& layer,
   memset(traits, 0, sizeof(*traits));
   ReadLayerMask(layer, &traits->mask);
   traits->fill_opacity = 255;
-  traits->transparency_shapes = true;
-  traits->clipped_as_group = true;
   const uint8_t* p;
   const uint8_t* end;
   if (!FindBlocks(layer, &p, &end, &traits->blend_ranges)) return;

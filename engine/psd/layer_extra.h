@@ -69,23 +69,14 @@ struct LayerTraits {
   InfoBlock gradient_fill;  // "GdFl"
   InfoBlock stroke_fill;    // "vscg": a shape's fill content
   InfoBlock pattern_fill;   // "PtFl"
-  // Layer effects: "lmfx" (several of a kind) or "lfx2", else the older
-  // "lrFX".
+  // Layer effects: "lmfx" (several of a kind) or "lfx2".
   InfoBlock effects;
-  InfoBlock legacy_effects;
-  InfoBlock vector_stroke;  // "vstk": a shape's stroke
   // Advanced blending: knockout ("knko": 0 none, 1 shallow, 2 deep), the
   // channels left out ("brst": a bit for each of the first channels), and
-  // switches ("infx" blend interior effects as group, "clbl" blend clipped
-  // layers as group, "tsly" transparency shapes layer, "lmgm" layer mask
-  // hides effects, "vmgm" vector mask hides effects).
+  // "infx" (blend interior effects as group).
   uint8_t knockout;
   uint8_t channels_left_out;
   bool interior_as_group;
-  bool clipped_as_group;
-  bool transparency_shapes;
-  bool mask_hides_effects;
-  bool vector_mask_hides_effects;
   // The effects' reference point ("fxrp": two doubles, x then y), whole
   // pixels: where a pattern linked with the layer has its origin.
   bool has_reference;
