@@ -21,18 +21,7 @@ deps: apt-deps
 	@bash tools/build-lcms2.sh
 
 apt-deps:
-	@missing=""; \
-	for p in $(APT_PACKAGES); do \
-	  dpkg -s "$$p" >/dev/null 2>&1 || missing="$$missing $$p"; \
-	done; \
-	if [ -z "$$missing" ]; then echo "deps: all present"; exit 0; fi; \
-	echo "deps: installing$$missing"; \
-	export DEBIAN_FRONTEND=noninteractive; \
-	if [[ "$$missing" == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then \
-	  dpkg --add-architecture i386 || exit 1; \
-	fi; \
-	apt-get update </dev/null && \
-	apt-get install -y --no-install-recommends $$missing </dev/null
+	@bash tools/apt-deps.sh $(APT_PACKAGES)
 
 configure:
 	@for p in $(PRESETS); do cmake --preset $$p >/dev/null || exit 1; done
