@@ -27,7 +27,7 @@
 #include "bench/large_bench.h"
 #include "common/log.h"
 #include "engine/base/threads.h"
-#include "engine/compose/vector_mask.h"
+#include "engine/compose/layer/vector_mask.h"
 #include "engine/serve/plugin_abi.h"
 
 #ifdef HAVE_STB_IMAGE

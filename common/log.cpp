@@ -3,7 +3,6 @@
 #include <stdarg.h>
 #include <string.h>
 
-#include "engine/base/log_messages.h"
 #include "platform/win32_api.h"
 
 namespace {
@@ -55,7 +54,7 @@ void LogFlush(LogBuffer* log) {
 
 void LogFinish(LogBuffer* log) {
   if (log->dropped != 0) {
-    AppendLineOf(log, engine::logtext::kLinesLeftOut, log->dropped);
+    AppendLineOf(log, kLogLinesLeftOut, log->dropped);
     log->dropped = 0;
   }
   LogFlush(log);

@@ -15,6 +15,9 @@ const uint32_t kLogBufferBytes = 8192;
 const uint32_t kLogRequestLines = 128;
 const uint32_t kLogFileCap = 1u << 20;
 
+// The line that counts a request's lines past kLogRequestLines.
+inline constexpr char kLogLinesLeftOut[] = "Log: %d more lines left out";
+
 struct LogBuffer {
   char text[kLogBufferBytes];
   uint32_t used;

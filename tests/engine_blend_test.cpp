@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "engine/compose/blend.h"
+#include "engine/compose/blend/blend.h"
 #include "engine_composite_support.h"
 
 namespace {

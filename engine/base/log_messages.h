@@ -2,6 +2,8 @@
 // tests that read the log use the same table.
 #pragma once
 
+#include "common/log.h"
+
 namespace engine {
 namespace logtext {
 
@@ -59,8 +61,8 @@ inline constexpr char kProfileConverted[] =
 inline constexpr char kProfileUnused[] =
     "Colour profile: %d bytes, not used (%d)";
 
-// The request's lines past its bound.
-inline constexpr char kLinesLeftOut[] = "Log: %d more lines left out";
+// The request's lines past its bound (the log writes it itself).
+inline constexpr const char* kLinesLeftOut = kLogLinesLeftOut;
 
 // Every format above, for the tests that check each line of a log.
 inline constexpr const char* kAll[] = {

@@ -7,10 +7,10 @@
 #include "engine/base/limits.h"
 #include "engine/base/threads.h"
 #include "engine/channels/colour.h"
-#include "engine/compose/adjustment.h"
-#include "engine/compose/blend.h"
-#include "engine/compose/canvas.h"
-#include "engine/compose/effects.h"
+#include "engine/compose/adjust/adjustment.h"
+#include "engine/compose/blend/blend.h"
+#include "engine/compose/blend/canvas.h"
+#include "engine/compose/effects/effects.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
 
@@ -172,6 +172,11 @@ bool PaintKnockout(Composer* c, uint32_t index, Level* level,
 // Applies the adjustment of record `index` to what `canvas` holds.
 Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
                        const PaintParams& p);
+
+// The record's blending ranges (when they do anything) and channels left
+// out, into `p`.
+void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
+                         PaintParams* p);
 
 // True when `pixels` more pixels of work are still within the limit; counts
 // them.

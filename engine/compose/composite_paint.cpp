@@ -4,9 +4,9 @@
 #include "engine/base/limits.h"
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/blend_if.h"
+#include "engine/compose/blend/blend_if.h"
+#include "engine/compose/composite_effects.h"
 #include "engine/compose/composite_source.h"
-#include "engine/compose/effects_paint.h"
 
 namespace engine {
 namespace {
@@ -106,6 +106,15 @@ bool TakeWork(Composer* c, uint64_t pixels) {
   }
   c->work += pixels;
   return true;
+}
+
+void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
+                         PaintParams* p) {
+  const InfoBlock& ranges = traits.blend_ranges;
+  const bool active = BlendRangesActive(ranges.data, ranges.length);
+  p->blend_ranges = active ? ranges.data : nullptr;
+  p->blend_ranges_length = active ? ranges.length : 0;
+  p->kept_bytes = KeptColourBytes(traits.channels_left_out, channels);
 }
 
 Status PaintLayer(Composer* c, uint32_t index, Canvas* canvas,

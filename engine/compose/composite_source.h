@@ -5,9 +5,9 @@
 
 #include "engine/channels/layer_rows.h"
 #include "engine/compose/composite.h"
-#include "engine/compose/fill_layer.h"
-#include "engine/compose/mask_feather.h"
-#include "engine/compose/vector_mask.h"
+#include "engine/compose/layer/fill_layer.h"
+#include "engine/compose/layer/mask_feather.h"
+#include "engine/compose/layer/vector_mask.h"
 
 namespace engine {
 

@@ -12,7 +12,7 @@
 // clipped items.
 #include "engine/base/limits.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/blend_if.h"
+#include "engine/compose/blend/blend_if.h"
 #include "engine/compose/composite.h"
 
 namespace engine {

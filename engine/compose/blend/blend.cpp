@@ -2,13 +2,13 @@
 // each channel on its own; the others (darker and lighter colour, hue,
 // saturation, colour, luminosity) work on the whole pixel with the
 // luminosity 0.3 red + 0.59 green + 0.11 blue.
-#include "engine/compose/blend.h"
+#include "engine/compose/blend/blend.h"
 
 #include <string.h>
 
 #include "engine/base/numbers.h"
-#include "engine/compose/blend_formulas.h"
-#include "engine/compose/blend_vector.h"
+#include "engine/compose/blend/blend_formulas.h"
+#include "engine/compose/blend/blend_vector.h"
 
 namespace engine {
 namespace {

@@ -12,11 +12,11 @@
 //   bevel          the light on the slope of blur(a), highlight and shadow
 // Spread and choke widen the blurred shape: its values are raised by
 // 100 / (100 - spread).
-#include "engine/compose/effect_cover.h"
+#include "engine/compose/effects/effect_cover.h"
 
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/fill_colour.h"
+#include "engine/compose/layer/fill_colour.h"
 
 namespace engine {
 namespace {

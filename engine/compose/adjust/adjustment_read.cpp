@@ -2,7 +2,7 @@
 // the tables of the per-sample kinds. CMYK documents hold their samples
 // as stored (255 is no ink) while the records describe ink, so their
 // tables act on the stored samples as they are.
-#include "engine/compose/adjustment_read.h"
+#include "engine/compose/adjust/adjustment_read.h"
 
 #include "engine/psd/descriptor.h"
 

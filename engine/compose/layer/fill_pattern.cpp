@@ -1,8 +1,8 @@
 // Pattern fills: the document's pattern, repeated across the plane from
 // its origin, at its scale (sampled between its pixels when scaled).
 #include "engine/base/numbers.h"
-#include "engine/compose/fill_colour.h"
-#include "engine/compose/fill_layer.h"
+#include "engine/compose/layer/fill_colour.h"
+#include "engine/compose/layer/fill_layer.h"
 
 namespace engine {
 namespace {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/base/status.h"
+#include "engine/compose/blend/canvas.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"
 
@@ -69,18 +70,6 @@ struct Adjustment {
   int32_t vibrance, saturation;  // vibrance, -100..100
   // Gradient map: the colour (blue, green, red) of every luminosity.
   uint8_t gradient[256][3];
-};
-
-// How the canvas's three colour bytes map to the document's channels in
-// one pass of the compositor: RGB documents (blue, green, red in the
-// canvas's order), gray (one channel in all three), and CMYK documents,
-// composited in two passes, the first with cyan, magenta, yellow where
-// red, green, blue would be, the second with black in all three.
-enum CanvasChannels : uint8_t {
-  kCanvasRgb,
-  kCanvasGray,
-  kCanvasCmy,
-  kCanvasBlack,
 };
 
 // Reads the adjustment of a record (its traits name the block); false when

@@ -8,6 +8,18 @@
 
 namespace engine {
 
+// How the canvas's three colour bytes map to the document's channels in
+// one pass of the compositor: RGB documents (blue, green, red in the
+// canvas's order), gray (one channel in all three), and CMYK documents,
+// composited in two passes, the first with cyan, magenta, yellow where
+// red, green, blue would be, the second with black in all three.
+enum CanvasChannels : uint8_t {
+  kCanvasRgb,
+  kCanvasGray,
+  kCanvasCmy,
+  kCanvasBlack,
+};
+
 // A canvas may hold a band of the document's rows only: rows [top, top +
 // rows). Its painted and stale rectangles are in document rows whatever
 // the band, so every band makes the same decisions; only the rows within

@@ -12,7 +12,7 @@
 //   expA: version (2), exposure, offset, gamma (4-byte floats).
 #include "engine/base/bytes.h"
 #include "engine/base/real_math.h"
-#include "engine/compose/adjustment_read.h"
+#include "engine/compose/adjust/adjustment_read.h"
 
 namespace engine {
 namespace {

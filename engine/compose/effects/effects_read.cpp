@@ -14,9 +14,9 @@
 #include "engine/base/limits.h"
 #include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
-#include "engine/compose/effect_planes.h"
-#include "engine/compose/effects.h"
-#include "engine/compose/fill_colour.h"
+#include "engine/compose/effects/effects.h"
+#include "engine/compose/layer/fill_colour.h"
+#include "engine/compose/layer/planes.h"
 
 namespace engine {
 namespace {

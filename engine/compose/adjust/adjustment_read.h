@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/base/bytes.h"
-#include "engine/compose/adjustment.h"
+#include "engine/compose/adjust/adjustment.h"
 
 namespace engine {
 

@@ -9,12 +9,12 @@
 // "Lctn" and "Mdpn"), "Type" (Lnr, Rdl, Angl, Rflc, Dmnd), "Angl" in
 // degrees, "Scl " in percent, "Rvrs", "Algn" (span the layer's bounds
 // rather than the document) and "Ofst" (a point in percent of the box).
-#include "engine/compose/fill_layer.h"
+#include "engine/compose/layer/fill_layer.h"
 
 #include "engine/base/bytes.h"
 #include "engine/base/memory.h"
 #include "engine/channels/rows.h"
-#include "engine/compose/fill_colour.h"
+#include "engine/compose/layer/fill_colour.h"
 #include "engine/psd/descriptor.h"
 
 namespace engine {

@@ -12,7 +12,7 @@
 //   8 initial fill rule: 2 bytes, 1 when the fill starts with all pixels.
 // Each segment between two anchors is a cubic Bezier curve; it is cut into
 // straight edges at the document's resolution.
-#include "engine/compose/vector_mask.h"
+#include "engine/compose/layer/vector_mask.h"
 
 #include "engine/base/bytes.h"
 #include "engine/base/limits.h"

@@ -4,7 +4,7 @@
 // layer leaves out (they keep the underlying values).
 #pragma once
 
-#include "engine/compose/composite.h"
+#include "engine/compose/blend/canvas.h"
 
 namespace engine {
 
@@ -16,11 +16,6 @@ bool BlendRangesActive(const uint8_t* ranges, uint32_t length);
 void ApplyBlendRanges(const uint8_t* ranges, uint32_t length,
                       CanvasChannels channels, uint8_t* src, const uint8_t* dst,
                       uint32_t n);
-
-// The record's blending ranges (when they do anything) and channels left
-// out, into `p`.
-void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
-                         PaintParams* p);
 
 // Colour bytes (blue, green, red at 0, 1, 2) a pixel keeps from before the
 // blend: the document's channels left out (bit 0 its first channel).

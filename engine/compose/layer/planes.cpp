@@ -2,11 +2,11 @@
 // each way (a known close approximation of a Gaussian); the distances are
 // the exact Euclidean distance transform (lower envelope of parabolas, one
 // pass down the columns and one along the rows).
-#include "engine/compose/effect_planes.h"
+#include "engine/compose/layer/planes.h"
 
 #include <string.h>
 
-#include "engine/compose/fill_colour.h"
+#include "engine/compose/layer/fill_colour.h"
 
 namespace engine {
 namespace {

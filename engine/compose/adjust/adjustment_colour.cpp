@@ -2,8 +2,8 @@
 // white, photo filter, channel mixer, gradient map, selective colour and
 // vibrance) on a row of pixels; adjustment_colour_read.cpp reads them.
 #include "engine/base/numbers.h"
-#include "engine/compose/adjustment_read.h"
-#include "engine/compose/blend_formulas.h"
+#include "engine/compose/adjust/adjustment_read.h"
+#include "engine/compose/blend/blend_formulas.h"
 
 namespace engine {
 namespace {

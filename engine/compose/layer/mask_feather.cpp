@@ -1,10 +1,10 @@
 // Feathered masks, blurred as the layer effects' shadows are (a close
 // Gaussian of deviation equal to the feather radius).
-#include "engine/compose/mask_feather.h"
+#include "engine/compose/layer/mask_feather.h"
 
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/effect_planes.h"
+#include "engine/compose/layer/planes.h"
 
 namespace engine {
 namespace {

@@ -18,8 +18,8 @@
 //         magenta, yellow, black (2 each, signed; the first unused).
 //   vibA: a descriptor: "vibrance" and "Strt".
 #include "engine/channels/rows.h"
-#include "engine/compose/adjustment_read.h"
-#include "engine/compose/fill_colour.h"
+#include "engine/compose/adjust/adjustment_read.h"
+#include "engine/compose/layer/fill_colour.h"
 
 namespace engine {
 namespace {

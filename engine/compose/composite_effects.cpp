@@ -4,13 +4,13 @@
 // order: shadows and glows below the layer, overlays, inner glows and
 // shadows, stroke and bevel over it. The layer's fill opacity fades its own
 // pixels only; its opacity fades everything.
-#include "engine/compose/effects_paint.h"
+#include "engine/compose/composite_effects.h"
 
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
 #include "engine/compose/composite_source.h"
-#include "engine/compose/effect_cover.h"
-#include "engine/compose/vector_mask.h"
+#include "engine/compose/effects/effect_cover.h"
+#include "engine/compose/layer/vector_mask.h"
 
 namespace engine {
 namespace {

@@ -1,8 +1,8 @@
-// Painting a layer with its effects (effects_paint.cpp).
+// Painting a layer with its effects (composite_effects.cpp).
 #pragma once
 
 #include "engine/compose/composite.h"
-#include "engine/compose/effects.h"
+#include "engine/compose/effects/effects.h"
 
 namespace engine {
 

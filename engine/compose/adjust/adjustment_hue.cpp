@@ -11,7 +11,7 @@
 // darkest); the master lightness towards white (or black). The ranges'
 // values at each whole degree are worked out once: the ranges' stops are
 // whole degrees, so between two degrees the values are linear.
-#include "engine/compose/adjustment_read.h"
+#include "engine/compose/adjust/adjustment_read.h"
 
 namespace engine {
 namespace {

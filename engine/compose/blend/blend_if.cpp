@@ -3,7 +3,7 @@
 // and the underlying's range, each range 4 bytes: black low, black high,
 // white low, white high. A value below black low or above white high
 // hides the pixel, between the low and high of a split it fades in.
-#include "engine/compose/blend_if.h"
+#include "engine/compose/blend/blend_if.h"
 
 #include "engine/base/numbers.h"
 
@@ -61,15 +61,6 @@ void ApplyBlendRanges(const uint8_t* ranges, uint32_t length,
     }
     s[3] = static_cast<uint8_t>(MulDiv255(s[3], factor));
   }
-}
-
-void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
-                         PaintParams* p) {
-  const InfoBlock& ranges = traits.blend_ranges;
-  const bool active = BlendRangesActive(ranges.data, ranges.length);
-  p->blend_ranges = active ? ranges.data : nullptr;
-  p->blend_ranges_length = active ? ranges.length : 0;
-  p->kept_bytes = KeptColourBytes(traits.channels_left_out, channels);
 }
 
 uint8_t KeptColourBytes(uint8_t channels_left_out, CanvasChannels channels) {

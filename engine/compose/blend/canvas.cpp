@@ -1,4 +1,4 @@
-#include "engine/compose/canvas.h"
+#include "engine/compose/blend/canvas.h"
 
 #include <string.h>
 

@@ -4,8 +4,8 @@
 
 #include "engine/base/rect.h"
 #include "engine/base/status.h"
-#include "engine/compose/effect_planes.h"
-#include "engine/compose/effects.h"
+#include "engine/compose/effects/effects.h"
+#include "engine/compose/layer/planes.h"
 
 namespace engine {
 

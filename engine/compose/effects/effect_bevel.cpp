@@ -7,7 +7,7 @@
 // direction, the slope's brighter side is the highlight and its darker
 // side the shadow: each as far as it differs from a flat surface.
 #include "engine/base/numbers.h"
-#include "engine/compose/effect_cover.h"
+#include "engine/compose/effects/effect_cover.h"
 
 namespace engine {
 namespace {

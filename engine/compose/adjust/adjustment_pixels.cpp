@@ -1,7 +1,7 @@
 // Threshold, and the application of every adjustment to a row of the
 // canvas. Record layout (big-endian) of thrs: level (2).
 #include "engine/base/numbers.h"
-#include "engine/compose/adjustment_read.h"
+#include "engine/compose/adjust/adjustment_read.h"
 
 namespace engine {
 namespace {

@@ -3,7 +3,7 @@
 // around and over the layer's own pixels.
 #pragma once
 
-#include "engine/compose/blend.h"
+#include "engine/compose/blend/blend.h"
 #include "engine/psd/descriptor.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_extra.h"

@@ -6,7 +6,7 @@
 #include "engine/base/rect.h"
 #include "engine/base/status.h"
 #include "engine/channels/layer_rows.h"
-#include "engine/compose/vector_mask.h"
+#include "engine/compose/layer/vector_mask.h"
 
 namespace engine {
 

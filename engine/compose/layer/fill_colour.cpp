@@ -1,4 +1,4 @@
-#include "engine/compose/fill_colour.h"
+#include "engine/compose/layer/fill_colour.h"
 
 #include "engine/channels/rows.h"
 

@@ -9,7 +9,7 @@
 // the sum does not change: the row is combined a run at a time.
 #include "engine/base/bytes.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/vector_mask.h"
+#include "engine/compose/layer/vector_mask.h"
 
 namespace engine {
 namespace {
