@@ -11,9 +11,11 @@
    and compared with its own thumbnail (resource 1036, a JPEG), the
    composite scaled down to the thumbnail's size.
 
-A per-document report is printed. composite_bounds.txt lists the documents
-the compositor's features cover, each with the largest mean difference it
-may have: a listed document over its bound, or not decoded, is a fault.
+A per-document report is printed, and how many 8-bit RGB documents come
+within 2, 4 and 8 of their stored picture. composite_bounds_NAME.txt (NAME:
+the collection's folder name) lists the documents the compositor's features
+cover, each with the largest mean difference it may have: a listed document
+over its bound, or not decoded, is a fault.
 
 usage: compare_composite.py BUILD_DIR CORPUS_DIR [FILTER...]
 """
@@ -32,14 +34,17 @@ import bmpfile  # noqa: E402
 import harness  # noqa: E402
 import reference  # noqa: E402
 
-BOUNDS = os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                      'composite_bounds.txt')
+HERE = os.path.dirname(os.path.abspath(__file__))
 THUMBNAIL = 1036
 
 
-def read_bounds(path):
-    """{relative path: bound} from the checked list."""
+def read_bounds(corpus):
+    """{relative path: bound} from the collection's checked list."""
+    name = os.path.basename(os.path.normpath(corpus))
+    path = os.path.join(HERE, 'composite_bounds_%s.txt' % name)
     bounds = {}
+    if not os.path.exists(path):
+        return bounds
     with open(path) as f:
         for line in f:
             line = line.split('#', 1)[0].strip()
@@ -114,7 +119,12 @@ def against_merged(setup, rel, work):
     h, row = expected.height, expected.row_bytes
     got = picture_bytes(bmp, expected.width, h, row)
     want = picture_bytes(expected.block, expected.width, h, row)
-    return float(np.mean(np.abs(got - want))), None
+    kind = RGB8 if doc.mode == reference.MODE_RGB and doc.depth == 8 and \
+        rel.lower().endswith('.psd') else None
+    return float(np.mean(np.abs(got - want))), kind
+
+
+RGB8 = '8-bit RGB'
 
 
 def against_thumbnail(setup, rel, work):
@@ -141,10 +151,11 @@ def against_thumbnail(setup, rel, work):
 
 def main(argv):
     setup = harness.Setup(argv, ['flatview.so'])
-    bounds = read_bounds(BOUNDS)
+    bounds = read_bounds(setup.corpus)
     tally = harness.Tally('composites against stored merged pictures and '
                           'thumbnails')
     measured = {}
+    rgb8 = []
     work = tempfile.mkdtemp(prefix='corpus-composite-')
     try:
         for rel in setup.documents():
@@ -162,6 +173,8 @@ def main(argv):
                     print('  %8s  %-9s  %s (%s)' % ('-', kind, rel, why))
                 continue
             measured[rel] = diff
+            if why == RGB8:
+                rgb8.append(diff)
             print('  %8.3f  %-9s  %s' % (diff, kind, rel))
             tally.add('%s within 2' % kind if diff <= 2 else
                       '%s within 8' % kind if diff <= 8 else
@@ -176,6 +189,10 @@ def main(argv):
         elif measured[rel] > bound:
             tally.fault(rel, 'mean difference %.3f over its bound %g' %
                         (measured[rel], bound))
+    if rgb8:
+        print('8-bit RGB .psd documents against their merged pictures: %d, %s' % (
+            len(rgb8), ', '.join('%d within %d' % (
+                sum(1 for d in rgb8 if d <= b), b) for b in (2, 4, 8))))
     return tally.finish(['merged within 2', 'merged within 8',
                          'merged above 8', 'thumbnail within 2',
                          'thumbnail within 8', 'thumbnail above 8'])
