@@ -161,6 +161,12 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p);
 
+// Paints the background of the artboard whose group record is `record`
+// onto the group's own canvas (nothing for a group that is no artboard).
+// The group's canvas is painted onto its parent within the artboard's
+// rectangle only (PaintCanvas).
+Status PaintArtboardBackground(Composer* c, uint32_t record, Canvas* canvas);
+
 // Paints layer `index`, which knocks out, into its level's canvas
 // (composite_knockout.cpp): blended with what was below its group (the
 // level's backdrop, or nothing), in place of what the group's layers

@@ -7,6 +7,7 @@
 #include "engine/compose/blend/blend_if.h"
 #include "engine/compose/composite_effects.h"
 #include "engine/compose/composite_source.h"
+#include "engine/compose/layer/artboard.h"
 
 namespace engine {
 namespace {
@@ -269,7 +270,14 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
     return status;
   }
   PixelRect rect = from->painted;
-  if (RectEmpty(rect)) return kDone;
+  Artboard artboard;
+  if (ReadArtboard(c->doc, c->plan.traits[record], &artboard)) {
+    rect = IntersectRects(rect, artboard.rect);
+  }
+  if (RectEmpty(rect)) {
+    ClearCanvas(from);
+    return kDone;
+  }
   RecordMasks masks;
   memset(&masks, 0, sizeof(masks));
   Status status = p.masks ? OpenRecordMasks(c, record, &masks) : kDone;
@@ -295,6 +303,30 @@ Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
   CloseMasks(&masks);
   ClearCanvas(from);
   return status;
+}
+
+Status PaintArtboardBackground(Composer* c, uint32_t record, Canvas* canvas) {
+  Artboard artboard;
+  if (!ReadArtboard(c->doc, c->plan.traits[record], &artboard) ||
+      artboard.background[3] == 0) {
+    return kDone;
+  }
+  const PixelRect rect =
+      IntersectRects(artboard.rect, DocumentRect(&c->canvases[0]));
+  const PixelRect held = RowsHeld(canvas, rect);
+  if (RectEmpty(held)) return kDone;
+  const Status status = PrepareCanvas(canvas);
+  if (status != kDone) return status;
+  const uint32_t n = static_cast<uint32_t>(held.right - held.left);
+  for (uint32_t i = 0; i < n; ++i)
+    memcpy(c->row + 4 * i, artboard.background, 4);
+  // The colour stands for cyan, magenta, yellow without black.
+  if (c->channels == kCanvasBlack) NoInk(c->row, n);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
+    memcpy(CanvasRow(canvas, y) + 4 * held.left, c->row, 4ull * n);
+  }
+  MarkPainted(canvas, rect);
+  return kDone;
 }
 
 }  // namespace engine

@@ -130,10 +130,13 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
 // A pass-through group whose fill opacity is below full and that holds
 // adjustment layers is composited as a group of its own (its adjustments
 // act on its members alone), as the application shows it.
+// An artboard is always a group of its own (it shows its members within
+// its rectangle only).
 bool BlendsThrough(const Composer* c, uint32_t record) {
   const LayerTraits& traits = Traits(c, record);
   return ItemBlendMode(c->list->records[record], traits) == kBlendPassThrough &&
-         (traits.fill_opacity == 255 || !traits.holds_adjustment);
+         (traits.fill_opacity == 255 || !traits.holds_adjustment) &&
+         traits.artboard.data == nullptr;
 }
 
 // A pass-through group keeps a copy of what was below it when its opacity
@@ -199,12 +202,12 @@ Status OpenGroup(Composer* c, uint32_t record) {
     if (OpenPassWithBackdrop(c, record, false, &status)) return status;
   }
   Canvas* canvas = TakeCanvas(c);
-  if (canvas != nullptr) {
-    PushLevel(c, kLevelGroup, canvas, record);
-  } else {
+  if (canvas == nullptr) {
     PushPass(c, record);
+    return status;
   }
-  return status;
+  PushLevel(c, kLevelGroup, canvas, record);
+  return status == kDone ? PaintArtboardBackground(c, record, canvas) : status;
 }
 
 Status CloseLevel(Composer* c, PaintParams p) {

@@ -69,6 +69,7 @@ struct LayerTraits {
   InfoBlock gradient_fill;  // "GdFl"
   InfoBlock stroke_fill;    // "vscg": a shape's fill content
   InfoBlock pattern_fill;   // "PtFl"
+  InfoBlock artboard;       // "artb", "artd" or "abdd": a group's artboard
   // Layer effects: "lmfx" (several of a kind) or "lfx2".
   InfoBlock effects;
   // Advanced blending: knockout ("knko": 0 none, 1 shallow, 2 deep), the
