@@ -1,5 +1,5 @@
 # Build, test and demo entry points for a Debian machine (run as root for
-# `make deps`). `make test` is what continuous integration runs.
+# `make deps`). `make check` is what continuous integration runs.
 
 SHELL := /bin/bash
 JOBS ?= 2
@@ -10,7 +10,7 @@ APT_PACKAGES := cmake make g++ clang libgtest-dev libbenchmark-dev libstb-dev \
 	qemu-user-static python3-psd-tools python3-pil imagemagick \
 	libclang-rt-14-dev zlib1g-dev libz-mingw-w64-dev dpkg-dev
 
-.PHONY: all deps apt-deps build configure route demo test dist bench fuzz asan format clean
+.PHONY: all deps apt-deps build configure route demo test check dist bench fuzz asan format clean
 
 all: build
 
@@ -43,11 +43,16 @@ demo: deps
 	@$(MAKE) --no-print-directory build
 	@bash tools/demo.sh
 
-# Every build and every test, in timed parts (tools/test-all.sh): the native
-# tests, the wine suite, the hostile sweeps under the sanitizers, a short run
-# of each fuzzer.
+# Every build and the tests a change needs, in timed parts
+# (tools/test-all.sh): the native tests, the wine suite on a sample of the
+# documents, a short sanitizer pass.
 test: deps
-	@JOBS=$(JOBS) bash tools/test-all.sh
+	@JOBS=$(JOBS) bash tools/test-all.sh test
+
+# Everything make test does with every document and case, and the full
+# hostile sweeps under the sanitizers, ThreadSanitizer and the fuzzers.
+check: deps
+	@JOBS=$(JOBS) bash tools/test-all.sh check
 
 # dist/psd-plugins-VERSION.zip: the four DLLs, the install text, the licence
 # and their SHA-256 sums (tools/dist.sh).

@@ -1,19 +1,42 @@
 #!/bin/bash
-# make test: every build, then every test in parts, each timed, with the
-# machine's route to the Windows builds (tools/wine-route.sh) said at the
-# start and at the end.
+# make test and make check: every build, then the tests in parts, each
+# timed, with the machine's route to the Windows builds (tools/wine-route.sh)
+# said at the start and at the end.
 #
-#   1. the native tests (unit tests, corpus comparisons, hostile sweeps)
-#   2. the wine suite: both Windows builds against the native build
-#   3. the hostile sweeps under AddressSanitizer and UBSan (build/asan)
-#   4. a short run of each fuzzer (build/fuzz)
+#   tools/test-all.sh test    what a developer runs after a change (minutes):
+#     1. the native tests: unit tests, the comparisons over the shared
+#        collections, and the hostile sweeps on a sample of their cases
+#     2. the wine suite: both Windows builds against the native build, on a
+#        sample of the collections' documents
+#     3. a short sanitizer pass: the hostile tests under AddressSanitizer
+#        and UBSan (build/asan) on a smaller sample
+#   tools/test-all.sh check   everything (continuous integration):
+#     1. the native tests, as above
+#     2. the wine suite on every document
+#     3. the full hostile sweeps under AddressSanitizer and UBSan, in
+#        parallel
+#     4. decoding on several threads under ThreadSanitizer (build/tsan)
+#     5. a short run of each fuzzer (build/fuzz)
 #
 # A failing build stops at once; a failing part does not stop the parts
-# after it, and makes the whole fail.
+# after it, and makes the whole fail. HOSTILE_SAMPLE=N runs one sweep case
+# in N, WINE_SAMPLE=N one document in N.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root" || exit 1
 jobs=${JOBS:-2}
+tier=${1:-test}
+case "$tier" in
+test | check) ;;
+*)
+  echo "usage: tools/test-all.sh test|check" >&2
+  exit 2
+  ;;
+esac
+# The quick tier's samples.
+native_sample=8
+wine_sample=4
+asan_sample=64
 
 bash tools/wine-route.sh probe || exit 1
 
@@ -37,7 +60,7 @@ part() {
 
 finish() {
   echo
-  echo "== make test"
+  echo "== make $tier"
   printf '%s\n' "${summary[@]}"
   [ ${#skips[@]} -eq 0 ] || printf '%s\n' "${skips[@]}"
   bash tools/wine-route.sh line
@@ -73,13 +96,15 @@ native_ctest() {
 }
 
 build_all() { make --no-print-directory build JOBS="$jobs"; }
-native_tests() { native_ctest -LE wine; }
-wine_suite() { native_ctest -L wine; }
+native_tests() { HOSTILE_SAMPLE=$native_sample native_ctest -LE wine; }
+wine_suite() { WINE_SAMPLE=$1 native_ctest -L wine; }
+# The hostile tests under AddressSanitizer and UBSan, one case in $1.
 sanitizers() {
   cmake --preset native-asan >/dev/null &&
     cmake --build --preset native-asan -j"$jobs" --target hostile_tests \
       hostile_threads flatview layerpack &&
-    (cd build/asan && ctest --output-on-failure -L hostile -LE wine)
+    (cd build/asan && HOSTILE_SAMPLE=$1 ctest --output-on-failure -j"$jobs" \
+      -L hostile -LE wine)
 }
 # Decoding in bands, and requests on several threads at once, under the
 # thread sanitizer (clang).
@@ -99,8 +124,13 @@ fuzzers() {
 
 part build build_all || finish
 part "native tests" native_tests
-part "wine suite" wine_suite
-part sanitizers sanitizers
-part "threads (TSan)" thread_sanitizer
-part fuzzers fuzzers
+if [ "$tier" = test ]; then
+  part "wine suite" wine_suite "$wine_sample"
+  part sanitizers sanitizers "$asan_sample"
+else
+  part "wine suite" wine_suite 1
+  part sanitizers sanitizers 1
+  part "threads (TSan)" thread_sanitizer
+  part fuzzers fuzzers
+fi
 finish

@@ -62,7 +62,17 @@ std::vector<std::pair<std::string, Bytes>> ReadDirectory(
 }  // namespace
 
 std::vector<std::pair<std::string, Bytes>> CorpusDocuments(size_t max_size) {
-  return ReadDirectory(HOSTILE_CORPUS_DIR, max_size);
+  auto docs = ReadDirectory(HOSTILE_CORPUS_DIR, max_size);
+  for (auto& [name, bytes] : ReadDirectory(HOSTILE_EXTRA_DIR, max_size)) {
+    docs.emplace_back("extra/" + name, std::move(bytes));
+  }
+  return docs;
+}
+
+size_t SampleEvery() {
+  const char* text = getenv("HOSTILE_SAMPLE");
+  const long every = text != nullptr ? strtol(text, nullptr, 10) : 1;
+  return every > 1 ? static_cast<size_t>(every) : 1;
 }
 
 std::vector<std::pair<std::string, Bytes>> WriterDocuments() {

@@ -132,11 +132,16 @@ std::vector<Field> LengthFields(const Bytes& doc);
 // before it are the interesting ones.
 size_t StructureEnd(const Bytes& doc);
 
-// The documents to sweep: the shared corpus (documents of at most
+// The documents to sweep: the shared collections (the corpus and the
+// further documents beside it, "extra/..." by name; documents of at most
 // `max_size` bytes) and the test-document writer's set
 // (hostile_documents.cpp).
 std::vector<std::pair<std::string, Bytes>> CorpusDocuments(size_t max_size);
 std::vector<std::pair<std::string, Bytes>> WriterDocuments();
+
+// One case in how many the sweeps run: HOSTILE_SAMPLE in the environment
+// (the quick tier runs a sample; 1, every case, without it).
+size_t SampleEvery();
 
 // The log goes to <executable>.LOG: the sweeps send it to /dev/null.
 void SendLogToNowhere();

@@ -10,8 +10,8 @@ command, and the plug-ins' logs must hold the same lines.
 Every command of the suite goes into one psdhost script, so each side is
 one process: starting a Windows program can cost far more than its work
 (the 32-bit build under an emulator). The documents are every .psd and .psb
-file under REPO/../shared/corpus (left out, saying so, when the corpus is
-absent), the test document writer's documents and the malformed documents
+file under REPO/../shared/corpus and corpus-extra (one in N with
+WINE_SAMPLE=N; left out, saying so, when absent), the test document writer's documents and the malformed documents
 of write_hostile_documents; a new kind of document joins by being among
 them, a new command by a line in CHECKS.
 """
@@ -116,10 +116,10 @@ def log(message):
     print(message, flush=True)
 
 
-def corpus_documents(repo):
-    corpus = os.path.realpath(os.path.join(repo, "..", "shared", "corpus"))
+def corpus_documents(repo, collection="corpus"):
+    corpus = os.path.realpath(os.path.join(repo, "..", "shared", collection))
     if not os.path.isdir(corpus):
-        log("corpus absent (%s): skipped, writer documents only" % corpus)
+        log("%s absent (%s): skipped" % (collection, corpus))
         return []
     found = []
     for root, dirs, files in os.walk(corpus):
@@ -127,7 +127,18 @@ def corpus_documents(repo):
         for name in sorted(files):
             if name.lower().endswith((".psd", ".psb")):
                 found.append(os.path.join(root, name))
-    log("corpus: %d documents under %s" % (len(found), corpus))
+    log("%s: %d documents under %s" % (collection, len(found), corpus))
+    return found
+
+
+def suite_documents(repo):
+    """The shared collections' documents; with WINE_SAMPLE=N in the
+    environment (the quick tier), one in N of them."""
+    found = corpus_documents(repo) + corpus_documents(repo, "corpus-extra")
+    every = max(1, int(os.environ.get("WINE_SAMPLE", "1") or 1))
+    if every > 1:
+        found = found[::every]
+        log("a sample: %d documents, one in %d" % (len(found), every))
     return found
 
 
@@ -359,7 +370,7 @@ def run_suite(args):
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     writer, malformed = written_documents(args.native, args.work)
-    corpus = corpus_documents(args.repo)
+    corpus = suite_documents(args.repo)
     composited = composited_documents(corpus, args.work)
     # Without the corpus there is nothing to composite.
     commands = [c for c in CHECKS if composited or c[0] != "composited"]
