@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "bench/composite_documents.h"
+#include "engine/serve/plugin_abi.h"
 
 namespace bench {
 
@@ -348,6 +350,43 @@ void RemoveDocumentFile() {
     unlink((ScratchFolder() + "/" + kDocNames[doc] + ".psd").c_str());
   }
   rmdir(ScratchFolder().c_str());
+}
+
+#ifdef HAVE_STB_IMAGE
+bool StbDecoded(benchmark::State& state, stbi_uc* pixels) {
+  if (pixels == nullptr) {
+    state.SkipWithError("stb_image does not read this document");
+    return false;
+  }
+  benchmark::DoNotOptimize(pixels);
+  stbi_image_free(pixels);
+  return true;
+}
+#endif
+
+int32_t DecodeOnce(const psdw::Bytes* doc, const std::string& path,
+                   uint32_t entry, bool list) {
+  const std::u16string name(path.begin(), path.end());
+  HLOCAL header = nullptr;
+  HLOCAL pixels = nullptr;
+  DecodeRequest request;
+  memset(&request, 0, sizeof(request));
+  request.size = sizeof(request);
+  request.flags = list ? uint32_t{kListFlag} : 0u;
+  request.entry_index = entry;
+  if (doc != nullptr) {
+    request.memory_image = doc->data();
+    request.memory_length = doc->size();
+  } else {
+    request.file_name = reinterpret_cast<const WCHAR*>(name.c_str());
+  }
+  request.header_slot = &header;
+  request.pixels_slot = &pixels;
+  const int32_t result = DecodePictureW(&request);
+  benchmark::DoNotOptimize(pixels);
+  if (pixels != nullptr) LocalFree(pixels);
+  if (header != nullptr) LocalFree(header);
+  return result;
 }
 
 }  // namespace bench

@@ -3,12 +3,17 @@
 // each once, on first use.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <stdint.h>
 
 #include <string>
 #include <vector>
 
 #include "psd_writer.h"
+
+#ifdef HAVE_STB_IMAGE
+#include <stb/stb_image.h>
+#endif
 
 namespace bench {
 
@@ -77,5 +82,17 @@ const std::vector<psdw::Bytes>& ZipLayerStreams();
 // One plane of width x height samples of `depth` (8 or 16 bits).
 psdw::Samples MakePlane(Content content, uint32_t width, uint32_t height,
                         uint32_t plane, uint16_t depth);
+
+#ifdef HAVE_STB_IMAGE
+// Ends one stb_image decode (frees its pixels): false, with the run marked
+// failed, when it read nothing.
+bool StbDecoded(benchmark::State& state, stbi_uc* pixels);
+#endif
+
+// One request through the engine's entry point, its blocks freed: entry
+// `entry` (0: the merged picture) or the listing, of `doc` in memory, or of
+// the file at `path` when `doc` is null. Returns the result.
+int32_t DecodeOnce(const psdw::Bytes* doc, const std::string& path,
+                   uint32_t entry, bool list);
 
 }  // namespace bench

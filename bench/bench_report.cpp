@@ -60,6 +60,108 @@ void PrintRatio(const char* what, double numerator, double denominator,
          at_least ? ">=" : "<=", target, met ? "met" : "NOT met");
 }
 
+// `numerator` / `denominator` of two figures against a target; a row
+// without `what` stands for the ratios of sums (PrintFigureRatios).
+struct RatioRow {
+  const char* what;
+  const char* numerator;
+  const char* denominator;
+  double target;
+  bool at_least;
+};
+
+const RatioRow kRatios[] = {
+    {"stb_image / merged, RGB 8-bit PackBits (photo)",
+     "stb_image/rgb8_packbits_photo", "merged/rgb8_packbits_photo", 3.0, true},
+    {"stb_image / merged, RGB 8-bit PackBits (flat)",
+     "stb_image/rgb8_packbits_flat", "merged/rgb8_packbits_flat", 3.0, true},
+    {"stb_image / merged, RGB 8-bit raw (photo)", "stb_image/rgb8_raw_photo",
+     "merged/rgb8_raw_photo", 3.0, true},
+    {"stb_image / merged, RGB 16-bit raw (photo)", "stb_image/rgb16_raw_photo",
+     "merged/rgb16_raw_photo", 3.0, true},
+    {"stb_image / merged, RGB 8-bit PackBits (ImageMagick)",
+     "stb_image/rgb8_packbits_imagemagick", "merged/rgb8_packbits_imagemagick",
+     3.0, true},
+    {"merged ImageMagick-written / merged clean, same picture",
+     "merged/rgb8_packbits_imagemagick", "merged/rgb8_packbits_photo", 1.2,
+     false},
+    {"merged, large-document format / the same picture in a .psd",
+     "merged/rgb8_packbits_photo_psb", "merged/rgb8_packbits_photo", 1.1,
+     false},
+    {"zip 16-bit layer / zlib's inflate of its streams alone",
+     "layer/zip16_layer", "floor/inflate_zip16_layer", 1.3, false},
+    {nullptr, nullptr, nullptr, 0, false},
+    // Layer 1 already parses all 200 records; layer 200 adds the stepping.
+    {"layer 200 / layer 1 (records parsed in both)", "layer/200", "layer/1",
+     2.0, false},
+    {"large: merged from the layered file / from the merged-only one",
+     "large/merged_layered_file", "large/merged_only_file", 1.25, false},
+    {"large: stb_image / merged, the layered file",
+     "stb_image/large_layered_file", "large/merged_layered_file", 1.5, true},
+    {"large: all 9 entries / the merged-only file's picture",
+     "large/extract_all_layered_file", "large/merged_only_file", 11.0, false},
+    {"composite of 10 layers / decoding those layers alone",
+     "composite/rgb8_10_layers", "composite/layers_alone", 4.0, false},
+    {"a layer under curves / under a second Normal layer", "composite/curves",
+     "composite/2_layers", 1.1, false},
+    {"a layer under hue/saturation / under a second Normal layer",
+     "composite/hue_saturation", "composite/2_layers", 1.1, false},
+    // Two Normal passes, and the shadow's at most four more.
+    {"a layer with a drop shadow of 50 over another / two layers",
+     "composite/drop_shadow", "composite/2_layers", 3.0, false},
+    {"merged PackBits photo: one thread / every core",
+     "one_thread/merged/rgb8_packbits_photo", "merged/rgb8_packbits_photo", 1.6,
+     true},
+    {"composite of 10 layers: one thread / every core",
+     "one_thread/composite/rgb8_10_layers", "composite/rgb8_10_layers", 1.6,
+     true},
+    {"full-canvas vector mask / one 8-bit channel (gray merged)",
+     "vector_mask/full_canvas", "merged/gray8_packbits_photo", 1.0, false},
+    {"CMYK with the SWOP profile / the same without a profile",
+     "merged/cmyk8_packbits_photo_swop", "merged/cmyk8_packbits_photo", 2.0,
+     false},
+    {"RGB with the Adobe RGB profile / the same without a profile",
+     "merged/rgb8_packbits_photo_adobe_rgb", "merged/rgb8_packbits_photo", 1.5,
+     false},
+    {"gray with the Dot Gain 20% profile / the same without a profile",
+     "merged/gray8_packbits_photo_dot_gain", "merged/gray8_packbits_photo",
+     1.05, false},
+};
+
+// The ratios whose denominators are sums of figures.
+void PrintFigureRatios(const MedianCollector& c, double fresh,
+                       double pass_packed, double pass_raw, double from_file,
+                       double read) {
+  const double packed = c.Get("merged/rgb8_packbits_photo");
+  const double raw = c.Get("merged/rgb8_raw_photo");
+  PrintRatio("merged PackBits / (fresh write + input pass)", packed,
+             fresh > 0 && pass_packed > 0 ? fresh + pass_packed : -1, 2.0,
+             false);
+  PrintRatio("merged raw / (fresh write + input pass)", raw,
+             fresh > 0 && pass_raw > 0 ? fresh + pass_raw : -1, 2.0, false);
+  PrintRatio("GetPicture from a file / (file read + merged from memory)",
+             from_file, read > 0 && packed > 0 ? read + packed : -1, 1.5,
+             false);
+  PrintRatio("GetPicture from a file / file read alone", from_file, read, 1.5,
+             false);
+}
+
+// Figures held against a time of their own.
+void PrintTarget(const char* what, double value, double scale, double below,
+                 const char* target) {
+  printf("  %-58s %8.3f   (target < %s: %s)\n", what, value * scale, target,
+         value >= 0 && value < below ? "met" : "NOT met");
+}
+
+void PrintTargets(const MedianCollector& c) {
+  PrintTarget("listing of 200 layers, ms", c.Get("layer/listing"), 1e3, 1e-3,
+              "1 ms");
+  PrintTarget("large: listing of the layered file, s",
+              c.Get("large/listing_layered_file"), 1, 0.05, "0.05 s");
+  PrintTarget("large: 8000 x 8000 of a 4.6 GB sparse .psb, s",
+              c.Get("large/sparse_psb_file"), 1, 2, "2 s");
+}
+
 }  // namespace
 
 void PrintSummary(const MedianCollector& c, int repetitions) {
@@ -120,93 +222,19 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
   const double fresh = c.Get("floor/fresh_write_72MB");
   const double pass_packed = c.Get("floor/input_pass/rgb8_packbits_photo");
   const double pass_raw = c.Get("floor/input_pass/rgb8_raw_photo");
-  const double packed = c.Get("merged/rgb8_packbits_photo");
-  const double raw = c.Get("merged/rgb8_raw_photo");
   const double from_file = c.Get("file/GetPicture");
   const double read = c.Get("file/read");
 
   printf("\nRatios:\n");
-  PrintRatio("stb_image / merged, RGB 8-bit PackBits (photo)",
-             c.Get("stb_image/rgb8_packbits_photo"), packed, 3.0, true);
-  PrintRatio("stb_image / merged, RGB 8-bit PackBits (flat)",
-             c.Get("stb_image/rgb8_packbits_flat"),
-             c.Get("merged/rgb8_packbits_flat"), 3.0, true);
-  PrintRatio("stb_image / merged, RGB 8-bit raw (photo)",
-             c.Get("stb_image/rgb8_raw_photo"), raw, 3.0, true);
-  PrintRatio("stb_image / merged, RGB 16-bit raw (photo)",
-             c.Get("stb_image/rgb16_raw_photo"),
-             c.Get("merged/rgb16_raw_photo"), 3.0, true);
-  const double magick = c.Get("merged/rgb8_packbits_imagemagick");
-  PrintRatio("stb_image / merged, RGB 8-bit PackBits (ImageMagick)",
-             c.Get("stb_image/rgb8_packbits_imagemagick"), magick, 3.0, true);
-  PrintRatio("merged ImageMagick-written / merged clean, same picture", magick,
-             packed, 1.2, false);
-  PrintRatio("merged, large-document format / the same picture in a .psd",
-             c.Get("merged/rgb8_packbits_photo_psb"), packed, 1.1, false);
-  PrintRatio("zip 16-bit layer / zlib's inflate of its streams alone",
-             c.Get("layer/zip16_layer"), c.Get("floor/inflate_zip16_layer"),
-             1.3, false);
-  PrintRatio("merged PackBits / (fresh write + input pass)", packed,
-             fresh > 0 && pass_packed > 0 ? fresh + pass_packed : -1, 2.0,
-             false);
-  PrintRatio("merged raw / (fresh write + input pass)", raw,
-             fresh > 0 && pass_raw > 0 ? fresh + pass_raw : -1, 2.0, false);
-  // Layer 1 already parses all 200 records; layer 200 adds the stepping.
-  PrintRatio("layer 200 / layer 1 (records parsed in both)", c.Get("layer/200"),
-             c.Get("layer/1"), 2.0, false);
-  const double listing = c.Get("layer/listing");
-  printf("  %-58s %8.3f   (target < 1 ms: %s)\n", "listing of 200 layers, ms",
-         listing * 1e3, listing > 0 && listing < 1e-3 ? "met" : "NOT met");
-  PrintRatio("GetPicture from a file / (file read + merged from memory)",
-             from_file, read > 0 && packed > 0 ? read + packed : -1, 1.5,
-             false);
-  PrintRatio("GetPicture from a file / file read alone", from_file, read, 1.5,
-             false);
-  const double layered = c.Get("large/merged_layered_file");
-  const double merged_only = c.Get("large/merged_only_file");
-  PrintRatio("large: merged from the layered file / from the merged-only one",
-             layered, merged_only, 1.25, false);
-  PrintRatio("large: stb_image / merged, the layered file",
-             c.Get("stb_image/large_layered_file"), layered, 1.5, true);
-  const double large_listing = c.Get("large/listing_layered_file");
-  printf("  %-58s %8.3f   (target < 0.05 s: %s)\n",
-         "large: listing of the layered file, s", large_listing,
-         large_listing >= 0 && large_listing < 0.05 ? "met" : "NOT met");
-  PrintRatio("large: all 9 entries / the merged-only file's picture",
-             c.Get("large/extract_all_layered_file"), merged_only, 11.0, false);
-  const double sparse = c.Get("large/sparse_psb_file");
-  printf("  %-58s %8.3f   (target < 2 s: %s)\n",
-         "large: 8000 x 8000 of a 4.6 GB sparse .psb, s", sparse,
-         sparse >= 0 && sparse < 2 ? "met" : "NOT met");
-  PrintRatio("composite of 10 layers / decoding those layers alone",
-             c.Get("composite/rgb8_10_layers"), c.Get("composite/layers_alone"),
-             4.0, false);
-  PrintRatio("a layer under curves / under a second Normal layer",
-             c.Get("composite/curves"), c.Get("composite/2_layers"), 1.1,
-             false);
-  PrintRatio("a layer under hue/saturation / under a second Normal layer",
-             c.Get("composite/hue_saturation"), c.Get("composite/2_layers"),
-             1.1, false);
-  // Two Normal passes, and the shadow's at most four more.
-  PrintRatio("a layer with a drop shadow of 50 over another / two layers",
-             c.Get("composite/drop_shadow"), c.Get("composite/2_layers"), 3.0,
-             false);
-  PrintRatio("merged PackBits photo: one thread / every core",
-             c.Get("one_thread/merged/rgb8_packbits_photo"), packed, 1.6, true);
-  PrintRatio("composite of 10 layers: one thread / every core",
-             c.Get("one_thread/composite/rgb8_10_layers"),
-             c.Get("composite/rgb8_10_layers"), 1.6, true);
-  PrintRatio("full-canvas vector mask / one 8-bit channel (gray merged)",
-             c.Get("vector_mask/full_canvas"),
-             c.Get("merged/gray8_packbits_photo"), 1.0, false);
-  PrintRatio("CMYK with the SWOP profile / the same without a profile",
-             c.Get("merged/cmyk8_packbits_photo_swop"),
-             c.Get("merged/cmyk8_packbits_photo"), 2.0, false);
-  PrintRatio("RGB with the Adobe RGB profile / the same without a profile",
-             c.Get("merged/rgb8_packbits_photo_adobe_rgb"), packed, 1.5, false);
-  PrintRatio("gray with the Dot Gain 20% profile / the same without a profile",
-             c.Get("merged/gray8_packbits_photo_dot_gain"),
-             c.Get("merged/gray8_packbits_photo"), 1.05, false);
+  for (const RatioRow& row : kRatios) {
+    if (row.what == nullptr) {
+      PrintFigureRatios(c, fresh, pass_packed, pass_raw, from_file, read);
+      continue;
+    }
+    PrintRatio(row.what, c.Get(row.numerator), c.Get(row.denominator),
+               row.target, row.at_least);
+  }
+  PrintTargets(c);
 }
 
 void PrintPeerComposite(const MedianCollector& c, const std::string& path) {
@@ -235,38 +263,43 @@ void PrintPeerComposite(const MedianCollector& c, const std::string& path) {
              c.Get("composite/rgb8_10_layers"), 30.0, true);
 }
 
+bool ResetPeakMemory() {
+  FILE* clear = fopen("/proc/self/clear_refs", "w");
+  if (clear == nullptr) return false;
+  fputs("5", clear);  // the peak becomes the current resident size
+  fclose(clear);
+  return true;
+}
+
+long StatusKiB(const char* key) {
+  FILE* f = fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long value = -1;
+  const size_t n = strlen(key);
+  while (fgets(line, sizeof line, f) != nullptr) {
+    if (strncmp(line, key, n) == 0) value = atol(line + n);
+  }
+  fclose(f);
+  return value;
+}
+
 // Peak resident memory of one decode from the file at `path`, beyond what
 // the process held before it, against the output blocks. Run in a fresh
 // process, whose heap holds no freed memory that the decode could reuse unseen.
 void ReportPeakMemory(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return;
-  auto read_status = [](const char* key) -> long {
-    FILE* f = fopen("/proc/self/status", "r");
-    if (f == nullptr) return -1;
-    char line[256];
-    long value = -1;
-    const size_t n = strlen(key);
-    while (fgets(line, sizeof line, f) != nullptr) {
-      if (strncmp(line, key, n) == 0) value = atol(line + n);
-    }
-    fclose(f);
-    return value;  // KiB
-  };
-  // Writing 5 resets the peak to the current resident size.
-  FILE* clear = fopen("/proc/self/clear_refs", "w");
-  if (clear == nullptr) {
+  if (!ResetPeakMemory()) {
     printf("\nPeak memory: /proc/self/clear_refs not writable\n");
     return;
   }
-  fputs("5", clear);
-  fclose(clear);
-  const long before = read_status("VmRSS:");
+  const long before = StatusKiB("VmRSS:");
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
   const int32_t result =
       GetPicture(path.c_str(), 0, kInputFile, &header, &pixels, nullptr, 0);
-  const long peak = read_status("VmHWM:");
+  const long peak = StatusKiB("VmHWM:");
   const double pixel_bytes =
       pixels != nullptr ? static_cast<double>(LocalSize(pixels)) : 0;
   const double header_bytes =

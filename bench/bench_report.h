@@ -33,6 +33,12 @@ void PrintSummary(const MedianCollector& c, int repetitions);
 // "composite/rgb8_10_layers".
 void PrintPeerComposite(const MedianCollector& c, const std::string& path);
 
+// Resets the process's peak resident size to its current one; false where
+// /proc/self/clear_refs cannot be written.
+bool ResetPeakMemory();
+// A field of /proc/self/status ("VmRSS:", "VmHWM:") in KiB, or -1.
+long StatusKiB(const char* key);
+
 // Peak resident memory of one GetPicture of the file at `path`, beyond the
 // output blocks. Run it in a fresh process.
 void ReportPeakMemory(const std::string& path);

@@ -45,22 +45,7 @@ const int kRepetitions = 7;
 
 // Decodes entry `entry` (0: the merged picture) and frees it; the result.
 int32_t DecodeFromMemory(const psdw::Bytes& doc, uint32_t entry, bool list) {
-  HLOCAL header = nullptr;
-  HLOCAL pixels = nullptr;
-  DecodeRequest request;
-  memset(&request, 0, sizeof(request));
-  request.size = sizeof(request);
-  request.flags = list ? uint32_t{kListFlag} : 0u;
-  request.entry_index = entry;
-  request.memory_image = doc.data();
-  request.memory_length = doc.size();
-  request.header_slot = &header;
-  request.pixels_slot = &pixels;
-  const int32_t result = DecodePictureW(&request);
-  benchmark::DoNotOptimize(pixels);
-  if (pixels != nullptr) LocalFree(pixels);
-  if (header != nullptr) LocalFree(header);
-  return result;
+  return DecodeOnce(&doc, std::string(), entry, list);
 }
 
 void CheckResult(benchmark::State& state, int32_t result, int32_t expected) {
@@ -109,12 +94,7 @@ void BM_StbImage(benchmark::State& state, Doc doc) {
     stbi_uc* pixels =
         stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()),
                               &width, &height, &components, 0);
-    if (pixels == nullptr) {
-      state.SkipWithError("stb_image does not read this document");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
+    if (!StbDecoded(state, pixels)) break;
   }
 }
 #endif

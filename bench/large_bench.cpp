@@ -21,6 +21,7 @@
 #include <string>
 
 #include "bench/bench_documents.h"
+#include "bench/bench_report.h"
 #include "engine/serve/plugin_abi.h"
 #include "large_document.h"
 
@@ -65,28 +66,9 @@ const std::string& LargeFile(Large which) {
   return paths[which];
 }
 
-std::u16string Wide(const std::string& path) {
-  return std::u16string(path.begin(), path.end());
-}
-
 // One request of the file: entry `entry`, or the listing.
 int32_t DecodeFile(const std::string& path, uint32_t entry, bool list) {
-  const std::u16string name = Wide(path);
-  HLOCAL header = nullptr;
-  HLOCAL pixels = nullptr;
-  DecodeRequest request;
-  memset(&request, 0, sizeof(request));
-  request.size = sizeof(request);
-  request.flags = list ? uint32_t{kListFlag} : 0u;
-  request.entry_index = entry;
-  request.file_name = reinterpret_cast<const WCHAR*>(name.c_str());
-  request.header_slot = &header;
-  request.pixels_slot = &pixels;
-  const int32_t result = DecodePictureW(&request);
-  benchmark::DoNotOptimize(pixels);
-  if (pixels != nullptr) LocalFree(pixels);
-  if (header != nullptr) LocalFree(header);
-  return result;
+  return DecodeOnce(nullptr, path, entry, list);
 }
 
 bool Ready(benchmark::State& state, Large which) {
@@ -129,28 +111,10 @@ void BM_StbLayeredFile(benchmark::State& state) {
     int width = 0, height = 0, components = 0;
     stbi_uc* pixels = stbi_load(LargeFile(kLargeLayered).c_str(), &width,
                                 &height, &components, 0);
-    if (pixels == nullptr) {
-      state.SkipWithError("stb_image does not read this document");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
+    if (!StbDecoded(state, pixels)) break;
   }
 }
 #endif
-
-long StatusKiB(const char* key) {
-  FILE* f = fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long value = -1;
-  const size_t n = strlen(key);
-  while (fgets(line, sizeof line, f) != nullptr) {
-    if (strncmp(line, key, n) == 0) value = atol(line + n);
-  }
-  fclose(f);
-  return value;
-}
 
 }  // namespace
 
@@ -179,10 +143,7 @@ void ReportLargePeakMemory(const char* self) {
 }
 
 void MeasureLargePeakMemory(const char* kind, const char* path) {
-  FILE* clear = fopen("/proc/self/clear_refs", "w");
-  if (clear == nullptr) return;
-  fputs("5", clear);  // the peak becomes the current resident size
-  fclose(clear);
+  if (!ResetPeakMemory()) return;
   const long before = StatusKiB("VmRSS:");
   const bool listing = strcmp(kind, "listing") == 0;
   const int32_t result = DecodeFile(path, 0, listing);

@@ -12,21 +12,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/win32_api.h"
-
-namespace {
-
-HINSTANCE attached_handle;
-int attach_calls;
-
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    attached_handle = instance;
-    ++attach_calls;
-  }
-  return TRUE;
-}
+#include "platform_attach.h"
 
 namespace {
 
@@ -37,7 +23,7 @@ std::string ExecutablePath() {
 }
 
 TEST(Module, AttachNotificationNamesTheExecutable) {
-  EXPECT_EQ(attach_calls, 1);
+  EXPECT_EQ(attach_calls, 1u);
   ASSERT_NE(attached_handle, nullptr);
   char path[MAX_PATH + 8];
   DWORD n = GetModuleFileNameA(attached_handle, path, MAX_PATH);
@@ -73,7 +59,7 @@ TEST(Module, SharedObjectLearnsItsOwnPath) {
   EXPECT_EQ(calls, 1u);
   EXPECT_EQ(std::string(path, n), expected);
   // The executable's own handle is untouched by the module's attach.
-  EXPECT_EQ(attach_calls, 1);
+  EXPECT_EQ(attach_calls, 1u);
   dlclose(module);
 }
 

@@ -1,20 +1,7 @@
 // A shared object built like a plug-in (platform layer linked in, its own
 // DllMain) so the tests can check what the attach notification hands it.
 
-#include "platform/win32_api.h"
-
-namespace {
-HINSTANCE attached_handle;
-DWORD attach_calls;
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    attached_handle = instance;
-    ++attach_calls;
-  }
-  return TRUE;
-}
+#include "platform_attach.h"
 
 // The module's own path as its log writer would learn it; the number of
 // attach notifications through `calls`.

@@ -103,13 +103,10 @@ def compare_layer(tally, rel, doc, layer, path, compound, listed_fallback):
 
 
 def main(argv):
-    def check(setup, tally, rel, work):
-        run(setup, setup.plugins['layerpack.so'], tally, rel,
-            os.path.join(work, 'out'))
-    return harness.each_document(
-        argv, ['layerpack.so'], 'extracted layers against the layer records',
-        check, ['documents', 'layers', 'extracted', 'matched', 'empty',
-                'fallen back', 'mismatched'])
+    return harness.each_output(
+        argv, 'layerpack.so', 'extracted layers against the layer records',
+        run, 'out', ['documents', 'layers', 'extracted', 'matched', 'empty',
+                     'fallen back', 'mismatched'])
 
 
 def run(setup, plugin, tally, rel, out):

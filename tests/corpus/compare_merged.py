@@ -72,12 +72,9 @@ def check_header(tally, rel, doc, bmp):
 
 
 def main(argv):
-    def check(setup, tally, rel, work):
-        compare(setup, setup.plugins['flatview.so'], tally, rel,
-                os.path.join(work, 'p.bmp'))
-    return harness.each_document(
-        argv, ['flatview.so'], 'merged pictures against the stored channels',
-        check, ['decoded', 'matched', 'matched (±1)', 'mismatched'])
+    return harness.each_output(
+        argv, 'flatview.so', 'merged pictures against the stored channels',
+        compare, 'p.bmp', ['decoded', 'matched', 'matched (±1)', 'mismatched'])
 
 
 def compare(setup, plugin, tally, rel, out):

@@ -121,6 +121,15 @@ def each_document(argv, plugins, title, check, order):
     return tally.finish(order)
 
 
+def each_output(argv, plugin, title, run, output, order):
+    """each_document with one plug-in: run(setup, plugin path, tally, rel,
+    output path in the scratch folder) for every document."""
+    def check(setup, tally, rel, work):
+        run(setup, setup.plugins[plugin], tally, rel,
+            os.path.join(work, output))
+    return each_document(argv, [plugin], title, check, order)
+
+
 class Tally(object):
     """Counters and fault lines; prints the summary and gives the status."""
 
