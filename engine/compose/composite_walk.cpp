@@ -113,16 +113,9 @@ Canvas* TakeCanvas(Composer* c) {
 
 Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
   Level* level = &c->levels[c->depth++];
-  level->kind = kind;
-  level->canvas = canvas;
-  level->record = record;
-  level->keep_alpha = false;
-  level->base_painted = false;
-  level->skip_run_at = kNoMatch;
-  level->fill = 255;
-  level->shape = nullptr;
-  level->clip_shape = nullptr;
-  level->backdrop = nullptr;
+  // Nothing kept, full fill, no shapes, no backdrop, no base painted yet.
+  *level = Level{kind,    canvas,  record,  false, 255,
+                 nullptr, nullptr, nullptr, false, kNoMatch};
   return level;
 }
 

@@ -33,13 +33,7 @@ void FlattenRow(const uint8_t* src, uint32_t width, uint32_t sample_step,
 
 void InitCanvas(Canvas* canvas, uint32_t width, uint32_t height, int32_t top,
                 uint32_t rows) {
-  canvas->pixels = nullptr;
-  canvas->width = width;
-  canvas->height = height;
-  canvas->top = top;
-  canvas->rows = rows;
-  canvas->painted = kNoPixels;
-  canvas->stale = kNoPixels;
+  *canvas = Canvas{nullptr, width, height, top, rows, kNoPixels, kNoPixels};
 }
 
 uint64_t CanvasBytes(uint32_t width, uint32_t height) {
