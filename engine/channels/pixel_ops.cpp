@@ -36,6 +36,19 @@ inline void Store16(uint8_t* p, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
 
+// 16 pixels of four planes' bytes, interleaved blue, green, red, alpha.
+inline void StoreBgra16(uint8_t* out, __m128i b, __m128i g, __m128i r,
+                        __m128i a) {
+  const __m128i bg_low = _mm_unpacklo_epi8(b, g);
+  const __m128i bg_high = _mm_unpackhi_epi8(b, g);
+  const __m128i ra_low = _mm_unpacklo_epi8(r, a);
+  const __m128i ra_high = _mm_unpackhi_epi8(r, a);
+  Store16(out, _mm_unpacklo_epi16(bg_low, ra_low));
+  Store16(out + 16, _mm_unpackhi_epi16(bg_low, ra_low));
+  Store16(out + 32, _mm_unpacklo_epi16(bg_high, ra_high));
+  Store16(out + 48, _mm_unpackhi_epi16(bg_high, ra_high));
+}
+
 // n (1..129) copies of `value` in whole 16-byte pieces, at least two: up
 // to max(32, (n + 15) & ~15) bytes are written. Two pieces always: most runs
 // are short, and a fixed count keeps the branch predictable.
@@ -165,15 +178,7 @@ void InterleaveBgra(const uint8_t* r, const uint8_t* g, const uint8_t* b,
     const __m128i vg = Load16(g + x);
     const __m128i vr = Load16(r + x);
     const __m128i va = Load16(a + x);
-    const __m128i bg_low = _mm_unpacklo_epi8(vb, vg);
-    const __m128i bg_high = _mm_unpackhi_epi8(vb, vg);
-    const __m128i ra_low = _mm_unpacklo_epi8(vr, va);
-    const __m128i ra_high = _mm_unpackhi_epi8(vr, va);
-    uint8_t* out = dst + 4 * x;
-    Store16(out, _mm_unpacklo_epi16(bg_low, ra_low));
-    Store16(out + 16, _mm_unpackhi_epi16(bg_low, ra_low));
-    Store16(out + 32, _mm_unpacklo_epi16(bg_high, ra_high));
-    Store16(out + 48, _mm_unpackhi_epi16(bg_high, ra_high));
+    StoreBgra16(dst + 4 * x, vb, vg, vr, va);
   }
 #endif
   for (; x < n; ++x) {
@@ -225,15 +230,7 @@ void CmykToBgrxRow(const uint8_t* c, const uint8_t* m, const uint8_t* y,
           InkToColour(_mm_unpacklo_epi8(ink, zero), k_low, k1_low),
           InkToColour(_mm_unpackhi_epi8(ink, zero), k_high, k1_high));
     }
-    const __m128i bg_low = _mm_unpacklo_epi8(colour[0], colour[1]);
-    const __m128i bg_high = _mm_unpackhi_epi8(colour[0], colour[1]);
-    const __m128i ra_low = _mm_unpacklo_epi8(colour[2], opaque);
-    const __m128i ra_high = _mm_unpackhi_epi8(colour[2], opaque);
-    uint8_t* out = dst + 4 * x;
-    Store16(out, _mm_unpacklo_epi16(bg_low, ra_low));
-    Store16(out + 16, _mm_unpackhi_epi16(bg_low, ra_low));
-    Store16(out + 32, _mm_unpacklo_epi16(bg_high, ra_high));
-    Store16(out + 48, _mm_unpackhi_epi16(bg_high, ra_high));
+    StoreBgra16(dst + 4 * x, colour[0], colour[1], colour[2], opaque);
   }
 #endif
   for (; x < n; ++x) {
