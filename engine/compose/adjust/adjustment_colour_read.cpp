@@ -17,6 +17,7 @@
 //   selc: version (2), method (2: 1 absolute), ten records of cyan,
 //         magenta, yellow, black (2 each, signed; the first unused).
 //   vibA: a descriptor: "vibrance" and "Strt".
+#include "engine/base/real_math.h"
 #include "engine/channels/rows.h"
 #include "engine/compose/adjust/adjustment_read.h"
 #include "engine/compose/layer/fill_colour.h"
@@ -35,29 +36,46 @@ uint8_t ToByte(double v) {
   return v >= 255 ? 255 : static_cast<uint8_t>(v + 0.5);
 }
 
-// Colour balance: each correction (shadows, midtones, highlights; of
-// cyan-red, magenta-green, yellow-blue, -100..100) weighs in by the
-// pixel's lightness, in ramps that sum to one over the three.
-bool ReadBalance(Reader* r, Adjustment* a) {
+// Colour balance acts on each channel alone, as levels: a channel's
+// shadows towards its colour (red, green, blue; -100..100) brighten it by a
+// gamma of two to the hundredth part, away from it they raise its input
+// black by as much; its highlights away lower its input white, towards it
+// darken it by a gamma; its midtones set a gamma both ways. Keeping the
+// luminosity takes each range's mean off its three corrections, so a
+// neutral shift cancels. The table is the input range stretched, rounded,
+// then the gamma (rounded to hundredths, as a levels record holds it).
+bool ReadBalance(const Document* doc, Reader* r, Adjustment* a) {
   int32_t shift[3][3];
   for (auto& range : shift) {
     for (int32_t& v : range) v = Clamp(r->S16(), -100, 100);
   }
-  a->keep_luminosity = r->U8() != 0;
-  auto ramp = [](double v) { return v < 0 ? 0.0 : v > 1 ? 1.0 : v; };
-  for (int32_t sum = 0; sum <= 510; ++sum) {
-    const double l = sum / 510.0;
-    const double w[3] = {ramp((l - 0.333) / -0.25 + 0.5) * 0.7,
-                         ramp((l - 0.333) / 0.25 + 0.5) *
-                             ramp((l + 0.333 - 1) / -0.25 + 0.5) * 0.7,
-                         ramp((l + 0.333 - 1) / 0.25 + 0.5) * 0.7};
-    for (int c = 0; c < 3; ++c) {
-      double add = 0;
-      for (int range = 0; range < 3; ++range) add += w[range] * shift[range][c];
-      a->balance[sum][c] = static_cast<float>(add * 2.55);
+  const bool keep_luminosity = r->U8() != 0;
+  if (!r->ok) return false;
+  a->kind = kAdjustTables;
+  if (doc->color_mode == kModeGrayscale) return true;
+  for (int c = 0; c < 3; ++c) {
+    double v[3];
+    for (int range = 0; range < 3; ++range) {
+      v[range] = shift[range][c];
+      if (keep_luminosity) {
+        v[range] -= (shift[range][0] + shift[range][1] + shift[range][2]) / 3.0;
+      }
+    }
+    const double black = v[0] < 0 ? -v[0] : 0;
+    const double white = v[2] > 0 ? 255.0 - v[2] : 255.0;
+    const double stops = (v[0] > 0 ? v[0] : 0) + v[1] + (v[2] < 0 ? v[2] : 0);
+    const double gamma =
+        static_cast<int32_t>(RealPow(2.0, stops / 100.0) * 100.0 + 0.5) / 100.0;
+    uint8_t stretched[256];
+    for (uint32_t i = 0; i < 256; ++i)
+      stretched[i] = ToByte((i - black) * 255.0 / (white - black));
+    for (uint32_t i = 0; i < 256; ++i) {
+      const uint32_t s = stretched[i];
+      a->table[c][i] =
+          s == 0 ? 0 : ToByte(255.0 * RealPow(s / 255.0, 1.0 / gamma));
     }
   }
-  return r->ok;
+  return true;
 }
 
 bool BlockDescriptor(const InfoBlock& block, Descriptor* d) {
@@ -203,8 +221,7 @@ bool ReadVibrance(const InfoBlock& block, Adjustment* a) {
 bool ReadColourAdjustment(const Document* doc, const char* key,
                           const InfoBlock& block, Reader* r, Adjustment* a) {
   if (KeyMatches(key, "blnc")) {
-    a->kind = kAdjustBalance;
-    return ReadBalance(r, a);
+    return ReadBalance(doc, r, a);
   }
   if (KeyMatches(key, "blwh")) {
     a->kind = kAdjustGray;
