@@ -6,7 +6,8 @@
 //   blwh: a descriptor (after its 4-byte version): "Rd  ", "Yllw", "Grn ",
 //         "Cyn ", "Bl  ", "Mgnt" weights, "useTint", "tintColor".
 //   phfl: version (2); version 2: colour space (2: 0 RGB, 7 Lab) and four
-//         components (2 each); then density (4, percent), keep luminosity.
+//         components (2 each); version 3: X, Y, Z (4 each, 32768 for 1,
+//         D50 white); then density (4, percent), keep luminosity (1).
 //   mixr: version (2), monochrome (2), then per output channel five
 //         2-byte signed values: percents of each source channel (four) and
 //         a constant.
@@ -102,18 +103,38 @@ bool ReadGray(const Document* doc, const InfoBlock& block, Adjustment* a) {
   return true;
 }
 
+// Lab's f: the cube root above (6/29)^3, a line below it.
+double LabF(double t) {
+  return t > 216.0 / 24389.0 ? RealPow(t, 1.0 / 3.0)
+                             : (24389.0 / 27.0 * t + 16.0) / 116.0;
+}
+
 bool ReadFilter(Reader* r, Adjustment* a) {
-  if (r->U16() != 2) return false;  // version 3 holds its colour otherwise
-  const uint32_t space = r->U16();
-  const int32_t c0 = r->S16(), c1 = r->S16(), c2 = r->S16();
-  r->U16();
-  if (space == 0) {
-    a->colour[2] = static_cast<uint8_t>(static_cast<uint16_t>(c0) >> 8);
-    a->colour[1] = static_cast<uint8_t>(static_cast<uint16_t>(c1) >> 8);
-    a->colour[0] = static_cast<uint8_t>(static_cast<uint16_t>(c2) >> 8);
-  } else if (space == 7) {  // L x 100, a x 100, b x 100
-    LabToBgr(ToByte(c0 * 2.55 / 100.0), ToByte(c1 / 100.0 + 128),
-             ToByte(c2 / 100.0 + 128), a->colour);
+  const uint32_t version = r->U16();
+  if (version == 3) {  // X, Y, Z against D50, 32768 for 1
+    double f[3];
+    for (double& v : f) {
+      const int32_t raw = static_cast<int32_t>(r->U32());
+      if (raw < 0 || raw > 65536) return false;
+      v = LabF(raw / 32768.0);
+    }
+    LabToBgr(ToByte((116.0 * f[1] - 16.0) * 2.55),
+             ToByte(500.0 * (f[0] - f[1]) + 128.0),
+             ToByte(200.0 * (f[1] - f[2]) + 128.0), a->colour);
+  } else if (version == 2) {
+    const uint32_t space = r->U16();
+    const int32_t c0 = r->S16(), c1 = r->S16(), c2 = r->S16();
+    r->U16();
+    if (space == 0) {
+      a->colour[2] = static_cast<uint8_t>(static_cast<uint16_t>(c0) >> 8);
+      a->colour[1] = static_cast<uint8_t>(static_cast<uint16_t>(c1) >> 8);
+      a->colour[0] = static_cast<uint8_t>(static_cast<uint16_t>(c2) >> 8);
+    } else if (space == 7) {  // L x 100, a x 100, b x 100
+      LabToBgr(ToByte(c0 * 2.55 / 100.0), ToByte(c1 / 100.0 + 128),
+               ToByte(c2 / 100.0 + 128), a->colour);
+    } else {
+      return false;
+    }
   } else {
     return false;
   }
