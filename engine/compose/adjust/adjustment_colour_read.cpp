@@ -1,4 +1,4 @@
-// Reading the colour adjustments that act on whole pixels: colour balance,
+// Reading the colour adjustments: colour balance (a table a channel),
 // black & white, photo filter, channel mixer, gradient map, selective colour
 // and vibrance. Record layouts (big-endian):
 //   blnc: shadows, midtones, highlights (three 2-byte signed values each:
