@@ -51,6 +51,9 @@ struct PaintParams {
   // clipped items are clipped to it rather than to the canvas's alpha.
   uint8_t* clip_shape;
   bool records_clip_shape;
+  // Clipped to an adjustment layer: its coverage (its masks and opacity;
+  // band rows, a byte a pixel), which the item's alpha is scaled by.
+  const uint8_t* coverage;
   // The record's layer effects are painted with it (a clipping group's
   // base: with the whole group, when it closes).
   bool effects;
@@ -81,6 +84,7 @@ struct Level {
   uint8_t* shape;
   Canvas* backdrop;
   uint8_t* clip_shape;   // clipping group: see PaintParams
+  uint8_t* coverage;     // the adjustment layer items are clipped to
   bool base_painted;     // clipping group: its base is on the canvas
   uint32_t skip_run_at;  // clipped items starting here are left out
 };
@@ -139,6 +143,9 @@ void RecordShapes(Composer* c, uint32_t level, int32_t y, int32_t x0,
 // A clipping group's base keeps its shape before its fill opacity fades it.
 void RecordClipShape(const Composer* c, const PaintParams& p, int32_t y,
                      int32_t x0, uint32_t n, const uint8_t* pixels);
+// The coverage of adjustment layer `index` at `opacity` (see PaintParams),
+// or null past the limit of shapes.
+uint8_t* AdjustmentCoverage(Composer* c, uint32_t index, uint8_t opacity);
 // Blends `n` pixels at column x0 of row y onto `dst` as `p` says: clipped
 // to the canvas's alpha, or to p.clip_shape.
 void BlendItemRow(const Composer* c, const PaintParams& p, uint8_t* src,
@@ -170,8 +177,9 @@ Status PaintArtboardBackground(Composer* c, uint32_t record, Canvas* canvas);
 // Paints layer `index`, which knocks out, into its level's canvas
 // (composite_knockout.cpp): blended with what was below its group (the
 // level's backdrop, or nothing), in place of what the group's layers
-// painted under it, as far as it covers. False when no canvas was left to
-// paint it in (it is then painted as any item).
+// painted under it, as far as it covers. False when it does not knock out
+// at its level, or no canvas was left to paint it in (it is then painted
+// as any item).
 bool PaintKnockout(Composer* c, uint32_t index, Level* level,
                    const PaintParams& p, Status* status);
 

@@ -35,11 +35,23 @@ void KnockRow(BlendMode mode, const uint8_t* item, const uint8_t* backdrop,
   }
 }
 
+// A layer that knocks out shows what was below its group (nothing, for a
+// group of its own) in place of the group's layers under it: its level
+// must hold that backdrop.
+bool KnocksOut(const Composer* c, uint32_t index, const Level* level) {
+  if (c->plan.traits[index].knockout == 0) return false;
+  return level->kind == kLevelGroup || level->kind == kLevelRoot ||
+         (level->kind == kLevelPass && level->backdrop != nullptr);
+}
+
 }  // namespace
 
 bool PaintKnockout(Composer* c, uint32_t index, Level* level,
                    const PaintParams& p, Status* status) {
-  if (c->canvases_in_use > kLimits.max_canvas_levels) return false;
+  if (!KnocksOut(c, index, level) ||
+      c->canvases_in_use > kLimits.max_canvas_levels) {
+    return false;
+  }
   Canvas* item = &c->canvases[c->canvases_in_use++];
   PaintParams alone = p;
   alone.mode = kBlendNormal;

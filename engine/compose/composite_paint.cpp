@@ -52,6 +52,14 @@ namespace {
 // held within the shape (a fill of 0 shows the clipped item alone).
 void BlendItemSpan(const Composer* c, const PaintParams& p, uint8_t* src,
                    uint8_t* dst, int32_t x0, int32_t y, uint32_t n) {
+  if (p.coverage != nullptr) {
+    const uint8_t* cover =
+        ClipShapeRow(c, const_cast<uint8_t*>(p.coverage), y, x0);
+    for (uint32_t i = 0; i < n; ++i) {
+      src[4 * i + 3] =
+          static_cast<uint8_t>(MulDiv255(src[4 * i + 3], cover[i]));
+    }
+  }
   if (p.clip_shape == nullptr || p.records_clip_shape) {
     BlendRow(p.mode, src, dst, n, p.keep_alpha, x0, y);
     return;
@@ -210,6 +218,27 @@ Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
   MarkPainted(canvas, rect);
   CloseMasks(&masks);
   return kDone;
+}
+
+uint8_t* AdjustmentCoverage(Composer* c, uint32_t index, uint8_t opacity) {
+  uint8_t* shape = TakeShape(c);
+  RecordMasks masks;
+  if (shape == nullptr || OpenRecordMasks(c, index, &masks) != kDone) {
+    ReleaseShape(c, shape);
+    return nullptr;
+  }
+  const Canvas* root = &c->canvases[0];
+  const PixelRect rect = IntersectRects(DocumentRect(root), MasksReach(&masks));
+  const PixelRect held = RectEmpty(rect) ? kNoPixels : RowsHeld(root, rect);
+  const uint32_t n = static_cast<uint32_t>(held.right - held.left);
+  for (int32_t y = held.top; y < held.bottom; ++y) {
+    for (uint32_t i = 0; i < n; ++i) c->row[4 * i + 3] = opacity;
+    ApplyMasks(&masks, y, rect.left, n, c->row);
+    uint8_t* cover = ClipShapeRow(c, shape, y, rect.left);
+    for (uint32_t i = 0; i < n; ++i) cover[i] = c->row[4 * i + 3];
+  }
+  CloseMasks(&masks);
+  return shape;
 }
 
 // One pixel `after` back towards `before` by t (0..255), in straight alpha.

@@ -34,9 +34,10 @@ Status ReadPlanAdjustment(const Document* doc, const LayerList* list,
   return kDone;
 }
 
-// An adjustment layer as a clipping group's base has no pixels of its own
-// to clip to: the layers clipped to it (a run of plain layers after it)
-// apply to what lies below as it does.
+// An adjustment layer as a clipping group's base has no pixels of its own:
+// the layers clipped to it (a run of plain layers after it) are painted
+// onto what lies below as it is, within its masks. A hidden one is a
+// hidden base, which hides them.
 void NoteAdjustmentBase(const LayerList* list, uint32_t i,
                         LayerTraits* traits) {
   LayerTraits& t = traits[i];
@@ -45,9 +46,10 @@ void NoteAdjustmentBase(const LayerList* list, uint32_t i,
   }
   const LayerTraits& below = traits[i - 1];
   if (below.section != kSectionLayer) return;
-  t.clipped_to_adjustment = list->records[i - 1].clipping != 0
-                                ? below.clipped_to_adjustment
-                                : below.adjustment;
+  t.clipped_to_adjustment =
+      list->records[i - 1].clipping != 0
+          ? below.clipped_to_adjustment
+          : below.adjustment && LayerVisible(list->records[i - 1]);
 }
 
 }  // namespace

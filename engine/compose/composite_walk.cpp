@@ -83,6 +83,7 @@ PaintParams ItemParams(const Composer* c, const Level* level, uint32_t record) {
   p.level = static_cast<uint32_t>(level - c->levels);
   p.clip_shape = p.keep_alpha ? level->clip_shape : nullptr;
   p.records_clip_shape = false;
+  p.coverage = traits.clipped_to_adjustment ? level->coverage : nullptr;
   p.effects = true;
   SetAdvancedBlending(traits, c->channels, &p);
   if (level->kind == kLevelClip && !level->base_painted) {
@@ -113,9 +114,13 @@ Canvas* TakeCanvas(Composer* c) {
 
 Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
   Level* level = &c->levels[c->depth++];
-  // Nothing kept, full fill, no shapes, no backdrop, no base painted yet.
-  *level = Level{kind,    canvas,  record,  false, 255,
-                 nullptr, nullptr, nullptr, false, kNoMatch};
+  // Nothing kept, no shapes, no backdrop, no base painted yet.
+  *level = Level{};
+  level->kind = kind;
+  level->canvas = canvas;
+  level->record = record;
+  level->fill = 255;
+  level->skip_run_at = kNoMatch;
   return level;
 }
 
@@ -205,6 +210,8 @@ Status OpenGroup(Composer* c, uint32_t record) {
 
 Status CloseLevel(Composer* c, PaintParams p) {
   Level* level = Top(c);
+  ReleaseShape(c, level->coverage);
+  level->coverage = nullptr;
   --c->depth;
   Level* parent = Top(c);
   Status status = kDone;
@@ -262,6 +269,7 @@ Status CloseClip(Composer* c) {
   p.level = c->depth - 2;
   p.clip_shape = p.keep_alpha ? parent->clip_shape : nullptr;
   p.records_clip_shape = false;
+  p.coverage = nullptr;
   p.effects = true;
   SetAdvancedBlending(Traits(c, level->record), c->channels, &p);
   ReleaseShape(c, Top(c)->clip_shape);
@@ -285,15 +293,6 @@ uint32_t AfterItem(Composer* c, uint32_t next, Status* status) {
   }
 }
 
-// A layer that knocks out shows what was below its group (nothing, for a
-// group of its own) in place of the group's layers under it: its level
-// must hold that backdrop.
-bool KnocksOut(const Composer* c, uint32_t index, const Level* level) {
-  if (Traits(c, index).knockout == 0) return false;
-  return level->kind == kLevelGroup || level->kind == kLevelRoot ||
-         (level->kind == kLevelPass && level->backdrop != nullptr);
-}
-
 Status PaintItemLayer(Composer* c, uint32_t index) {
   Level* level = Top(c);
   if (c->cut_short && c->cut_at == kNoMatch) c->cut_at = index;
@@ -309,8 +308,12 @@ Status PaintItemLayer(Composer* c, uint32_t index) {
   Status status = kDone;
   if (adjustment) {
     status = PaintAdjustment(c, index, level->canvas, p);
-  } else if (!KnocksOut(c, index, level) ||
-             !PaintKnockout(c, index, level, p, &status)) {
+    // The layers clipped to it show within its masks.
+    if (index + 1 < c->list->count &&
+        Traits(c, index + 1).clipped_to_adjustment) {
+      level->coverage = AdjustmentCoverage(c, index, p.opacity);
+    }
+  } else if (!PaintKnockout(c, index, level, p, &status)) {
     status = PaintLayer(c, index, level->canvas, p);
   }
   ItemPainted(level);
@@ -322,6 +325,10 @@ uint32_t StartItem(Composer* c, uint32_t i, Status* status) {
   const uint32_t end = ItemEnd(c, i);
   const LayerRecord& r = c->list->records[end];
   Level* top = Top(c);
+  if (!Traits(c, end).clipped_to_adjustment) {
+    ReleaseShape(c, top->coverage);
+    top->coverage = nullptr;
+  }
   if (!ClipsAfter(top) && ItemClipped(c, end + 1)) {
     if (!LayerVisible(r))
       return AfterItem(c, SkipClippedRun(c, end + 1), status);
@@ -380,6 +387,8 @@ void ReleaseLevels(Composer* c) {
   for (uint32_t d = 0; c->levels != nullptr && d < c->depth; ++d) {
     ReleaseShape(c, c->levels[d].shape);
     c->levels[d].shape = nullptr;
+    ReleaseShape(c, c->levels[d].coverage);
+    c->levels[d].coverage = nullptr;
     if (c->levels[d].kind == kLevelClip) {
       ReleaseShape(c, c->levels[d].clip_shape);
       c->levels[d].clip_shape = nullptr;

@@ -13,10 +13,10 @@
 namespace engine {
 
 enum AdjustmentKind : uint8_t {
-  kAdjustTables,     // levels, curves, brightness/contrast, invert, ...
+  kAdjustTables,     // levels, curves, brightness/contrast, invert,
+                     // colour balance, ...
   kAdjustHue,        // hue/saturation, and its colorize form
   kAdjustThreshold,  // luminosity at or above a level: white, else black
-  kAdjustBalance,    // colour balance
   kAdjustGray,       // black & white from six colour weights, tinted or not
   kAdjustFilter,     // photo filter
   kAdjustMixer,      // channel mixer
@@ -48,10 +48,7 @@ struct Adjustment {
   // The numbers of the whole-pixel kinds (`kind` says which).
   HueSaturation hue;
   uint8_t threshold;
-  // Colour balance: what is added to red, green and blue (0..255 scale)
-  // for every sum of a pixel's lightest and darkest channels.
-  float balance[511][3];
-  bool keep_luminosity;  // colour balance, photo filter
+  bool keep_luminosity;  // photo filter
   // Black & white: the weights (percent) of reds, yellows, greens, cyans,
   // blues, magentas; a tint (blue, green, red) when `tint`.
   int32_t gray_weight[6];

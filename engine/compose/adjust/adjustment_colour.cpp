@@ -25,19 +25,6 @@ int32_t Lum16(const uint8_t* px) {
   return blendmix::Lum(c);
 }
 
-void BalancePixel(const Adjustment& a, uint8_t* px) {
-  const int32_t lum = Lum16(px);
-  const uint32_t hi = px[0] > px[1] ? (px[0] > px[2] ? px[0] : px[2])
-                                    : (px[1] > px[2] ? px[1] : px[2]);
-  const uint32_t lo = px[0] < px[1] ? (px[0] < px[2] ? px[0] : px[2])
-                                    : (px[1] < px[2] ? px[1] : px[2]);
-  const float* add = a.balance[hi + lo];
-  for (int c = 0; c < 3; ++c) {  // red (slot 2) is the first
-    px[2 - c] = ToByte(px[2 - c] + add[c]);
-  }
-  if (a.keep_luminosity) KeepLuminosity(px, lum);
-}
-
 // Black & white: the darkest channel counts fully, the part the two
 // lightest share counts by the weight of their mix (yellow, cyan or
 // magenta), the part of the lightest alone by its own colour's weight.
@@ -151,9 +138,6 @@ void VibrancePixel(const Adjustment& a, uint8_t* px) {
 void ColourPixels(const Adjustment& a, uint8_t* px, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i, px += 4) {
     switch (a.kind) {
-      case kAdjustBalance:
-        BalancePixel(a, px);
-        break;
       case kAdjustGray:
         GrayPixel(a, px);
         break;

@@ -1,4 +1,4 @@
-// Reading the colour adjustments that act on whole pixels: colour balance,
+// Reading the colour adjustments: colour balance (a table a channel),
 // black & white, photo filter, channel mixer, gradient map, selective colour
 // and vibrance. Record layouts (big-endian):
 //   blnc: shadows, midtones, highlights (three 2-byte signed values each:
@@ -6,7 +6,8 @@
 //   blwh: a descriptor (after its 4-byte version): "Rd  ", "Yllw", "Grn ",
 //         "Cyn ", "Bl  ", "Mgnt" weights, "useTint", "tintColor".
 //   phfl: version (2); version 2: colour space (2: 0 RGB, 7 Lab) and four
-//         components (2 each); then density (4, percent), keep luminosity.
+//         components (2 each); version 3: X, Y, Z (4 each, 32768 for 1,
+//         D50 white); then density (4, percent), keep luminosity (1).
 //   mixr: version (2), monochrome (2), then per output channel five
 //         2-byte signed values: percents of each source channel (four) and
 //         a constant.
@@ -17,6 +18,7 @@
 //   selc: version (2), method (2: 1 absolute), ten records of cyan,
 //         magenta, yellow, black (2 each, signed; the first unused).
 //   vibA: a descriptor: "vibrance" and "Strt".
+#include "engine/base/real_math.h"
 #include "engine/channels/rows.h"
 #include "engine/compose/adjust/adjustment_read.h"
 #include "engine/compose/layer/fill_colour.h"
@@ -35,29 +37,46 @@ uint8_t ToByte(double v) {
   return v >= 255 ? 255 : static_cast<uint8_t>(v + 0.5);
 }
 
-// Colour balance: each correction (shadows, midtones, highlights; of
-// cyan-red, magenta-green, yellow-blue, -100..100) weighs in by the
-// pixel's lightness, in ramps that sum to one over the three.
-bool ReadBalance(Reader* r, Adjustment* a) {
+// Colour balance acts on each channel alone, as levels: a channel's
+// shadows towards its colour (red, green, blue; -100..100) brighten it by a
+// gamma of two to the hundredth part, away from it they raise its input
+// black by as much; its highlights away lower its input white, towards it
+// darken it by a gamma; its midtones set a gamma both ways. Keeping the
+// luminosity takes each range's mean off its three corrections, so a
+// neutral shift cancels. The table is the input range stretched, rounded,
+// then the gamma (rounded to hundredths, as a levels record holds it).
+bool ReadBalance(const Document* doc, Reader* r, Adjustment* a) {
   int32_t shift[3][3];
   for (auto& range : shift) {
     for (int32_t& v : range) v = Clamp(r->S16(), -100, 100);
   }
-  a->keep_luminosity = r->U8() != 0;
-  auto ramp = [](double v) { return v < 0 ? 0.0 : v > 1 ? 1.0 : v; };
-  for (int32_t sum = 0; sum <= 510; ++sum) {
-    const double l = sum / 510.0;
-    const double w[3] = {ramp((l - 0.333) / -0.25 + 0.5) * 0.7,
-                         ramp((l - 0.333) / 0.25 + 0.5) *
-                             ramp((l + 0.333 - 1) / -0.25 + 0.5) * 0.7,
-                         ramp((l + 0.333 - 1) / 0.25 + 0.5) * 0.7};
-    for (int c = 0; c < 3; ++c) {
-      double add = 0;
-      for (int range = 0; range < 3; ++range) add += w[range] * shift[range][c];
-      a->balance[sum][c] = static_cast<float>(add * 2.55);
+  const bool keep_luminosity = r->U8() != 0;
+  if (!r->ok) return false;
+  a->kind = kAdjustTables;
+  if (doc->color_mode == kModeGrayscale) return true;
+  for (int c = 0; c < 3; ++c) {
+    double v[3];
+    for (int range = 0; range < 3; ++range) {
+      v[range] = shift[range][c];
+      if (keep_luminosity) {
+        v[range] -= (shift[range][0] + shift[range][1] + shift[range][2]) / 3.0;
+      }
+    }
+    const double black = v[0] < 0 ? -v[0] : 0;
+    const double white = v[2] > 0 ? 255.0 - v[2] : 255.0;
+    const double stops = (v[0] > 0 ? v[0] : 0) + v[1] + (v[2] < 0 ? v[2] : 0);
+    const double gamma =
+        static_cast<int32_t>(RealPow(2.0, stops / 100.0) * 100.0 + 0.5) / 100.0;
+    uint8_t stretched[256];
+    for (uint32_t i = 0; i < 256; ++i)
+      stretched[i] = ToByte((i - black) * 255.0 / (white - black));
+    for (uint32_t i = 0; i < 256; ++i) {
+      const uint32_t s = stretched[i];
+      a->table[c][i] =
+          s == 0 ? 0 : ToByte(255.0 * RealPow(s / 255.0, 1.0 / gamma));
     }
   }
-  return r->ok;
+  return true;
 }
 
 bool BlockDescriptor(const InfoBlock& block, Descriptor* d) {
@@ -84,18 +103,38 @@ bool ReadGray(const Document* doc, const InfoBlock& block, Adjustment* a) {
   return true;
 }
 
+// Lab's f: the cube root above (6/29)^3, a line below it.
+double LabF(double t) {
+  return t > 216.0 / 24389.0 ? RealPow(t, 1.0 / 3.0)
+                             : (24389.0 / 27.0 * t + 16.0) / 116.0;
+}
+
 bool ReadFilter(Reader* r, Adjustment* a) {
-  if (r->U16() != 2) return false;  // version 3 holds its colour otherwise
-  const uint32_t space = r->U16();
-  const int32_t c0 = r->S16(), c1 = r->S16(), c2 = r->S16();
-  r->U16();
-  if (space == 0) {
-    a->colour[2] = static_cast<uint8_t>(static_cast<uint16_t>(c0) >> 8);
-    a->colour[1] = static_cast<uint8_t>(static_cast<uint16_t>(c1) >> 8);
-    a->colour[0] = static_cast<uint8_t>(static_cast<uint16_t>(c2) >> 8);
-  } else if (space == 7) {  // L x 100, a x 100, b x 100
-    LabToBgr(ToByte(c0 * 2.55 / 100.0), ToByte(c1 / 100.0 + 128),
-             ToByte(c2 / 100.0 + 128), a->colour);
+  const uint32_t version = r->U16();
+  if (version == 3) {  // X, Y, Z against D50, 32768 for 1
+    double f[3];
+    for (double& v : f) {
+      const int32_t raw = static_cast<int32_t>(r->U32());
+      if (raw < 0 || raw > 65536) return false;
+      v = LabF(raw / 32768.0);
+    }
+    LabToBgr(ToByte((116.0 * f[1] - 16.0) * 2.55),
+             ToByte(500.0 * (f[0] - f[1]) + 128.0),
+             ToByte(200.0 * (f[1] - f[2]) + 128.0), a->colour);
+  } else if (version == 2) {
+    const uint32_t space = r->U16();
+    const int32_t c0 = r->S16(), c1 = r->S16(), c2 = r->S16();
+    r->U16();
+    if (space == 0) {
+      a->colour[2] = static_cast<uint8_t>(static_cast<uint16_t>(c0) >> 8);
+      a->colour[1] = static_cast<uint8_t>(static_cast<uint16_t>(c1) >> 8);
+      a->colour[0] = static_cast<uint8_t>(static_cast<uint16_t>(c2) >> 8);
+    } else if (space == 7) {  // L x 100, a x 100, b x 100
+      LabToBgr(ToByte(c0 * 2.55 / 100.0), ToByte(c1 / 100.0 + 128),
+               ToByte(c2 / 100.0 + 128), a->colour);
+    } else {
+      return false;
+    }
   } else {
     return false;
   }
@@ -203,8 +242,7 @@ bool ReadVibrance(const InfoBlock& block, Adjustment* a) {
 bool ReadColourAdjustment(const Document* doc, const char* key,
                           const InfoBlock& block, Reader* r, Adjustment* a) {
   if (KeyMatches(key, "blnc")) {
-    a->kind = kAdjustBalance;
-    return ReadBalance(r, a);
+    return ReadBalance(doc, r, a);
   }
   if (KeyMatches(key, "blwh")) {
     a->kind = kAdjustGray;

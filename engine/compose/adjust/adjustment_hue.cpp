@@ -6,9 +6,9 @@
 //
 // A pixel's hue turns keeping its lightest and darkest channels; its
 // saturation stretches it about the middle of those two, at most until the
-// darkest reaches black (values past white are kept until the end); a
-// range's lightness pulls the colour towards its lightest channel (or its
-// darkest); the master lightness towards white (or black). The ranges'
+// darkest reaches black or the lightest white; a range's lightness pulls
+// the colour towards its lightest channel (or its darkest). The master
+// lightness, towards white (or black), comes before them. The ranges'
 // values at each whole degree are worked out once: the ranges' stops are
 // whole degrees, so between two degrees the values are linear.
 #include "engine/compose/adjust/adjustment_read.h"
@@ -138,13 +138,23 @@ inline void HuePixel(const HueSaturation& h, uint8_t* bgr) {
     return;
   }
   const float r = bgr[2], g = bgr[1], b = bgr[0];
-  const float hi = static_cast<float>(top), lo = static_cast<float>(bottom);
-  float out[3] = {r, g, b};
-  if (top > bottom) {
+  // The master lightness comes first: towards white (or black) it keeps
+  // the hue and the order of the channels, and the saturation's limit
+  // is that of the lightened colour.
+  const float l = static_cast<float>(h.lightness) * 0.01f;
+  const float add = l > 0 ? 255.0f * l : 0.0f;
+  const float keep_light = l > 0 ? 1.0f - l : 1.0f + l;
+  float out[3] = {r * keep_light + add, g * keep_light + add,
+                  b * keep_light + add};
+  if (top > bottom && keep_light > 0) {
+    const float hi = static_cast<float>(top) * keep_light + add;
+    const float lo = static_cast<float>(bottom) * keep_light + add;
     const float inverse = kReciprocal.of[top - bottom];
     const float by_red = (g - b) * inverse, by_green = 2.0f + (b - r) * inverse,
                 by_blue = 4.0f + (r - g) * inverse;
-    float hue = 60.0f * (hi == r ? by_red : hi == g ? by_green : by_blue);
+    float hue = 60.0f * (top == bgr[2]   ? by_red
+                         : top == bgr[1] ? by_green
+                                         : by_blue);
     hue += hue < 0 ? 360.0f : 0.0f;
     int32_t degree = static_cast<int32_t>(hue);
     degree = degree > 359 ? 359 : degree;
@@ -165,8 +175,12 @@ inline void HuePixel(const HueSaturation& h, uint8_t* bgr) {
     out[kLightest[sector]] = hi;
     out[kDarkest[sector]] = lo;
     out[kBetween[sector]] = lo + part + kFalls[sector] * (hi - lo - 2 * part);
-    // Saturation.
-    const float mid = (hi + lo) * 0.5f, most = (hi + lo) * inverse;
+    // Saturation, at most until the colour is fully saturated: the
+    // darkest channel at black or, for a light colour, the lightest at
+    // white.
+    const float mid = (hi + lo) * 0.5f;
+    const float most =
+        (hi + lo <= 255.0f ? hi + lo : 510.0f - hi - lo) * inverse / keep_light;
     float k = h.stretch * v[1];
     k = k < 0 ? 0 : k > most && k > 1 ? (most > 1 ? most : 1) : k;
     for (float& c : out) c = mid + (c - mid) * k;
@@ -175,10 +189,6 @@ inline void HuePixel(const HueSaturation& h, uint8_t* bgr) {
     const float towards = dl >= 0 ? mid + (hi - mid) * k : mid + (lo - mid) * k;
     const float keep = dl >= 0 ? 1.0f - dl : 1.0f + dl;
     for (float& c : out) c = towards + (c - towards) * keep;
-  }
-  if (h.lightness != 0) {
-    const float l = static_cast<float>(h.lightness) * 0.01f;
-    for (float& c : out) c = l >= 0 ? c + (255.0f - c) * l : c * (1.0f + l);
   }
   bgr[0] = static_cast<uint8_t>(Clamp255(out[2]) + 0.5f);
   bgr[1] = static_cast<uint8_t>(Clamp255(out[1]) + 0.5f);

@@ -247,20 +247,25 @@ void BrightnessContrastTable(int32_t brightness, int32_t contrast, bool legacy,
     }
     return;
   }
-  // The current form keeps black and white: brightness bends every value
-  // towards white (or black) as a screen (or multiply) of growing power,
-  // contrast is an S about the middle (or its flattening).
-  const double power =
-      RealExp(0.008 * (brightness < 0 ? -brightness : brightness));
-  const double c = contrast / 100.0;
-  const double s = c >= 0 ? 1.0 + 0.45 * c : 1.0 / (1.0 - 0.45 * c);
+  // The current form keeps black and white. Brightness is an exposure of
+  // a stop per 50 in light (samples as gamma 2.2), rolled off so that
+  // white stays white: x s / sqrt(1 + (s^2 - 1) x^2). Contrast then bends
+  // each half about the middle into a parabola, its slope at black and
+  // white 1 - 0.0076 c and at the middle 1 + 0.0076 c.
+  const double s = RealPow(2.0, brightness / 50.0);
+  const double k = 1.0 - 0.0076 * contrast;
+  uint8_t bright[256];
   for (int32_t v = 0; v < 256; ++v) {
-    const double t = v / 255.0;
-    double u =
-        brightness >= 0 ? 1.0 - RealPow(1.0 - t, power) : RealPow(t, power);
-    u = u < 0.5 ? 0.5 * RealPow(2.0 * u, s)
-                : 1.0 - 0.5 * RealPow(2.0 - 2.0 * u, s);
-    table[v] = RoundByte(255.0 * u);
+    const double x = RealPow(v / 255.0, 2.2);
+    const double y = s * x / RealPow(1.0 + (s * s - 1.0) * x * x, 0.5);
+    bright[v] = RoundByte(255.0 * RealPow(y < 1 ? y : 1.0, 1.0 / 2.2));
+  }
+  for (int32_t v = 0; v < 256; ++v) {
+    const double u = bright[v];
+    const bool low = u <= 127.5;
+    const double t = low ? u / 127.5 : (255.0 - u) / 127.5;
+    const double q = 127.5 * (k * t + (1.0 - k) * t * t);
+    table[v] = RoundByte(low ? q : 255.0 - q);
   }
 }
 
