@@ -18,6 +18,10 @@ namespace {
 // GetArchiveInfo for one document. Prints the result line on failure.
 bool GetListing(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
                 const Source& source, std::vector<ListingEntry>* entries) {
+  if (!source.narrow_usable()) {
+    NotAnsiError(source.path, "--memory passes the document's bytes instead");
+    return false;
+  }
   Block listing(plugin);
   int32_t result = get_archive_info(source.source(), source.size(),
                                     source.mode(), listing.slot());
@@ -100,18 +104,20 @@ void ShowWrittenFile(const ListingEntry& entry, const std::string& directory) {
 }
 
 // GetFile for one entry into the folder or as a block.
-int ExtractEntry(const Plugin& plugin, GetFileFn get_file,
-                 const std::string& path, const ListingEntry& entry,
-                 const std::string& directory, bool memory_output) {
+// `source` and `ansi_directory` are the names in the ANSI code page, as
+// GetFile takes them.
+int ExtractEntry(const Plugin& plugin, GetFileFn get_file, const Source& source,
+                 const ListingEntry& entry, const std::string& directory,
+                 const std::string& ansi_directory, bool memory_output) {
   ProgressLog progress;
   intptr_t token = StartProgress(&progress);
   Block block(plugin);
-  std::string destination = directory;
+  std::string destination = ansi_directory;
   LPSTR target =
       memory_output ? reinterpret_cast<LPSTR>(block.slot()) : &destination[0];
   NoteThreadsBefore();
   int32_t result = get_file(
-      path.c_str(), static_cast<intptr_t>(entry.entry_number), target,
+      source.source(), static_cast<intptr_t>(entry.entry_number), target,
       memory_output ? kOutputMemory : kOutputDirectory, &RecordProgress, token);
   if (!NoThreadLeft("GetFile", entry.unpacked_size)) return 1;
   printf("  %llu %s: result %d, progress %s",
@@ -134,10 +140,19 @@ int ExtractDocument(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
                     size_t limit) {
   Source source;
   std::vector<ListingEntry> entries;
-  if (!source.Load(path, false) ||
-      !GetListing(plugin, get_archive_info, source, &entries)) {
+  if (!source.Load(path, false)) return 1;
+  if (!source.ansi_exact) {
+    NotAnsiError(path, "GetFile has no other way to take the document");
     return 1;
   }
+  // The plug-in writes into the folder by its ANSI name; psdhost writes
+  // blocks by any name.
+  std::string ansi_directory;
+  if (!AnsiName(directory, &ansi_directory) && !memory_output) {
+    NotAnsiError(directory, "--memory-output has psdhost write the entries");
+    return 1;
+  }
+  if (!GetListing(plugin, get_archive_info, source, &entries)) return 1;
   std::vector<size_t> selected;
   std::string error;
   if (!ChooseEntries(entries, selectors, limit, &selected, &error)) {
@@ -155,8 +170,8 @@ int ExtractDocument(const Plugin& plugin, GetArchiveInfoFn get_archive_info,
       fprintf(stderr, "\rextracting %zu/%zu", k + 1, selected.size());
       fflush(stderr);
     }
-    if (ExtractEntry(plugin, get_file, path, entries[selected[k]], directory,
-                     memory_output) != 0) {
+    if (ExtractEntry(plugin, get_file, source, entries[selected[k]], directory,
+                     ansi_directory, memory_output) != 0) {
       status = 1;
     }
   }
@@ -196,13 +211,23 @@ int CommandFileInfo(const Plugin& plugin, const Arguments& args) {
   }
   Source source;
   if (!source.Load(args.positional[0], args.memory)) return 1;
+  if (!source.narrow_usable()) {
+    NotAnsiError(source.path, "--memory passes the document's bytes instead");
+    return 1;
+  }
   int status = 0;
   for (size_t i = 1; i < args.positional.size(); ++i) {
     const std::string& name = args.positional[i];
+    std::string ansi_name;
+    if (!AnsiName(name, &ansi_name)) {
+      NotAnsiError(name, "no entry can have this name");
+      status = 1;
+      continue;
+    }
     ArchiveFileInfo record;
     memset(&record, 0xA5, sizeof(record));
-    int32_t result = get_file_info(source.source(), source.size(), name.c_str(),
-                                   source.mode(), &record);
+    int32_t result = get_file_info(source.source(), source.size(),
+                                   ansi_name.c_str(), source.mode(), &record);
     printf("%s%s %s: GetFileInfo result %d\n", source.path.c_str(),
            source.label(), name.c_str(), result);
     if (result == 0) {

@@ -7,11 +7,6 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "host/commands.h"
 #include "host/host_files.h"
 
@@ -37,7 +32,7 @@ std::string ShownWide(const WCHAR* buffer, size_t units) {
 // The first 2048 bytes of a file; a short file leaves zeros behind its
 // bytes.
 bool ReadHead(const std::string& path, std::vector<uint8_t>* head) {
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = OpenFile(path, "rb");
   if (file == nullptr) {
     Error(path + ": cannot open (" + strerror(errno) + ")");
     return false;
@@ -49,54 +44,24 @@ bool ReadHead(const std::string& path, std::vector<uint8_t>* head) {
   return true;
 }
 
-// An open file whose handle the plug-in receives as a number.
-class ReadHandle {
- public:
-  explicit ReadHandle(const std::string& path) {
-#if defined(_WIN32)
-    handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-#else
-    fd_ = open(path.c_str(), O_RDONLY);
-#endif
-  }
-  ~ReadHandle() {
-#if defined(_WIN32)
-    if (opened()) CloseHandle(handle_);
-#else
-    if (opened()) close(fd_);
-#endif
-  }
-  ReadHandle(const ReadHandle&) = delete;
-  ReadHandle& operator=(const ReadHandle&) = delete;
-
-#if defined(_WIN32)
-  bool opened() const { return handle_ != INVALID_HANDLE_VALUE; }
-  uintptr_t value() const { return reinterpret_cast<uintptr_t>(handle_); }
-  void Rewind() { SetFilePointer(handle_, 0, nullptr, FILE_BEGIN); }
-#else
-  bool opened() const { return fd_ >= 0; }
-  uintptr_t value() const { return static_cast<uintptr_t>(fd_); }
-  void Rewind() { lseek(fd_, 0, SEEK_SET); }
-#endif
-
- private:
-#if defined(_WIN32)
-  HANDLE handle_;
-#else
-  int fd_;
-#endif
-};
-
 // Both probes of one file: with its head in memory and with an open
-// handle. Prints the line, or says why there is none.
+// handle. Prints the line, or says why there is none. A name outside the
+// ANSI code page reaches the narrow calls only with --memory, and then as
+// no name at all: they judge the bytes alone.
 int ProbeFile(IsSupportedFn is_supported, IsSupportedWFn is_supported_w,
-              const std::string& path) {
+              const std::string& path, bool bytes_alone) {
+  std::string ansi;
+  bool exact = AnsiName(path, &ansi);
+  if (!exact && !bytes_alone) {
+    NotAnsiError(path, "--memory probes by the bytes alone");
+    return 1;
+  }
+  LPCSTR narrow = exact ? ansi.c_str() : nullptr;
   std::vector<uint8_t> head;
   if (!ReadHead(path, &head)) return 1;
   std::basic_string<WCHAR> wide = WideName(path);
   uintptr_t memory = reinterpret_cast<uintptr_t>(head.data());
-  int32_t memory_a = is_supported(path.c_str(), memory);
+  int32_t memory_a = is_supported(narrow, memory);
   int32_t memory_w = is_supported_w(wide.c_str(), memory);
 
   ReadHandle handle(path);
@@ -111,7 +76,7 @@ int ProbeFile(IsSupportedFn is_supported, IsSupportedWFn is_supported_w,
     Error(path + ": the file handle is too large to pass as a handle");
     status = 1;
   } else {
-    handle_a = is_supported(path.c_str(), handle.value());
+    handle_a = is_supported(narrow, handle.value());
     handle.Rewind();
     handle_w = is_supported_w(wide.c_str(), handle.value());
   }
@@ -163,6 +128,6 @@ int CommandProbe(const Plugin& plugin, const Arguments& args) {
     return 2;
   }
   return ForEachFile(args, "probe", [&](const std::string& path) {
-    return ProbeFile(is_supported, is_supported_w, path) == 0;
+    return ProbeFile(is_supported, is_supported_w, path, args.memory) == 0;
   });
 }

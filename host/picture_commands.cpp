@@ -21,7 +21,8 @@ bool SameInfo(const PictureInfo& a, const PictureInfo& b) {
 }
 
 // GetPictureInfo and GetPictureInfoW for one document; the wide call must
-// give the same record.
+// give the same record. A name without an exact ANSI form gets the wide
+// call alone.
 int InfoOne(GetPictureInfoFn get_info, GetPictureInfoWFn get_info_w,
             const Source& source) {
   // Fill both records with the same pattern, so fields a call leaves
@@ -30,17 +31,21 @@ int InfoOne(GetPictureInfoFn get_info, GetPictureInfoWFn get_info_w,
   PictureInfo info_w;
   memset(&info, 0xA5, sizeof(info));
   memset(&info_w, 0xA5, sizeof(info_w));
+  if (!source.narrow_usable()) {
+    int32_t result_w =
+        get_info_w(source.wide_source(), source.size(), source.mode(), &info_w);
+    printf("%s: GetPictureInfoW%s result %d\n", source.path.c_str(),
+           source.label(), result_w);
+    if (result_w == 0) printf("%s", DescribePictureInfo(info_w).c_str());
+    return result_w != 0 ? 1 : 0;
+  }
   int32_t result =
       get_info(source.source(), source.size(), source.mode(), &info);
   printf("%s: GetPictureInfo%s result %d\n", source.path.c_str(),
          source.label(), result);
   if (result == 0) printf("%s", DescribePictureInfo(info).c_str());
-  std::basic_string<WCHAR> wide = WideName(source.path);
-  const WCHAR* wide_source =
-      source.memory ? reinterpret_cast<const WCHAR*>(source.bytes.data())
-                    : wide.c_str();
   int32_t result_w =
-      get_info_w(wide_source, source.size(), source.mode(), &info_w);
+      get_info_w(source.wide_source(), source.size(), source.mode(), &info_w);
   bool same = result_w == result && (result != 0 || SameInfo(info, info_w));
   if (same) {
     printf("  GetPictureInfoW: the same\n");
@@ -81,20 +86,29 @@ int WriteBmp(const std::string& path, Block* header, Block* pixels,
   return 0;
 }
 
-int DecodeOne(const Plugin& plugin, GetPictureFn get_picture,
+// GetPicture, or GetPictureW (looked up when first needed) for a name
+// without an exact ANSI form.
+struct PictureCalls {
+  GetPictureFn narrow = nullptr;
+  GetPictureWFn wide = nullptr;
+};
+
+int DecodeOne(const Plugin& plugin, const PictureCalls& calls,
               const Source& source, const std::string& out) {
   Block header(plugin);
   Block pixels(plugin);
   ProgressLog progress;
   intptr_t token = StartProgress(&progress);
+  const bool wide = !source.narrow_usable();
+  const char* call = wide ? "GetPictureW" : "GetPicture";
   NoteThreadsBefore();
   int32_t result =
-      get_picture(source.source(), source.size(), source.mode(), header.slot(),
-                  pixels.slot(), &RecordProgress, token);
-  if (!NoThreadLeft("GetPicture", pixels.empty() ? 0 : pixels.size())) {
-    return 1;
-  }
-  printf("%s: GetPicture%s result %d\n", source.path.c_str(), source.label(),
+      wide ? calls.wide(source.wide_source(), source.size(), source.mode(),
+                        header.slot(), pixels.slot(), &RecordProgress, token)
+           : calls.narrow(source.source(), source.size(), source.mode(),
+                          header.slot(), pixels.slot(), &RecordProgress, token);
+  if (!NoThreadLeft(call, pixels.empty() ? 0 : pixels.size())) return 1;
+  printf("%s: %s%s result %d\n", source.path.c_str(), call, source.label(),
          result);
   printf("  progress %s\n", DescribeProgress(progress).c_str());
   if (!header.empty() || !pixels.empty()) {
@@ -132,9 +146,9 @@ int CommandInfo(const Plugin& plugin, const Arguments& args) {
 }
 
 int CommandPicture(const Plugin& plugin, const Arguments& args) {
-  GetPictureFn get_picture = nullptr;
+  PictureCalls calls;
   if (!CheckInterface(plugin, "00IN", "picture") ||
-      !Export(plugin, "GetPicture", &get_picture)) {
+      !Export(plugin, "GetPicture", &calls.narrow)) {
     return 2;
   }
   if (args.positional.empty() || args.output.empty() ||
@@ -150,10 +164,15 @@ int CommandPicture(const Plugin& plugin, const Arguments& args) {
                           ? args.output + "/" + BatchName(i, path) + ".bmp"
                           : args.output;
     Source source;
-    if (!source.Load(path, args.memory) ||
-        DecodeOne(plugin, get_picture, source, out) != 0) {
+    if (!source.Load(path, args.memory)) {
       status = 1;
+      continue;
     }
+    if (!source.narrow_usable() && calls.wide == nullptr &&
+        !Export(plugin, "GetPictureW", &calls.wide)) {
+      return 2;
+    }
+    if (DecodeOne(plugin, calls, source, out) != 0) status = 1;
   }
   return status;
 }

@@ -29,6 +29,7 @@ typedef BOOL(WINAPI* LocalUnlockFn)(HLOCAL block);
 typedef PictureInfoCall* GetPictureInfoFn;
 typedef PictureInfoCallW* GetPictureInfoWFn;
 typedef PictureCall* GetPictureFn;
+typedef PictureCallW* GetPictureWFn;
 typedef ArchiveInfoCall* GetArchiveInfoFn;
 typedef FileInfoCall* GetFileInfoFn;
 typedef FileCall* GetFileFn;

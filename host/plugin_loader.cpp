@@ -17,7 +17,7 @@ HMODULE Module(const Plugin& plugin) {
 }
 
 bool OpenModule(const std::string& path, Plugin* plugin) {
-  plugin->module = LoadLibraryA(path.c_str());
+  plugin->module = LoadLibraryW(WideName(path).c_str());
   if (plugin->module == nullptr) {
     Error(path + ": the plug-in does not load (error " +
           std::to_string(GetLastError()) + ")");

@@ -35,7 +35,7 @@ const char kUsage[] =
     "      identity strings 0 to 6 from GetPluginInfo and GetPluginInfoW, "
     "with\n"
     "      the length each call returned\n"
-    "  probe PLUGIN FILE...\n"
+    "  probe PLUGIN FILE... [--memory]\n"
     "      IsSupported and IsSupportedW for each FILE, with the first 2048\n"
     "      bytes in memory and with an open file handle\n"
     "  info PLUGIN FILE... [--memory]\n"
@@ -70,6 +70,12 @@ const char kUsage[] =
     "\n"
     "Every command that takes FILE... also reads file names, one a line,\n"
     "from the file named by --files LIST (they follow the other FILEs).\n"
+    "\n"
+    "Names are UTF-8 (UTF-16 on the Windows command line). The wide calls\n"
+    "get them as UTF-16, the narrow ones in the ANSI code page. A name with\n"
+    "no exact form there goes to GetPictureW and GetPictureInfoW alone;\n"
+    "list, fileinfo and probe then need --memory (probe's narrow calls get\n"
+    "no name), and extract cannot take it.\n"
     "\n"
     "\"info\" and \"picture\" need a picture plug-in (interface code "
     "\"00IN\"),\n"
@@ -130,12 +136,9 @@ int RunPluginCommand(const std::vector<std::string>& words) {
   return left_behind != 0 ? left_behind : status;
 }
 
-int main(int argc, char** argv) {
-#if defined(_WIN32)
-  // The same bytes as the Linux build: no CR LF translation.
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
-  std::vector<std::string> all(argv + 1, argv + argc);
+namespace {
+
+int Run(const std::vector<std::string>& all) {
   if (all.empty() || all[0] == "--help" || all[0] == "-h" || all[0] == "help") {
     fputs(kUsage, all.empty() ? stderr : stdout);
     return all.empty() ? 2 : 0;
@@ -149,3 +152,21 @@ int main(int argc, char** argv) {
   }
   return RunPluginCommand(all);
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// Built with -municode: the arguments arrive as UTF-16 whatever the ANSI
+// code page, and are kept as UTF-8 from here on.
+int wmain(int argc, wchar_t** argv) {
+  // The same bytes as the Linux build: no CR LF translation.
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::vector<std::string> all;
+  for (int i = 1; i < argc; ++i) all.push_back(NameFromWide(argv[i]));
+  return Run(all);
+}
+#else
+int main(int argc, char** argv) {
+  return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -2,15 +2,12 @@
 // under an emulator costs far more than the work of a command, so a whole
 // comparison runs as one list of commands, each with its own folder and
 // its own files for standard output, standard error and exit status.
-#include <fcntl.h>
 #include <stdio.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #if defined(_WIN32)
-#include <direct.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -22,22 +19,13 @@
 namespace {
 
 #if defined(_WIN32)
-int OpenForWriting(const std::string& path) {
-  return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-               _S_IREAD | _S_IWRITE);
-}
 int Duplicate(int fd) { return _dup(fd); }
 int DuplicateOnto(int fd, int onto) { return _dup2(fd, onto); }
 int CloseDescriptor(int fd) { return _close(fd); }
-int ChangeDirectory(const char* path) { return _chdir(path); }
 #else
-int OpenForWriting(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-}
 int Duplicate(int fd) { return dup(fd); }
 int DuplicateOnto(int fd, int onto) { return dup2(fd, onto); }
 int CloseDescriptor(int fd) { return close(fd); }
-int ChangeDirectory(const char* path) { return chdir(path); }
 #endif
 
 // Sends standard output and standard error into files for as long as it
@@ -47,8 +35,8 @@ class Capture {
   Capture(const std::string& out_path, const std::string& err_path) {
     fflush(stdout);
     fflush(stderr);
-    int out = OpenForWriting(out_path);
-    int err = OpenForWriting(err_path);
+    int out = OpenDescriptorForWriting(out_path);
+    int err = OpenDescriptorForWriting(err_path);
     if (out >= 0 && err >= 0) {
       saved_out_ = Duplicate(1);
       saved_err_ = Duplicate(2);
@@ -95,7 +83,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 // NAME.exit take what it printed and its exit status.
 bool RunLine(const std::vector<std::string>& words) {
   const std::string& name = words[0];
-  if (!MakeDirectory(name) || ChangeDirectory(name.c_str()) != 0) {
+  if (!MakeDirectory(name) || !ChangeDirectory(name)) {
     Error(name + ": cannot enter the command's folder");
     return false;
   }
