@@ -119,7 +119,7 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
       px[c] = StopValue(*colours, t, c, smooth);
       if (doc->depth == 32) px[c] = LinearToSrgbByte(px[c] / 255.0f);
     }
-    px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, 0) : 255;
+    px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, smooth) : 255;
   }
   Release(colours);
   return usable;
@@ -135,16 +135,26 @@ GradientShape ShapeFromKey(const char* key) {
 
 double Magnitude(double v) { return v < 0 ? -v : v; }
 
+// The whole number at or below v (v within +-2^52).
+double Floor(double v) {
+  const double whole = static_cast<double>(static_cast<int64_t>(v));
+  return whole > v ? whole - 1 : whole;
+}
+
+// The gradient's start and end points, as the application places them: a
+// line through the box's centre (moved by "Ofst", in percent of the box)
+// at the angle, reaching the box's edge, times the scale; a linear
+// gradient runs across it, the others from the centre to its end. Each
+// point lands on the whole pixel at or above and left of it, which on
+// small boxes turns the angle (30 degrees in a 4 x 4 box runs at 45).
 void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
-  int64_t angle = 90 << 16, scale = 100 << 16;
+  int64_t angle = 0, scale = 100 << 16;
   ItemFixed(d, "Angl", &angle);
   ItemFixed(d, "Scl ", &scale);
   double degrees = static_cast<double>(angle) / 65536.0;
   degrees = degrees > 1e6 ? 1e6 : degrees < -1e6 ? -1e6 : degrees;
   degrees -= 360.0 * static_cast<double>(static_cast<int32_t>(degrees / 360.0));
-  fill->angle = degrees;
-  fill->cosine = CosineDegrees(degrees);
-  fill->sine = SineDegrees(degrees);
+  const double cosine = CosineDegrees(degrees), sine = SineDegrees(degrees);
   const double w = box.right - box.left, h = box.bottom - box.top;
   double cx = box.left + w / 2, cy = box.top + h / 2;
   Descriptor offset;
@@ -155,13 +165,33 @@ void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
     cx += w * (static_cast<double>(ox) / 6553600.0);
     cy += h * (static_cast<double>(oy) / 6553600.0);
   }
-  fill->centre_x = cx;
-  fill->centre_y = cy;
-  // The box's extent along the gradient's direction, of which the
-  // application's gradients span about 0.86 (measured on its documents).
-  double length = Magnitude(w * fill->cosine) + Magnitude(h * fill->sine);
-  length *= 0.86 * static_cast<double>(scale) / 6553600.0;
-  fill->length = length > 1e-3 ? length : 1e-3;
+  // Half the line: to the nearer of the box's edges along the angle.
+  double half = 1e9;
+  if (Magnitude(cosine) > 1e-9) half = w / 2 / Magnitude(cosine);
+  if (Magnitude(sine) > 1e-9 && h / 2 / Magnitude(sine) < half) {
+    half = h / 2 / Magnitude(sine);
+  }
+  const double s = static_cast<double>(scale) / 6553600.0;
+  half *= s < 0 ? -s : s > 1e3 ? 1e3 : s;
+  const double ex = cosine * half, ey = -sine * half;
+  const bool across = fill->shape == kGradientLinear;
+  // Points a hair under a whole pixel count as on it.
+  const double kHair = 1e-6;
+  const double sx = Floor((across ? cx - ex : cx) + kHair);
+  const double sy = Floor((across ? cy - ey : cy) + kHair);
+  fill->start_x = sx;
+  fill->start_y = sy;
+  fill->vector_x = Floor(cx + ex + kHair) - sx;
+  fill->vector_y = Floor(cy + ey + kHair) - sy;
+  double span = fill->vector_x * fill->vector_x + fill->vector_y * fill->vector_y;
+  if (span < 1) {
+    // Both ends on one pixel: a unit step along the angle.
+    fill->vector_x = cosine;
+    fill->vector_y = -sine;
+    span = 1;
+  }
+  fill->inverse_span = 1 / span;
+  fill->inverse_length = 1 / SquareRoot(span);
 }
 
 }  // namespace
@@ -240,33 +270,35 @@ void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
     for (uint32_t i = 0; i < n; ++i) memcpy(out + 4 * i, fill->colour, 4);
     return;
   }
-  const double dy = y + 0.5 - fill->centre_y;
-  const double half = fill->length / 2;
+  // Samples at the pixels' corners, as the application takes them.
+  const double py = y - fill->start_y;
+  const double vx = fill->vector_x * fill->inverse_span;
+  const double vy = fill->vector_y * fill->inverse_span;
   for (uint32_t i = 0; i < n; ++i) {
-    const double dx = x0 + static_cast<double>(i) + 0.5 - fill->centre_x;
-    const double along = dx * fill->cosine - dy * fill->sine;
+    const double px = x0 + static_cast<double>(i) - fill->start_x;
+    // Along the vector and across it, in lengths of the vector.
+    const double along = px * vx + py * vy;
+    const double across = py * vx - px * vy;
     double t;
     switch (fill->shape) {
       case kGradientRadial:
-        t = SquareRoot(dx * dx + dy * dy) / half;
+        t = SquareRoot(px * px + py * py) * fill->inverse_length;
         break;
       case kGradientAngle: {
-        double a = fill->angle - ArcTangentDegrees(-dy, dx);
-        a -= 360.0 * static_cast<double>(static_cast<int32_t>(a / 360.0));
+        // Clockwise on the page from the vector, a full turn to 1.
+        double a = ArcTangentDegrees(across, along);
         if (a < 0) a += 360.0;
         t = a / 360.0;
         break;
       }
       case kGradientReflected:
-        t = Magnitude(along) / half;
+        t = Magnitude(along);
         break;
       case kGradientDiamond:
-        t = (Magnitude(along) +
-             Magnitude(dx * fill->sine + dy * fill->cosine)) /
-            half;
+        t = Magnitude(along) + Magnitude(across);
         break;
       default:
-        t = 0.5 + along / fill->length;
+        t = along;
         break;
     }
     if (!(t > 0)) t = 0;

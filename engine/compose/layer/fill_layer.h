@@ -27,16 +27,16 @@ struct FillSource {
   bool gradient;
   uint8_t colour[4];  // a solid fill: blue, green, red, 255
   // A gradient: its colours and alpha at kGradientSteps positions from 0
-  // to 1, and its geometry in pixels: the centre, the angle (degrees,
-  // counterclockwise from the right) and the length that maps onto 0..1.
+  // to 1, and its geometry in document pixels: where 0 lies (the start, or
+  // the centre of the shapes around one) and the vector to where 1 lies.
   GradientShape shape;
   bool reverse;
-  double centre_x;
-  double centre_y;
-  double angle;
-  double cosine;
-  double sine;
-  double length;
+  double start_x;
+  double start_y;
+  double vector_x;
+  double vector_y;
+  double inverse_span;    // 1 / the vector's length squared
+  double inverse_length;  // 1 / the vector's length
   uint8_t* table;  // kGradientSteps x 4 bytes
   // A pattern: its picture, repeated from an origin in the document, at a
   // scale (1: its own pixels).
