@@ -183,7 +183,8 @@ void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
   fill->start_y = sy;
   fill->vector_x = Floor(cx + ex + kHair) - sx;
   fill->vector_y = Floor(cy + ey + kHair) - sy;
-  double span = fill->vector_x * fill->vector_x + fill->vector_y * fill->vector_y;
+  double span =
+      fill->vector_x * fill->vector_x + fill->vector_y * fill->vector_y;
   if (span < 1) {
     // Both ends on one pixel: a unit step along the angle.
     fill->vector_x = cosine;

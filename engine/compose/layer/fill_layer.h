@@ -37,7 +37,7 @@ struct FillSource {
   double vector_y;
   double inverse_span;    // 1 / the vector's length squared
   double inverse_length;  // 1 / the vector's length
-  uint8_t* table;  // kGradientSteps x 4 bytes
+  uint8_t* table;         // kGradientSteps x 4 bytes
   // A pattern: its picture, repeated from an origin in the document, at a
   // scale (1: its own pixels).
   PatternImage pattern;
