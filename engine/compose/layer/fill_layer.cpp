@@ -147,7 +147,7 @@ double Floor(double v) {
 // gradient runs across it, the others from the centre to its end. Each
 // point lands on the whole pixel at or above and left of it, which on
 // small boxes turns the angle (30 degrees in a 4 x 4 box runs at 45).
-void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
+void Geometry(const Descriptor& d, const GradientBox& box, FillSource* fill) {
   int64_t angle = 0, scale = 100 << 16;
   ItemFixed(d, "Angl", &angle);
   ItemFixed(d, "Scl ", &scale);
@@ -223,11 +223,12 @@ Status OpenFill(const Document* doc, const LayerTraits& traits,
       !ReadDescriptor(g.data + 4, g.data + g.length, &d)) {
     return kDone;
   }
-  return OpenGradientFill(doc, d, layer_box, document, fill);
+  return OpenGradientFill(doc, d, GradientBoxOf(doc, traits, layer_box, 0),
+                          document, fill);
 }
 
 Status OpenGradientFill(const Document* doc, const Descriptor& d,
-                        const PixelRect& layer_box, const PixelRect& document,
+                        const GradientBox& box, const PixelRect& document,
                         FillSource* fill) {
   memset(fill, 0, sizeof(*fill));
   Descriptor grad;
@@ -248,7 +249,12 @@ Status OpenGradientFill(const Document* doc, const Descriptor& d,
   ItemBool(d, "Rvrs", &reverse);
   ItemBool(d, "Algn", &align);
   fill->reverse = reverse;
-  Geometry(d, align && !RectEmpty(layer_box) ? layer_box : document, fill);
+  const GradientBox whole = {static_cast<double>(document.left),
+                             static_cast<double>(document.top),
+                             static_cast<double>(document.right),
+                             static_cast<double>(document.bottom)};
+  const bool boxed = box.right > box.left && box.bottom > box.top;
+  Geometry(d, align && boxed ? box : whole, fill);
   fill->gradient = true;
   fill->active = true;
   return kDone;
