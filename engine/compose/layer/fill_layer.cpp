@@ -25,7 +25,7 @@ const uint32_t kMaxStops = 64;
 struct Stop {
   int64_t location;  // 0..4096, 16.16
   int64_t midpoint;  // 0..100, 16.16
-  uint8_t value[3];  // colour, or opacity in [0]
+  double value[3];   // colour in the gradient's space, or opacity in [0]
 };
 
 struct StopList {
@@ -33,9 +33,11 @@ struct StopList {
   uint32_t count;
 };
 
-// The stops of `key`: colours ("Clr ") or opacities ("Opct", percent).
+// The stops of `key`: colours ("Clr ", in `space`; `light`: samples of
+// linear light) or opacities ("Opct", percent, as 0..255).
 void ReadStops(const Descriptor& grad, const char* key, bool colours,
-               const Document* doc, StopList* list) {
+               const Document* doc, bool light, GradientSpace space,
+               StopList* list) {
   list->count = 0;
   DescriptorList elements;
   if (!ItemList(grad, key, &elements)) return;
@@ -49,17 +51,19 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
     ItemFixed(stop, "Mdpn", &s.midpoint);
     if (colours) {
       // Foreground and background stops without a colour: black and white.
-      if (!ReadFillColour(stop, "Clr ", doc, s.value)) {
+      uint8_t bgr[3];
+      if (!ReadFillColour(stop, "Clr ", doc, bgr)) {
         char type[4] = {};
         const bool back =
             ItemEnum(stop, "Type", type) && memcmp(type, "BckC", 4) == 0;
-        memset(s.value, back ? 255 : 0, 3);
+        memset(bgr, back ? 255 : 0, 3);
       }
+      ToGradientSpace(bgr, light, space, s.value);
     } else {
       int64_t opacity = 100 << 16;
       ItemFixed(stop, "Opct", &opacity);
       const int64_t a = (opacity * 255 / 100 + 32768) >> 16;
-      s.value[0] = static_cast<uint8_t>(a < 0 ? 0 : a > 255 ? 255 : a);
+      s.value[0] = static_cast<double>(a < 0 ? 0 : a > 255 ? 255 : a);
     }
     // Kept in order of location.
     uint32_t at = list->count++;
@@ -76,7 +80,7 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
 // the mean of the two lies. `smooth` (0..1) eases the blend between stops
 // towards a smooth step (half of it at most, as the application's
 // smoothness of 100% shows).
-uint8_t StopValue(const StopList& list, int64_t t, int c, double smooth) {
+double StopValue(const StopList& list, int64_t t, int c, double smooth) {
   const Stop* s = list.stops;
   if (t <= s[0].location) return s[0].value[c];
   for (uint32_t k = 1; k < list.count; ++k) {
@@ -89,14 +93,13 @@ uint8_t StopValue(const StopList& list, int64_t t, int c, double smooth) {
     if (m > 0.99) m = 0.99;
     p = p <= m ? 0.5 * p / m : 0.5 + 0.5 * (p - m) / (1 - m);
     p += 0.5 * smooth * (p * p * (3 - 2 * p) - p);
-    const double v =
-        s[k - 1].value[c] + (s[k].value[c] - s[k - 1].value[c]) * p;
-    return static_cast<uint8_t>(static_cast<int32_t>(v + 0.5));
+    return s[k - 1].value[c] + (s[k].value[c] - s[k - 1].value[c]) * p;
   }
   return s[list.count - 1].value[c];
 }
 
-bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
+bool BuildTable(const Descriptor& grad, const Document* doc,
+                GradientSpace space, uint8_t* table) {
   StopList* colours = AllocateArray<StopList>(2);
   if (colours == nullptr) return false;
   StopList* opacities = colours + 1;
@@ -104,8 +107,9 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
   // colours take the sRGB curve after the blend.
   Document stops_doc = *doc;
   if (doc->depth == 32) stops_doc.depth = 8;
-  ReadStops(grad, "Clrs", true, &stops_doc, colours);
-  ReadStops(grad, "Trns", false, doc, opacities);
+  const bool light = doc->depth == 32;
+  ReadStops(grad, "Clrs", true, &stops_doc, light, space, colours);
+  ReadStops(grad, "Trns", false, doc, light, space, opacities);
   const bool usable = colours->count > 0;
   int64_t smoothness = 4096 << 16;
   ItemFixed(grad, "Intr", &smoothness);
@@ -115,11 +119,12 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
     const int64_t t =
         static_cast<int64_t>(i) * (4096 << 16) / (kGradientSteps - 1);
     uint8_t* px = table + 4 * i;
-    for (int c = 0; c < 3; ++c) {
-      px[c] = StopValue(*colours, t, c, smooth);
-      if (doc->depth == 32) px[c] = LinearToSrgbByte(px[c] / 255.0f);
-    }
-    px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, smooth) : 255;
+    double v[3];
+    for (int c = 0; c < 3; ++c) v[c] = StopValue(*colours, t, c, smooth);
+    FromGradientSpace(v, light, space, px);
+    const double a =
+        opacities->count > 0 ? StopValue(*opacities, t, 0, smooth) : 255;
+    px[3] = static_cast<uint8_t>(a <= 0 ? 0 : a >= 255 ? 255 : a + 0.5);
   }
   Release(colours);
   return usable;
@@ -175,8 +180,10 @@ void Geometry(const Descriptor& d, const GradientBox& box, FillSource* fill) {
   half *= s < 0 ? -s : s > 1e3 ? 1e3 : s;
   const double ex = cosine * half, ey = -sine * half;
   const bool across = fill->shape == kGradientLinear;
-  // Points a hair under a whole pixel count as on it.
-  const double kHair = 1e-6;
+  // Points a hair under a whole pixel count as on it: paths place their
+  // points in 8.24 fractions of the document, a few millionths of a pixel
+  // off whole ones.
+  const double kHair = 1.0 / 1024;
   const double sx = Floor((across ? cx - ex : cx) + kHair);
   const double sy = Floor((across ? cy - ey : cy) + kHair);
   fill->start_x = sx;
@@ -238,7 +245,13 @@ Status OpenGradientFill(const Document* doc, const Descriptor& d,
   if (memcmp(form, "CstS", 4) != 0) return kDone;  // noise: not painted
   fill->table = static_cast<uint8_t*>(Allocate(kGradientSteps * 4));
   if (fill->table == nullptr) return kNoMemory;
-  if (!BuildTable(grad, doc, fill->table)) {
+  // The method the stops blend by: an effect's "gs99", a fill layer's
+  // "gradientsInterpolationMethod".
+  char method[4] = {'G', 'c', 'l', 's'};
+  if (!ItemEnum(d, "gs99", method)) {
+    ItemEnum(d, "gradientsInterpolationMethod", method);
+  }
+  if (!BuildTable(grad, doc, GradientSpaceFromKey(method), fill->table)) {
     CloseFill(fill);
     return kDone;
   }
