@@ -144,8 +144,9 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
   }
   if (e.paint == kEffectPaintGradient) {
     // A stroke's gradient spans the layer with its stroke around it.
-    const PixelRect box =
-        e.kind == kEffectStroke ? Expand(layer_box, e.size) : layer_box;
+    const GradientBox box = GradientBoxOf(
+        c->doc, *t->traits, layer_box,
+        e.kind == kEffectStroke ? static_cast<int32_t>(e.size) : 0);
     const Status status =
         OpenGradientFill(c->doc, e.settings, box, document, &paint);
     if (status != kDone) return status;

@@ -17,6 +17,24 @@ namespace engine {
 bool ReadFillColour(const Descriptor& d, const char* key, const Document* doc,
                     uint8_t* bgr);
 
+// The space a gradient's colours blend in (gradient_space.cpp): the
+// document's samples, linear light, or Oklab.
+enum GradientSpace : uint8_t {
+  kGradientSamples,
+  kGradientLight,
+  kGradientOklab,
+};
+// The space of an interpolation method's key ("Gcls", "Lnr ", "Perc",
+// "Smoo").
+GradientSpace GradientSpaceFromKey(const char* key);
+// A colour (blue, green, red) in the space, red first; `light` says the
+// document's samples are linear light (32 bits) rather than sRGB.
+void ToGradientSpace(const uint8_t* bgr, bool light, GradientSpace space,
+                     double* out);
+// Back to blue, green, red on the sRGB curve.
+void FromGradientSpace(const double* v, bool light, GradientSpace space,
+                       uint8_t* bgr);
+
 // Sine and cosine of an angle in degrees; arc tangent of y / x in degrees
 // (-180..180]; square root.
 double SineDegrees(double degrees);

@@ -25,7 +25,7 @@ const uint32_t kMaxStops = 64;
 struct Stop {
   int64_t location;  // 0..4096, 16.16
   int64_t midpoint;  // 0..100, 16.16
-  uint8_t value[3];  // colour, or opacity in [0]
+  double value[3];   // colour in the gradient's space, or opacity in [0]
 };
 
 struct StopList {
@@ -33,9 +33,11 @@ struct StopList {
   uint32_t count;
 };
 
-// The stops of `key`: colours ("Clr ") or opacities ("Opct", percent).
+// The stops of `key`: colours ("Clr ", in `space`; `light`: samples of
+// linear light) or opacities ("Opct", percent, as 0..255).
 void ReadStops(const Descriptor& grad, const char* key, bool colours,
-               const Document* doc, StopList* list) {
+               const Document* doc, bool light, GradientSpace space,
+               StopList* list) {
   list->count = 0;
   DescriptorList elements;
   if (!ItemList(grad, key, &elements)) return;
@@ -49,17 +51,19 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
     ItemFixed(stop, "Mdpn", &s.midpoint);
     if (colours) {
       // Foreground and background stops without a colour: black and white.
-      if (!ReadFillColour(stop, "Clr ", doc, s.value)) {
+      uint8_t bgr[3];
+      if (!ReadFillColour(stop, "Clr ", doc, bgr)) {
         char type[4] = {};
         const bool back =
             ItemEnum(stop, "Type", type) && memcmp(type, "BckC", 4) == 0;
-        memset(s.value, back ? 255 : 0, 3);
+        memset(bgr, back ? 255 : 0, 3);
       }
+      ToGradientSpace(bgr, light, space, s.value);
     } else {
       int64_t opacity = 100 << 16;
       ItemFixed(stop, "Opct", &opacity);
       const int64_t a = (opacity * 255 / 100 + 32768) >> 16;
-      s.value[0] = static_cast<uint8_t>(a < 0 ? 0 : a > 255 ? 255 : a);
+      s.value[0] = static_cast<double>(a < 0 ? 0 : a > 255 ? 255 : a);
     }
     // Kept in order of location.
     uint32_t at = list->count++;
@@ -76,7 +80,7 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
 // the mean of the two lies. `smooth` (0..1) eases the blend between stops
 // towards a smooth step (half of it at most, as the application's
 // smoothness of 100% shows).
-uint8_t StopValue(const StopList& list, int64_t t, int c, double smooth) {
+double StopValue(const StopList& list, int64_t t, int c, double smooth) {
   const Stop* s = list.stops;
   if (t <= s[0].location) return s[0].value[c];
   for (uint32_t k = 1; k < list.count; ++k) {
@@ -89,14 +93,13 @@ uint8_t StopValue(const StopList& list, int64_t t, int c, double smooth) {
     if (m > 0.99) m = 0.99;
     p = p <= m ? 0.5 * p / m : 0.5 + 0.5 * (p - m) / (1 - m);
     p += 0.5 * smooth * (p * p * (3 - 2 * p) - p);
-    const double v =
-        s[k - 1].value[c] + (s[k].value[c] - s[k - 1].value[c]) * p;
-    return static_cast<uint8_t>(static_cast<int32_t>(v + 0.5));
+    return s[k - 1].value[c] + (s[k].value[c] - s[k - 1].value[c]) * p;
   }
   return s[list.count - 1].value[c];
 }
 
-bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
+bool BuildTable(const Descriptor& grad, const Document* doc,
+                GradientSpace space, uint8_t* table) {
   StopList* colours = AllocateArray<StopList>(2);
   if (colours == nullptr) return false;
   StopList* opacities = colours + 1;
@@ -104,8 +107,9 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
   // colours take the sRGB curve after the blend.
   Document stops_doc = *doc;
   if (doc->depth == 32) stops_doc.depth = 8;
-  ReadStops(grad, "Clrs", true, &stops_doc, colours);
-  ReadStops(grad, "Trns", false, doc, opacities);
+  const bool light = doc->depth == 32;
+  ReadStops(grad, "Clrs", true, &stops_doc, light, space, colours);
+  ReadStops(grad, "Trns", false, doc, light, space, opacities);
   const bool usable = colours->count > 0;
   int64_t smoothness = 4096 << 16;
   ItemFixed(grad, "Intr", &smoothness);
@@ -115,11 +119,12 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
     const int64_t t =
         static_cast<int64_t>(i) * (4096 << 16) / (kGradientSteps - 1);
     uint8_t* px = table + 4 * i;
-    for (int c = 0; c < 3; ++c) {
-      px[c] = StopValue(*colours, t, c, smooth);
-      if (doc->depth == 32) px[c] = LinearToSrgbByte(px[c] / 255.0f);
-    }
-    px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, 0) : 255;
+    double v[3];
+    for (int c = 0; c < 3; ++c) v[c] = StopValue(*colours, t, c, smooth);
+    FromGradientSpace(v, light, space, px);
+    const double a =
+        opacities->count > 0 ? StopValue(*opacities, t, 0, smooth) : 255;
+    px[3] = static_cast<uint8_t>(a <= 0 ? 0 : a >= 255 ? 255 : a + 0.5);
   }
   Release(colours);
   return usable;
@@ -135,16 +140,26 @@ GradientShape ShapeFromKey(const char* key) {
 
 double Magnitude(double v) { return v < 0 ? -v : v; }
 
-void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
-  int64_t angle = 90 << 16, scale = 100 << 16;
+// The whole number at or below v (v within +-2^52).
+double Floor(double v) {
+  const double whole = static_cast<double>(static_cast<int64_t>(v));
+  return whole > v ? whole - 1 : whole;
+}
+
+// The gradient's start and end points, as the application places them: a
+// line through the box's centre (moved by "Ofst", in percent of the box)
+// at the angle, reaching the box's edge, times the scale; a linear
+// gradient runs across it, the others from the centre to its end. Each
+// point lands on the whole pixel at or above and left of it, which on
+// small boxes turns the angle (30 degrees in a 4 x 4 box runs at 45).
+void Geometry(const Descriptor& d, const GradientBox& box, FillSource* fill) {
+  int64_t angle = 0, scale = 100 << 16;
   ItemFixed(d, "Angl", &angle);
   ItemFixed(d, "Scl ", &scale);
   double degrees = static_cast<double>(angle) / 65536.0;
   degrees = degrees > 1e6 ? 1e6 : degrees < -1e6 ? -1e6 : degrees;
   degrees -= 360.0 * static_cast<double>(static_cast<int32_t>(degrees / 360.0));
-  fill->angle = degrees;
-  fill->cosine = CosineDegrees(degrees);
-  fill->sine = SineDegrees(degrees);
+  const double cosine = CosineDegrees(degrees), sine = SineDegrees(degrees);
   const double w = box.right - box.left, h = box.bottom - box.top;
   double cx = box.left + w / 2, cy = box.top + h / 2;
   Descriptor offset;
@@ -155,13 +170,36 @@ void Geometry(const Descriptor& d, const PixelRect& box, FillSource* fill) {
     cx += w * (static_cast<double>(ox) / 6553600.0);
     cy += h * (static_cast<double>(oy) / 6553600.0);
   }
-  fill->centre_x = cx;
-  fill->centre_y = cy;
-  // The box's extent along the gradient's direction, of which the
-  // application's gradients span about 0.86 (measured on its documents).
-  double length = Magnitude(w * fill->cosine) + Magnitude(h * fill->sine);
-  length *= 0.86 * static_cast<double>(scale) / 6553600.0;
-  fill->length = length > 1e-3 ? length : 1e-3;
+  // Half the line: to the nearer of the box's edges along the angle.
+  double half = 1e9;
+  if (Magnitude(cosine) > 1e-9) half = w / 2 / Magnitude(cosine);
+  if (Magnitude(sine) > 1e-9 && h / 2 / Magnitude(sine) < half) {
+    half = h / 2 / Magnitude(sine);
+  }
+  const double s = static_cast<double>(scale) / 6553600.0;
+  half *= s < 0 ? -s : s > 1e3 ? 1e3 : s;
+  const double ex = cosine * half, ey = -sine * half;
+  const bool across = fill->shape == kGradientLinear;
+  // Points a hair under a whole pixel count as on it: paths place their
+  // points in 8.24 fractions of the document, a few millionths of a pixel
+  // off whole ones.
+  const double kHair = 1.0 / 1024;
+  const double sx = Floor((across ? cx - ex : cx) + kHair);
+  const double sy = Floor((across ? cy - ey : cy) + kHair);
+  fill->start_x = sx;
+  fill->start_y = sy;
+  fill->vector_x = Floor(cx + ex + kHair) - sx;
+  fill->vector_y = Floor(cy + ey + kHair) - sy;
+  double span =
+      fill->vector_x * fill->vector_x + fill->vector_y * fill->vector_y;
+  if (span < 1) {
+    // Both ends on one pixel: a unit step along the angle.
+    fill->vector_x = cosine;
+    fill->vector_y = -sine;
+    span = 1;
+  }
+  fill->inverse_span = 1 / span;
+  fill->inverse_length = 1 / SquareRoot(span);
 }
 
 }  // namespace
@@ -192,11 +230,12 @@ Status OpenFill(const Document* doc, const LayerTraits& traits,
       !ReadDescriptor(g.data + 4, g.data + g.length, &d)) {
     return kDone;
   }
-  return OpenGradientFill(doc, d, layer_box, document, fill);
+  return OpenGradientFill(doc, d, GradientBoxOf(doc, traits, layer_box, 0),
+                          document, fill);
 }
 
 Status OpenGradientFill(const Document* doc, const Descriptor& d,
-                        const PixelRect& layer_box, const PixelRect& document,
+                        const GradientBox& box, const PixelRect& document,
                         FillSource* fill) {
   memset(fill, 0, sizeof(*fill));
   Descriptor grad;
@@ -206,7 +245,13 @@ Status OpenGradientFill(const Document* doc, const Descriptor& d,
   if (memcmp(form, "CstS", 4) != 0) return kDone;  // noise: not painted
   fill->table = static_cast<uint8_t*>(Allocate(kGradientSteps * 4));
   if (fill->table == nullptr) return kNoMemory;
-  if (!BuildTable(grad, doc, fill->table)) {
+  // The method the stops blend by: an effect's "gs99", a fill layer's
+  // "gradientsInterpolationMethod".
+  char method[4] = {'G', 'c', 'l', 's'};
+  if (!ItemEnum(d, "gs99", method)) {
+    ItemEnum(d, "gradientsInterpolationMethod", method);
+  }
+  if (!BuildTable(grad, doc, GradientSpaceFromKey(method), fill->table)) {
     CloseFill(fill);
     return kDone;
   }
@@ -217,7 +262,12 @@ Status OpenGradientFill(const Document* doc, const Descriptor& d,
   ItemBool(d, "Rvrs", &reverse);
   ItemBool(d, "Algn", &align);
   fill->reverse = reverse;
-  Geometry(d, align && !RectEmpty(layer_box) ? layer_box : document, fill);
+  const GradientBox whole = {static_cast<double>(document.left),
+                             static_cast<double>(document.top),
+                             static_cast<double>(document.right),
+                             static_cast<double>(document.bottom)};
+  const bool boxed = box.right > box.left && box.bottom > box.top;
+  Geometry(d, align && boxed ? box : whole, fill);
   fill->gradient = true;
   fill->active = true;
   return kDone;
@@ -240,33 +290,35 @@ void FillRow(const FillSource* fill, int32_t y, int32_t x0, uint32_t n,
     for (uint32_t i = 0; i < n; ++i) memcpy(out + 4 * i, fill->colour, 4);
     return;
   }
-  const double dy = y + 0.5 - fill->centre_y;
-  const double half = fill->length / 2;
+  // Samples at the pixels' corners, as the application takes them.
+  const double py = y - fill->start_y;
+  const double vx = fill->vector_x * fill->inverse_span;
+  const double vy = fill->vector_y * fill->inverse_span;
   for (uint32_t i = 0; i < n; ++i) {
-    const double dx = x0 + static_cast<double>(i) + 0.5 - fill->centre_x;
-    const double along = dx * fill->cosine - dy * fill->sine;
+    const double px = x0 + static_cast<double>(i) - fill->start_x;
+    // Along the vector and across it, in lengths of the vector.
+    const double along = px * vx + py * vy;
+    const double across = py * vx - px * vy;
     double t;
     switch (fill->shape) {
       case kGradientRadial:
-        t = SquareRoot(dx * dx + dy * dy) / half;
+        t = SquareRoot(px * px + py * py) * fill->inverse_length;
         break;
       case kGradientAngle: {
-        double a = fill->angle - ArcTangentDegrees(-dy, dx);
-        a -= 360.0 * static_cast<double>(static_cast<int32_t>(a / 360.0));
+        // Clockwise on the page from the vector, a full turn to 1.
+        double a = ArcTangentDegrees(across, along);
         if (a < 0) a += 360.0;
         t = a / 360.0;
         break;
       }
       case kGradientReflected:
-        t = Magnitude(along) / half;
+        t = Magnitude(along);
         break;
       case kGradientDiamond:
-        t = (Magnitude(along) +
-             Magnitude(dx * fill->sine + dy * fill->cosine)) /
-            half;
+        t = Magnitude(along) + Magnitude(across);
         break;
       default:
-        t = 0.5 + along / fill->length;
+        t = along;
         break;
     }
     if (!(t > 0)) t = 0;
