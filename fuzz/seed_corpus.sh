@@ -1,6 +1,7 @@
 #!/bin/bash
 # Seeds the fuzz corpora in BUILD_DIR/corpus-NAME (never in the repository):
-# the shared corpus of real documents next to the repository, the writer's
+# the shared collections of real documents next to the repository (the
+# corpus and corpus-extra), the writer's
 # test documents and the sample document. A corpus that already has inputs
 # is left as the earlier runs grew it.
 #
@@ -14,16 +15,18 @@ max_seed=131072  # larger documents slow every mutation down
 seeds="$build/fuzz-seeds"
 if [ ! -d "$seeds" ] || [ -z "$(ls -A "$seeds" 2>/dev/null)" ]; then
   mkdir -p "$seeds"
-  if [ -d "$shared" ]; then
-    i=0
+  i=0
+  for collection in "$shared" "$shared-extra"; do
+    if [ ! -d "$collection" ]; then
+      echo "seed_corpus: $collection not found; left out" >&2
+      continue
+    fi
     while IFS= read -r -d '' f; do
       i=$((i + 1))
       cp "$f" "$seeds/shared-$i-$(basename "$f")"
-    done < <(find "$shared" -type f \( -iname '*.psd' -o -iname '*.psb' \) \
+    done < <(find "$collection" -type f \( -iname '*.psd' -o -iname '*.psb' \) \
                -size -$((max_seed / 1024))k -print0 | sort -z)
-  else
-    echo "seed_corpus: $shared not found; seeding from the writer only" >&2
-  fi
+  done
   if [ -x "$build/tests/write_test_documents" ]; then
     mkdir -p "$seeds/writer"
     "$build/tests/write_test_documents" "$seeds/writer" >/dev/null &&
