@@ -192,21 +192,23 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
 }
 
 // Overlays, satin and inner glow: with the layer's pixels as a group,
-// they are painted onto them, and fade with them by the fill opacity.
+// they are painted onto them, and fade with them by the fill opacity; the
+// layer's blend mode then applies to the whole. Otherwise the layer is
+// blended with its mode first and they are blended over the result.
 bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
                       const EffectTile* t) {
   const bool interior =
       e.kind >= kEffectPatternOverlay && e.kind <= kEffectInnerGlow;
   if (fx.interior_as_group) return interior;
-  // At full fill, painting onto the layer's pixels or over them differs
-  // only where they are partly transparent, where a stroke within them
-  // takes their place. A path's stroke follows the path, not the pixels:
+  // At full fill and in normal mode, painting onto the layer's pixels or
+  // over them differs only where they are partly transparent, where a
+  // stroke within them takes their place. A path's stroke follows the path, not the pixels:
   // it is painted over them (unless they are the path's coverage and the
   // stroke lies within it).
   const bool inner_stroke = e.kind == kEffectStroke &&
                             (!t->path_outline || (t->path_from_pixels &&
                                                   e.position == kStrokeInside));
-  return t->fill == 255 && (interior || inner_stroke);
+  return t->fill == 255 && t->blends_normal && (interior || inner_stroke);
 }
 
 // Onto a clipping group's pixels, whose base's fill opacity is applied
@@ -315,6 +317,7 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
             ? 255
             : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
     tile.group = content != nullptr;
+    tile.blends_normal = p.mode == kBlendNormal;
     if (status == kDone) ReadTile(c, &source, rect, true, &tile);
     if (status == kDone && content != nullptr)
       TakeContent(content, held, &tile);

@@ -23,6 +23,7 @@ struct EffectTile {
   float* work;                // 4 x (longest side + 1) words
   const LayerTraits* traits;  // the layer's
   uint8_t fill;               // the layer's fill opacity
+  bool blends_normal;         // the layer's own blend mode is normal
   bool group;                 // the pixels are a clipping group's
   bool path_outline;          // the layer's shape is drawn by a path
   bool path_from_pixels;      // the path's coverage is the layer's alpha

@@ -21,44 +21,50 @@
 namespace engine {
 namespace {
 
+// A mode is written as its four-letter code or, by some writers, as its
+// whole name; the newer modes have only a name.
 struct ModeName {
+  const char* code;
   const char* name;
   BlendMode mode;
 };
 
 const ModeName kModeNames[] = {
-    {"Nrml", kBlendNormal},
-    {"Dslv", kBlendDissolve},
-    {"Drkn", kBlendDarken},
-    {"Mltp", kBlendMultiply},
-    {"CBrn", kBlendColorBurn},
-    {"linearBurn", kBlendLinearBurn},
-    {"darkerColor", kBlendDarkerColor},
-    {"Lghn", kBlendLighten},
-    {"Scrn", kBlendScreen},
-    {"CDdg", kBlendColorDodge},
-    {"linearDodge", kBlendLinearDodge},
-    {"lighterColor", kBlendLighterColor},
-    {"Ovrl", kBlendOverlay},
-    {"SftL", kBlendSoftLight},
-    {"HrdL", kBlendHardLight},
-    {"vividLight", kBlendVividLight},
-    {"linearLight", kBlendLinearLight},
-    {"pinLight", kBlendPinLight},
-    {"hardMix", kBlendHardMix},
-    {"Dfrn", kBlendDifference},
-    {"Xclu", kBlendExclusion},
-    {"blendSubtraction", kBlendSubtract},
-    {"blendDivide", kBlendDivide},
-    {"H   ", kBlendHue},
-    {"Strt", kBlendSaturation},
-    {"Clr ", kBlendColor},
-    {"Lmns", kBlendLuminosity},
+    {"Nrml", "normal", kBlendNormal},
+    {"Dslv", "dissolve", kBlendDissolve},
+    {"Drkn", "darken", kBlendDarken},
+    {"Mltp", "multiply", kBlendMultiply},
+    {"CBrn", "colorBurn", kBlendColorBurn},
+    {"linearBurn", nullptr, kBlendLinearBurn},
+    {"darkerColor", nullptr, kBlendDarkerColor},
+    {"Lghn", "lighten", kBlendLighten},
+    {"Scrn", "screen", kBlendScreen},
+    {"CDdg", "colorDodge", kBlendColorDodge},
+    {"linearDodge", nullptr, kBlendLinearDodge},
+    {"lighterColor", nullptr, kBlendLighterColor},
+    {"Ovrl", "overlay", kBlendOverlay},
+    {"SftL", "softLight", kBlendSoftLight},
+    {"HrdL", "hardLight", kBlendHardLight},
+    {"vividLight", nullptr, kBlendVividLight},
+    {"linearLight", nullptr, kBlendLinearLight},
+    {"pinLight", nullptr, kBlendPinLight},
+    {"hardMix", nullptr, kBlendHardMix},
+    {"Dfrn", "difference", kBlendDifference},
+    {"Xclu", "exclusion", kBlendExclusion},
+    {"blendSubtraction", nullptr, kBlendSubtract},
+    {"blendDivide", nullptr, kBlendDivide},
+    {"H   ", "hue", kBlendHue},
+    {"Strt", "saturation", kBlendSaturation},
+    {"Clr ", "color", kBlendColor},
+    {"Lmns", "luminosity", kBlendLuminosity},
 };
 
 BlendMode ReadMode(const Descriptor& d, const char* key, BlendMode otherwise) {
   for (const ModeName& m : kModeNames) {
-    if (ItemEnumIs(d, key, m.name)) return m.mode;
+    if (ItemEnumIs(d, key, m.code) ||
+        (m.name != nullptr && ItemEnumIs(d, key, m.name))) {
+      return m.mode;
+    }
   }
   return otherwise;
 }
