@@ -47,6 +47,36 @@ void ReadTile(const Composer* c, LayerSource* s, const PixelRect& rect,
   }
 }
 
+// A group's shape is its composite's, within its masks (when `p` applies
+// them): the masks into `s` (which has no pixels), where the composite lies
+// into `rect`.
+Status OpenGroupShape(const Composer* c, uint32_t record, const Canvas* content,
+                      const PaintParams& p, LayerSource* s, PixelRect* rect) {
+  memset(s, 0, sizeof(*s));
+  const Status status =
+      p.masks ? OpenRecordMasks(c, record, &s->masks) : kDone;
+  *rect = IntersectRects(content->painted, MasksReach(&s->masks));
+  return status;
+}
+
+// A group's composite, masks applied, into the tile (the rows the canvas
+// holds).
+void ReadCanvasTile(const Canvas* content, RecordMasks* masks,
+                    const PixelRect& rect, EffectTile* t) {
+  const PixelRect rows = RowsHeld(content, IntersectRects(rect, t->rect));
+  const uint32_t n = static_cast<uint32_t>(rows.right - rows.left);
+  for (int32_t y = rows.top; content->pixels != nullptr && y < rows.bottom;
+       ++y) {
+    uint8_t* row = TileContent(t, y) + 4 * (rows.left - t->rect.left);
+    memcpy(row, CanvasRow(content, y) + 4 * rows.left, 4ull * n);
+    ApplyMasks(masks, y, rows.left, n, row);
+    uint8_t* alpha = PlaneRow(t->alpha, static_cast<uint32_t>(y - t->rect.top));
+    for (uint32_t i = 0; i < n; ++i) {
+      alpha[rows.left - t->rect.left + i] = row[4 * i + 3];
+    }
+  }
+}
+
 // A shape drawn by a path: the path's coverage over the tile, which its
 // stroke follows (its pixels may be transparent in places).
 // A shape of one solid colour whose pixels are the application's
@@ -286,7 +316,10 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
   if (c->cut_short) return kDone;
   LayerSource source;
   PixelRect rect;
-  Status status = OpenSource(c, index, p.masks, fx.reach, &source, &rect);
+  const LayerTraits& traits = c->plan.traits[index];
+  const bool group = traits.section != kSectionLayer;
+  Status status = group ? OpenGroupShape(c, index, content, p, &source, &rect)
+                        : OpenSource(c, index, p.masks, fx.reach, &source, &rect);
   if (status != kDone) return status;
   const PixelRect document = DocumentRect(&c->canvases[0]);
   const PixelRect area = IntersectRects(Expand(rect, fx.reach), document);
@@ -308,20 +341,25 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     status = OpenTile(
         IntersectRects(IntersectRects(reach, Expand(rect, fx.reach)), near), fx,
         &tile);
-    const LayerTraits& traits = c->plan.traits[index];
     tile.traits = &traits;
-    // A clipping group's pixels have their base's fill opacity already.
+    // A clipping group's pixels have their base's fill opacity already (a
+    // group's own canvas, whose masks are still to apply, has not).
+    tile.group = content != nullptr && !p.masks;
     tile.fill =
-        content != nullptr ? traits.fill_opacity
+        tile.group ? traits.fill_opacity
         : p.effects_opacity == 0
             ? 255
             : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
-    tile.group = content != nullptr;
     tile.blends_normal = p.mode == kBlendNormal;
-    if (status == kDone) ReadTile(c, &source, rect, true, &tile);
-    if (status == kDone && content != nullptr)
+    if (status == kDone && group) {
+      ReadCanvasTile(content, &source.masks, rect, &tile);
+    } else if (status == kDone) {
+      ReadTile(c, &source, rect, true, &tile);
+    }
+    if (status == kDone && content != nullptr && !group) {
       TakeContent(content, held, &tile);
-    if (status == kDone && traits.vector_mask.data != nullptr) {
+    }
+    if (status == kDone && !group && traits.vector_mask.data != nullptr) {
       status = ReadPath(c, traits, source.pixels, &tile);
     }
     if (status == kDone) status = PrepareCanvas(canvas);

@@ -129,11 +129,13 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
 // A group that blends its members straight into what is below it.
 // A pass-through group whose fill opacity is below full and that holds
 // adjustment layers is composited as a group of its own (its adjustments
-// act on its members alone), as the application shows it.
+// act on its members alone), as the application shows it; so is one with
+// layer effects, which are painted around its composite.
 bool BlendsThrough(const Composer* c, uint32_t record) {
   const LayerTraits& traits = Traits(c, record);
   return ItemBlendMode(c->list->records[record], traits) == kBlendPassThrough &&
-         (traits.fill_opacity == 255 || !traits.holds_adjustment);
+         (traits.fill_opacity == 255 || !traits.holds_adjustment) &&
+         c->plan.effects[record] == nullptr;
 }
 
 // A pass-through group keeps a copy of what was below it when its opacity

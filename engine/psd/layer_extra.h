@@ -69,7 +69,8 @@ struct LayerTraits {
   InfoBlock gradient_fill;  // "GdFl"
   InfoBlock stroke_fill;    // "vscg": a shape's fill content
   InfoBlock pattern_fill;   // "PtFl"
-  // Layer effects: "lmfx" (several of a kind) or "lfx2".
+  // Layer effects: "lmfx" (several of a kind) or "lfx2" ("lfxs" on a
+  // group's record).
   InfoBlock effects;
   // Advanced blending: knockout ("knko": 0 none, 1 shallow, 2 deep), the
   // channels left out ("brst": a bit for each of the first channels), and
