@@ -53,8 +53,7 @@ void ReadTile(const Composer* c, LayerSource* s, const PixelRect& rect,
 Status OpenGroupShape(const Composer* c, uint32_t record, const Canvas* content,
                       const PaintParams& p, LayerSource* s, PixelRect* rect) {
   memset(s, 0, sizeof(*s));
-  const Status status =
-      p.masks ? OpenRecordMasks(c, record, &s->masks) : kDone;
+  const Status status = p.masks ? OpenRecordMasks(c, record, &s->masks) : kDone;
   *rect = IntersectRects(content->painted, MasksReach(&s->masks));
   return status;
 }
@@ -232,9 +231,9 @@ bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
   if (fx.interior_as_group) return interior;
   // At full fill and in normal mode, painting onto the layer's pixels or
   // over them differs only where they are partly transparent, where a
-  // stroke within them takes their place. A path's stroke follows the path, not the pixels:
-  // it is painted over them (unless they are the path's coverage and the
-  // stroke lies within it).
+  // stroke within them takes their place. A path's stroke follows the path, not
+  // the pixels: it is painted over them (unless they are the path's coverage
+  // and the stroke lies within it).
   const bool inner_stroke = e.kind == kEffectStroke &&
                             (!t->path_outline || (t->path_from_pixels &&
                                                   e.position == kStrokeInside));
@@ -318,8 +317,9 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
   PixelRect rect;
   const LayerTraits& traits = c->plan.traits[index];
   const bool group = traits.section != kSectionLayer;
-  Status status = group ? OpenGroupShape(c, index, content, p, &source, &rect)
-                        : OpenSource(c, index, p.masks, fx.reach, &source, &rect);
+  Status status = group
+                      ? OpenGroupShape(c, index, content, p, &source, &rect)
+                      : OpenSource(c, index, p.masks, fx.reach, &source, &rect);
   if (status != kDone) return status;
   const PixelRect document = DocumentRect(&c->canvases[0]);
   const PixelRect area = IntersectRects(Expand(rect, fx.reach), document);

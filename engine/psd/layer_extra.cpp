@@ -132,8 +132,9 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
     t->stroke_fill = block;
   } else if (KeyIs(key, "PtFl")) {
     t->pattern_fill = block;
-  } else if (KeyIs(key, "lmfx") || ((KeyIs(key, "lfx2") || KeyIs(key, "lfxs")) &&
-                                     t->effects.data == nullptr)) {
+  } else if (KeyIs(key, "lmfx") ||
+             ((KeyIs(key, "lfx2") || KeyIs(key, "lfxs")) &&
+              t->effects.data == nullptr)) {
     t->effects = block;
   } else if (KeyIs(key, "fxrp") && length >= 16) {
     t->has_reference = true;
