@@ -119,9 +119,13 @@ uint32_t BlurReach(uint32_t size) {
 }
 
 void BlurPlane(Plane* p, uint32_t size, uint8_t* scratch, uint32_t* sums) {
-  if (size == 0 || p->width == 0 || p->height == 0) return;
+  BlurPlaneBy(p, size / 2.0, scratch, sums);
+}
+
+void BlurPlaneBy(Plane* p, double sigma, uint8_t* scratch, uint32_t* sums) {
+  if (sigma <= 0 || p->width == 0 || p->height == 0) return;
   uint32_t radii[3];
-  BoxRadii(size / 2.0, radii);
+  BoxRadii(sigma, radii);
   for (uint32_t r : radii) {
     if (r == 0) continue;
     BoxRows(*p, p->bytes, scratch, r);
@@ -155,8 +159,8 @@ void DistancePlane(const Plane& alpha, bool inside, float* squared,
   }
 }
 
-uint8_t BandCoverage(float squared, uint32_t size) {
-  const float s = static_cast<float>(size);
+uint8_t BandCoverage(float squared, float size) {
+  const float s = size;
   if (squared <= s * s) return 255;
   if (squared >= (s + 1) * (s + 1)) return 0;
   // Between the squares of size and size + 1 the root is near a line.

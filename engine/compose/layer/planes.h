@@ -20,6 +20,8 @@ inline uint8_t* PlaneRow(const Plane& p, uint32_t y) {
 // pixels: three box passes each way. `scratch` holds a plane of the same
 // size; `sums` width + 1 words.
 void BlurPlane(Plane* p, uint32_t size, uint8_t* scratch, uint32_t* sums);
+// The same of deviation `sigma`.
+void BlurPlaneBy(Plane* p, double sigma, uint8_t* scratch, uint32_t* sums);
 // How far that blur reaches.
 uint32_t BlurReach(uint32_t size);
 
@@ -32,7 +34,7 @@ void DistancePlane(const Plane& alpha, bool inside, float* squared,
 
 // How much of a pixel at squared distance `squared` from a shape lies
 // within `size` pixels of the shape's edge (0..255).
-uint8_t BandCoverage(float squared, uint32_t size);
+uint8_t BandCoverage(float squared, float size);
 
 // Moves a plane's content by (dx, dy), filling with `fill`.
 void OffsetPlane(Plane* p, int32_t dx, int32_t dy, uint8_t fill,
