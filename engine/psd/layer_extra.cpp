@@ -173,6 +173,7 @@ void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask) {
   p += 18;
   if (length >= 36) {
     mask->has_real = true;
+    mask->real_disabled = (p[0] & kMaskDisabled) != 0;
     mask->real_default_colour = p[1] >= 128 ? 255 : 0;
     mask->real_rect = ReadRect(p + 2);
     p += 18;

@@ -25,6 +25,7 @@ struct LayerMaskInfo {
   PixelRect rect;
   uint8_t default_colour;
   bool has_real;
+  bool real_disabled;  // its own flags turn the painted mask off
   PixelRect real_rect;
   uint8_t real_default_colour;
   // Parameters: densities (255 when absent) and feather radii in pixels
