@@ -12,19 +12,6 @@
 namespace engine {
 namespace {
 
-// A square root close enough for distances (a first guess from the
-// float's bits, then three Newton steps).
-float Root(float v) {
-  if (!(v > 0)) return 0;
-  uint32_t bits;
-  memcpy(&bits, &v, 4);
-  bits = 0x1fbd1df5u + (bits >> 1);
-  float r;
-  memcpy(&r, &bits, 4);
-  for (int i = 0; i < 3; ++i) r = 0.5f * (r + v / r);
-  return r;
-}
-
 // The slope of the height against the signed distance s from the edge
 // (positive inside), for a ramp of `size` pixels: straight (chisel) or
 // easing into the flat (smooth).

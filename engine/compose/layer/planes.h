@@ -32,6 +32,19 @@ uint32_t BlurReach(uint32_t size);
 void DistancePlane(const Plane& alpha, bool inside, float* squared,
                    float* work);
 
+// The signed distance from every pixel's centre to the edge of the shape
+// `alpha` covers (positive inside), into `distance`: a pixel the edge
+// crosses has it from its coverage; a pixel wholly inside or outside, from
+// the nearest pixel that bounds the shape from its side (one the edge
+// crosses, or a whole pixel beside one on the other side), as far beyond
+// that pixel's own distance as the two lie apart. `squared` holds a float a
+// pixel, `rows` a word a pixel and `work` 5 x (max side + 1) words.
+void EdgeDistancePlane(const Plane& alpha, float* distance, float* squared,
+                       float* work, int32_t* rows);
+
+// A square root close enough for distances.
+float Root(float v);
+
 // How much of a pixel at squared distance `squared` from a shape lies
 // within `size` pixels of the shape's edge (0..255).
 uint8_t BandCoverage(float squared, float size);
