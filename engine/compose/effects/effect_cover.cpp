@@ -139,8 +139,8 @@ Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t) {
   bool distances = false;
   for (uint32_t i = 0; i < fx.count; ++i) {
     const Effect& e = fx.effects[i];
-    distances |= e.kind == kEffectStroke || e.kind == kEffectBevel ||
-                 e.spread != 0;
+    distances |=
+        e.kind == kEffectStroke || e.kind == kEffectBevel || e.spread != 0;
   }
   t->content = static_cast<uint8_t*>(AllocateZeroed(4 * n + 4));
   uint8_t* planes = static_cast<uint8_t*>(AllocateZeroed(5 * n + 4));
