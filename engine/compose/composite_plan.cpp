@@ -8,6 +8,7 @@
 #include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
 #include "engine/compose/composite.h"
+#include "engine/compose/composite_source.h"
 
 namespace engine {
 namespace {
@@ -61,7 +62,14 @@ void ReadPlanEffects(const Document* doc, const LayerList* list, uint32_t i,
       (!layer && !IsGroupRecord(traits.section))) {
     return;
   }
-  plan->effects[i] = ReadLayerEffects(doc, traits, i);
+  // A shape's own stroke is drawn where something may cover it, or where
+  // no pixels hold it.
+  const bool shape_stroke =
+      layer && ShapeStrokeShows(traits) &&
+      (traits.effects.data != nullptr ||
+       (i + 1 < list->count && list->records[i + 1].clipping != 0) ||
+       !SourceHasPixels(doc, list, i, traits));
+  plan->effects[i] = ReadLayerEffects(doc, traits, i, shape_stroke);
   if (layer || plan->effects[i] == nullptr) return;
   const uint32_t margin = plan->band_margin + plan->effects[i]->reach;
   plan->band_margin = margin < doc->height ? margin : doc->height;

@@ -130,6 +130,8 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
     t->gradient_fill = block;
   } else if (KeyIs(key, "vscg")) {
     t->stroke_fill = block;
+  } else if (KeyIs(key, "vstk")) {
+    t->vector_stroke = block;
   } else if (KeyIs(key, "PtFl")) {
     t->pattern_fill = block;
   } else if (KeyIs(key, "lmfx") ||

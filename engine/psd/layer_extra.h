@@ -69,6 +69,7 @@ struct LayerTraits {
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"
   InfoBlock stroke_fill;    // "vscg": a shape's fill content
+  InfoBlock vector_stroke;  // "vstk": a shape's stroke along its path
   InfoBlock pattern_fill;   // "PtFl"
   // Layer effects: "lmfx" (several of a kind) or "lfx2" ("lfxs" on a
   // group's record).

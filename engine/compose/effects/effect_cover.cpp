@@ -80,17 +80,20 @@ void Within(EffectTile* t, const Plane& by, bool inverse) {
 void StrokeCover(const Effect& e, uint32_t part, EffectTile* t) {
   const uint64_t n = PlaneBytes(t->cover);
   const uint8_t* a = t->alpha.bytes;
-  // What the stroke follows: the path, or the layer's pixels.
-  const Plane& shape = t->path_outline ? t->path : t->alpha;
+  // What the stroke follows: the path, or the layer's pixels; a shape's
+  // own stroke, its path's coverage in t->extra.
+  const bool own = e.kind == kEffectShapeStroke;
+  const bool along_path = own || t->path_outline;
+  const Plane& shape = own ? t->extra : t->path_outline ? t->path : t->alpha;
   const uint8_t* edge_of = shape.bytes;
   uint8_t* out = t->cover.bytes;
-  const float size = static_cast<float>(e.size);
+  const float size = e.width;
   const float outer = e.position == kStrokeOutside  ? size
                       : e.position == kStrokeCentre ? size / 2
                                                     : 0;
   const float inner = size - outer;
   memset(out, 0, n);
-  if (part == 1 && (outer == 0 || t->path_outline)) return;
+  if (part == 1 && (outer == 0 || along_path)) return;
   EdgeDistancePlane(shape, t->distance, t->squared, t->work, t->rows);
   const float* s = t->distance;
   for (uint64_t i = 0; i < n; ++i) {
@@ -104,7 +107,7 @@ void StrokeCover(const Effect& e, uint32_t part, EffectTile* t) {
     // The shape less what lies beyond `inner` of its edge.
     const uint32_t deep = Cover(s[i] - inner + 0.5f);
     uint32_t v = inner > 0 && edge_of[i] > deep ? edge_of[i] - deep : 0;
-    if (outer > 0 && t->path_outline && around > edge_of[i]) {
+    if (outer > 0 && along_path && around > edge_of[i]) {
       v += around - edge_of[i];
     }
     out[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
@@ -139,8 +142,8 @@ Status OpenTile(const PixelRect& rect, const LayerEffects& fx, EffectTile* t) {
   bool distances = false;
   for (uint32_t i = 0; i < fx.count; ++i) {
     const Effect& e = fx.effects[i];
-    distances |=
-        e.kind == kEffectStroke || e.kind == kEffectBevel || e.spread != 0;
+    distances |= e.kind == kEffectStroke || e.kind == kEffectShapeStroke ||
+                 e.kind == kEffectBevel || e.spread != 0;
   }
   t->content = static_cast<uint8_t*>(AllocateZeroed(4 * n + 4));
   uint8_t* planes = static_cast<uint8_t*>(AllocateZeroed(5 * n + 4));
@@ -203,6 +206,7 @@ Status MakeCover(const Effect& e, uint32_t part, EffectTile* t) {
       SatinCover(e, t);
       break;
     case kEffectStroke:
+    case kEffectShapeStroke:
       StrokeCover(e, part, t);
       break;
     case kEffectBevel:
