@@ -114,6 +114,26 @@ void StrokeCover(const Effect& e, uint32_t part, EffectTile* t) {
   }
 }
 
+// A shadow the layer knocks out is hidden under its shape, where the
+// layer's fill opacity lets what is below show; under the layer's partly
+// covering edge it lies whole below the layer: it is weighted so that,
+// the layer painted over it at fill f, the edge of coverage a shows the
+// shadow by (1 - a) and the backdrop under the faded layer by a (1 - f).
+void KnockOut(EffectTile* t) {
+  const uint64_t n = PlaneBytes(t->cover);
+  const uint32_t f = t->fill;
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint32_t a = t->alpha.bytes[i];
+    const uint32_t shown = 255 * 255 - a * f;  // 255^2 (1 - a f)
+    const uint32_t v =
+        shown == 0
+            ? 0
+            : static_cast<uint32_t>(static_cast<uint64_t>(t->cover.bytes[i]) *
+                                    (255 - a) * 255 / shown);
+    t->cover.bytes[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+  }
+}
+
 void SatinCover(const Effect& e, EffectTile* t) {
   CopyPlane(t->alpha, &t->cover);
   OffsetPlane(&t->cover, e.dx, e.dy, 0, t->scratch);
@@ -187,7 +207,7 @@ Status MakeCover(const Effect& e, uint32_t part, EffectTile* t) {
       CopyPlane(t->alpha, &t->cover);
       OffsetPlane(&t->cover, e.dx, e.dy, 0, t->scratch);
       Soften(e, t);
-      if (e.knocks_out) Within(t, t->alpha, true);
+      if (e.knocks_out) KnockOut(t);
       break;
     case kEffectOuterGlow:
       CopyPlane(t->alpha, &t->cover);
