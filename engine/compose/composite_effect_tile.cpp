@@ -44,6 +44,7 @@ Status OpenGroupShape(const Composer* c, uint32_t record, const Canvas* content,
 void ReadCanvasTile(const Canvas* content, RecordMasks* masks,
                     const PixelRect& rect, EffectTile* t) {
   const PixelRect rows = RowsHeld(content, IntersectRects(rect, t->rect));
+  if (RectEmpty(rows)) return;
   const uint32_t n = static_cast<uint32_t>(rows.right - rows.left);
   for (int32_t y = rows.top; content->pixels != nullptr && y < rows.bottom;
        ++y) {
@@ -164,6 +165,10 @@ void MaskShapeStroke(const Composer* c, uint32_t record, const PixelRect& held,
   if (*status != kDone) return;
   const PixelRect rows = IntersectRects(
       held, IntersectRects(t->rect, DocumentRect(&c->canvases[0])));
+  if (RectEmpty(rows)) {
+    CloseMasks(&masks);
+    return;
+  }
   const uint32_t n = static_cast<uint32_t>(rows.right - rows.left);
   for (int32_t y = rows.top; masks.user.active && y < rows.bottom; ++y) {
     memset(c->row, 255, 4ull * n);
