@@ -176,7 +176,7 @@ Status OpenMaskRows(const Document* doc, const LayerMaskInfo& info,
   memset(mask, 0, sizeof(*mask));
   if (!info.present || info.disabled) return kDone;
   const bool real = vector && info.rendered;
-  if (real && !info.has_real) return kDone;
+  if (real && (!info.has_real || info.real_disabled)) return kDone;
   const ChannelPlace& p = plan.places[real ? kRoleRealMask : kRoleUserMask];
   mask->active = true;
   mask->rect = real ? info.real_rect : info.rect;

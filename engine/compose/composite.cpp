@@ -68,10 +68,22 @@ Status ComposeBand(const Document* doc, const LayerList* list,
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
+  // Groups' effects see the rows around the band.
+  const uint32_t margin = plan.band_margin;
+  RowBand held = band;
+  held.first = band.first > margin ? band.first - margin : 0;
+  held.end = doc->height - band.end > margin ? band.end + margin : doc->height;
   Status status = TakeComposer(doc, list, plan, palette_output, cmyk_colour,
-                               channels, band, c);
+                               channels, held, c);
   c->colours = colours;
   if (status == kDone) status = WalkLayers(c);
+  // The band's own rows of the root canvas.
+  c->band = c->canvases[0];
+  c->band.top = static_cast<int32_t>(band.first);
+  c->band.rows = band.end - band.first;
+  if (c->band.pixels != nullptr) {
+    c->band.pixels = CanvasRow(&c->canvases[0], c->band.top);
+  }
   return status;
 }
 

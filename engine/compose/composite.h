@@ -31,6 +31,9 @@ struct CompositePlan {
   Adjustment** adjustments;
   // Per record: its layer effects, read once, or null.
   LayerEffects** effects;
+  // Rows beyond its own that a band composites: what groups' effects
+  // reach.
+  uint32_t band_margin;
 };
 
 Status BuildCompositePlan(const Document* doc, const LayerList* list,
@@ -109,6 +112,9 @@ struct Composer {
   uint8_t** kept;
   uint32_t kept_count;
   const Composer* colours;
+  // The root canvas's rows of the band asked for (it holds the plan's
+  // band margin around them).
+  Canvas band;
   uint64_t work;  // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
@@ -197,8 +203,9 @@ void SetAdvancedBlending(const LayerTraits& traits, CanvasChannels channels,
 bool TakeWork(Composer* c, uint64_t pixels);
 
 // The layers of a complete list composited onto a canvas of the document's
-// size, of which rows [band.first, band.end) are held and painted
-// (`*composer` holds it; release it with ReleaseComposer). `plan` is built
+// size, of which rows [band.first, band.end) are held and painted, with the
+// plan's band margin around them (`*composer` holds it, ComposedCanvas the
+// band's rows; release it with ReleaseComposer). `plan` is built
 // once for every band. Every band walks the layers alike and leaves out the
 // same layers past the work limit (`cut_at`). `palette_output`: the
 // document's pictures are gray with a palette.
@@ -208,9 +215,7 @@ Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
                    const ColourTables* cmyk_colour, CanvasChannels channels,
                    RowBand band, const Composer* colours, Composer** composer);
-inline const Canvas* ComposedCanvas(const Composer* c) {
-  return &c->canvases[0];
-}
+inline const Canvas* ComposedCanvas(const Composer* c) { return &c->band; }
 void ReleaseComposer(Composer* c);
 
 }  // namespace engine

@@ -8,9 +8,7 @@
 
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/composite_source.h"
-#include "engine/compose/effects/effect_cover.h"
-#include "engine/compose/layer/vector_mask.h"
+#include "engine/compose/composite_effect_tile.h"
 
 namespace engine {
 namespace {
@@ -24,81 +22,6 @@ uint64_t Area(const PixelRect& r) {
   return RectEmpty(r) ? 0
                       : static_cast<uint64_t>(r.right - r.left) *
                             static_cast<uint64_t>(r.bottom - r.top);
-}
-
-// Reads the source's rows within the tile, masks applied, into the tile.
-void ReadTile(const Composer* c, LayerSource* s, const PixelRect& rect,
-              bool masks, EffectTile* t) {
-  const int32_t top = rect.top > t->rect.top ? rect.top : t->rect.top;
-  const int32_t bottom =
-      rect.bottom < t->rect.bottom ? rect.bottom : t->rect.bottom;
-  const uint32_t n = static_cast<uint32_t>(rect.right - rect.left);
-  for (int32_t y = top; y < bottom; ++y) {
-    uint8_t* row = TileContent(t, y) + 4 * (rect.left - t->rect.left);
-    if (!ReadSourceRow(c, s, y, rect.left, n, row)) {
-      memset(row, 0, 4ull * n);
-      continue;
-    }
-    if (masks) ApplyMasks(&s->masks, y, rect.left, n, row);
-    uint8_t* alpha = PlaneRow(t->alpha, static_cast<uint32_t>(y - t->rect.top));
-    for (uint32_t i = 0; i < n; ++i) {
-      alpha[rect.left - t->rect.left + i] = row[4 * i + 3];
-    }
-  }
-}
-
-// A shape drawn by a path: the path's coverage over the tile, which its
-// stroke follows (its pixels may be transparent in places).
-// A shape of one solid colour whose pixels are the application's
-// rendering of it has them as its path's coverage.
-Status ReadPath(const Composer* c, const LayerTraits& traits, bool pixels,
-                EffectTile* t) {
-  const InfoBlock& content = traits.stroke_fill;  // key, then its settings
-  const bool solid = traits.solid_fill.data != nullptr ||
-                     (content.data != nullptr && content.length >= 4 &&
-                      memcmp(content.data, "SoCo", 4) == 0);
-  VectorMask path;
-  const Canvas& root = c->canvases[0];
-  const Status status =
-      OpenVectorMask(traits.vector_mask.data, traits.vector_mask.length,
-                     root.width, root.height, 255, &path);
-  if (status != kDone || !path.active) {
-    CloseVectorMask(&path);
-    return status;
-  }
-  t->path_outline = true;
-  // Beyond the document the layer's pixels stand for the path.
-  memcpy(t->path.bytes, t->alpha.bytes,
-         static_cast<uint64_t>(t->path.width) * t->path.height);
-  if (solid && pixels) {
-    t->path_from_pixels = true;
-    CloseVectorMask(&path);
-    return kDone;
-  }
-  const PixelRect within = IntersectRects(t->rect, DocumentRect(&root));
-  const uint32_t n = static_cast<uint32_t>(within.right - within.left);
-  for (int32_t y = within.top; y < within.bottom; ++y) {
-    memset(c->row, 255, 4ull * n);
-    ApplyVectorMaskRow(&path, y, within.left, n, c->row);
-    uint8_t* out = PlaneRow(t->path, static_cast<uint32_t>(y - t->rect.top)) +
-                   (within.left - t->rect.left);
-    for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
-  }
-  CloseVectorMask(&path);
-  return kDone;
-}
-
-// A clipping group's pixels in place of its base's, over the rows held.
-void TakeContent(const Canvas* content, const PixelRect& held, EffectTile* t) {
-  const uint32_t n = static_cast<uint32_t>(held.right - held.left);
-  for (int32_t y = held.top; y < held.bottom; ++y) {
-    uint8_t* row = TileContent(t, y) + 4 * (held.left - t->rect.left);
-    if (content->pixels == nullptr) {
-      memset(row, 0, 4ull * n);
-    } else {
-      memcpy(row, CanvasRow(content, y) + 4 * held.left, 4ull * n);
-    }
-  }
 }
 
 // The layer's own pixels over the canvas's rows.
@@ -193,21 +116,23 @@ Status PaintEffect(Composer* c, const Effect& e, EffectTile* t,
 }
 
 // Overlays, satin and inner glow: with the layer's pixels as a group,
-// they are painted onto them, and fade with them by the fill opacity.
+// they are painted onto them, and fade with them by the fill opacity; the
+// layer's blend mode then applies to the whole. Otherwise the layer is
+// blended with its mode first and they are blended over the result.
 bool PaintedWithLayer(const Effect& e, const LayerEffects& fx,
                       const EffectTile* t) {
   const bool interior =
       e.kind >= kEffectPatternOverlay && e.kind <= kEffectInnerGlow;
   if (fx.interior_as_group) return interior;
-  // At full fill, painting onto the layer's pixels or over them differs
-  // only where they are partly transparent, where a stroke within them
-  // takes their place. A path's stroke follows the path, not the pixels:
-  // it is painted over them (unless they are the path's coverage and the
-  // stroke lies within it).
+  // At full fill and in normal mode, painting onto the layer's pixels or
+  // over them differs only where they are partly transparent, where a
+  // stroke within them takes their place. A path's stroke follows the path, not
+  // the pixels: it is painted over them (unless they are the path's coverage
+  // and the stroke lies within it).
   const bool inner_stroke = e.kind == kEffectStroke &&
                             (!t->path_outline || (t->path_from_pixels &&
                                                   e.position == kStrokeInside));
-  return t->fill == 255 && (interior || inner_stroke);
+  return t->fill == 255 && t->blends_normal && (interior || inner_stroke);
 }
 
 // Onto a clipping group's pixels, whose base's fill opacity is applied
@@ -224,9 +149,30 @@ enum Stage : uint8_t {
   kStageOver,       // the rest, over the layer
 };
 
+// A shape's own stroke, in its pixels as the application rendered them,
+// lies over its interior effects and over the items clipped to it: it is
+// painted again over them, or drawn from its path where the pixels are not
+// the layer's own (a shape painted from its settings).
+bool ShapeStrokePainted(const LayerEffects& fx, const EffectTile* t) {
+  bool covered = !t->own_pixels || t->group;
+  for (uint32_t i = 0; i < fx.count; ++i) {
+    const EffectKind kind = fx.effects[i].kind;
+    covered |= kind >= kEffectPatternOverlay && kind <= kEffectInnerShadow;
+  }
+  return covered;
+}
+
 bool InStage(const Effect& e, const LayerEffects& fx, const EffectTile* t,
              Stage stage) {
   if (stage == kStageUnder) return e.kind == kEffectStroke;
+  if (e.kind == kEffectShapeStroke) {
+    if (!ShapeStrokePainted(fx, t)) return false;
+    // Onto pixels that hold it (not onto a fill that ends at the path).
+    const bool with_layer =
+        (t->own_pixels || t->group) &&
+        (fx.interior_as_group || (t->fill == 255 && t->blends_normal));
+    return stage == (with_layer ? kStageWithLayer : kStageOver);
+  }
   if (PaintedWithLayer(e, fx, t)) return stage == kStageWithLayer;
   if (EffectExterior(e.kind)) return stage == kStageExterior;
   return stage == kStageOver;
@@ -243,8 +189,21 @@ Status PaintStage(Composer* c, const LayerEffects& fx, EffectTile* t,
     // A bevel paints its highlight and its shadow: two coverages.
     const uint32_t first = stage == kStageUnder ? 1 : 0;
     const uint32_t end = stage == kStageUnder || e.kind == kEffectBevel ? 2 : 1;
+    uint8_t strength =
+        with_layer ? WithLayerStrength(fx, *t) : p.effects_opacity;
+    if (e.kind == kEffectShapeStroke) {
+      // It fades with the layer's fill, as its pixels do.
+      bool drawn = false;
+      status = ReadShapePath(c, *t->traits, t, &drawn);
+      if (status != kDone || !drawn) continue;
+      if (!with_layer)
+        strength = static_cast<uint8_t>(MulDiv255(strength, t->fill));
+    }
     for (uint32_t part = first; part < end && status == kDone; ++part) {
       status = MakeCover(e, part, t);
+      if (status == kDone && e.kind == kEffectShapeStroke) {
+        MaskShapeStroke(c, t->record, held, t, &status);
+      }
       if (status != kDone) break;
       Effect shade = e;
       if (part == 1 && e.kind == kEffectBevel) {
@@ -252,9 +211,8 @@ Status PaintStage(Composer* c, const LayerEffects& fx, EffectTile* t,
         shade.opacity = e.shadow_opacity;
         memcpy(shade.colour, e.shadow_colour, 4);
       }
-      status = PaintEffect(
-          c, shade, t, layer_box, held, with_layer ? nullptr : canvas, p,
-          with_layer ? WithLayerStrength(fx, *t) : p.effects_opacity);
+      status = PaintEffect(c, shade, t, layer_box, held,
+                           with_layer ? nullptr : canvas, p, strength);
     }
   }
   return status;
@@ -285,7 +243,12 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
   if (c->cut_short) return kDone;
   LayerSource source;
   PixelRect rect;
-  Status status = OpenSource(c, index, p.masks, fx.reach, &source, &rect);
+  const LayerTraits& traits = c->plan.traits[index];
+  const bool group = traits.section != kSectionLayer;
+  // A clipping group's base has its masks on the group's canvas already;
+  // its shape, which its effects follow, has them too.
+  Status status = group ? OpenGroupShape(c, index, content, p, &source, &rect)
+                        : OpenSource(c, index, true, fx.reach, &source, &rect);
   if (status != kDone) return status;
   const PixelRect document = DocumentRect(&c->canvases[0]);
   const PixelRect area = IntersectRects(Expand(rect, fx.reach), document);
@@ -307,19 +270,27 @@ Status PaintLayerEffects(Composer* c, uint32_t index, const LayerEffects& fx,
     status = OpenTile(
         IntersectRects(IntersectRects(reach, Expand(rect, fx.reach)), near), fx,
         &tile);
-    const LayerTraits& traits = c->plan.traits[index];
     tile.traits = &traits;
-    // A clipping group's pixels have their base's fill opacity already.
+    tile.record = index;
+    // A clipping group's pixels have their base's fill opacity already (a
+    // group's own canvas, whose masks are still to apply, has not).
+    tile.group = content != nullptr && !p.masks;
     tile.fill =
-        content != nullptr ? traits.fill_opacity
+        tile.group ? traits.fill_opacity
         : p.effects_opacity == 0
             ? 255
             : static_cast<uint8_t>(p.opacity * 255u / p.effects_opacity);
-    tile.group = content != nullptr;
-    if (status == kDone) ReadTile(c, &source, rect, true, &tile);
-    if (status == kDone && content != nullptr)
+    tile.blends_normal = p.mode == kBlendNormal;
+    tile.own_pixels = !group && content == nullptr && source.pixels;
+    if (status == kDone && group) {
+      ReadCanvasTile(content, &source.masks, rect, &tile);
+    } else if (status == kDone) {
+      ReadTile(c, &source, rect, true, &tile);
+    }
+    if (status == kDone && content != nullptr && !group) {
       TakeContent(content, held, &tile);
-    if (status == kDone && traits.vector_mask.data != nullptr) {
+    }
+    if (status == kDone && !group && traits.vector_mask.data != nullptr) {
       status = ReadPath(c, traits, source.pixels, &tile);
     }
     if (status == kDone) status = PrepareCanvas(canvas);

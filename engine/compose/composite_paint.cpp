@@ -292,8 +292,9 @@ Status FadeGroup(Composer* c, uint32_t record, Canvas* canvas,
 Status PaintCanvas(Composer* c, Canvas* from, Canvas* onto, uint32_t record,
                    const PaintParams& p) {
   const LayerEffects* fx = c->plan.effects[record];
-  if (fx != nullptr && p.effects && !p.masks) {
-    // A clipping group whose base has effects: they apply to the group.
+  if (fx != nullptr && p.effects) {
+    // A group's effects, or those of a clipping group's base: they apply
+    // to the group's composite.
     const Status status = PaintLayerEffects(c, record, *fx, from, onto, p);
     ClearCanvas(from);
     return status;

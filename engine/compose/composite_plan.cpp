@@ -8,6 +8,7 @@
 #include "engine/base/log_messages.h"
 #include "engine/base/memory.h"
 #include "engine/compose/composite.h"
+#include "engine/compose/composite_source.h"
 
 namespace engine {
 namespace {
@@ -52,6 +53,30 @@ void NoteAdjustmentBase(const LayerList* list, uint32_t i,
           : below.adjustment && LayerVisible(list->records[i - 1]);
 }
 
+// The layer effects of record i: a layer's, or a group's (painted around
+// the group's composite). Every band holds the rows around it that a
+// group's effects reach (nested groups' reaches add up).
+void ReadPlanEffects(const Document* doc, const LayerList* list, uint32_t i,
+                     CompositePlan* plan) {
+  const LayerTraits& traits = plan->traits[i];
+  const bool layer = traits.section == kSectionLayer && !traits.adjustment;
+  if (!LayerVisible(list->records[i]) ||
+      (!layer && !IsGroupRecord(traits.section))) {
+    return;
+  }
+  // A shape's own stroke is drawn where something may cover it, or where
+  // no pixels hold it.
+  const bool shape_stroke =
+      layer && ShapeStrokeShows(traits) &&
+      (traits.effects.data != nullptr ||
+       (i + 1 < list->count && list->records[i + 1].clipping != 0) ||
+       !SourceHasPixels(doc, list, i, traits));
+  plan->effects[i] = ReadLayerEffects(doc, traits, i, shape_stroke);
+  if (layer || plan->effects[i] == nullptr) return;
+  const uint32_t margin = plan->band_margin + plan->effects[i]->reach;
+  plan->band_margin = margin < doc->height ? margin : doc->height;
+}
+
 }  // namespace
 
 Status BuildCompositePlan(const Document* doc, const LayerList* list,
@@ -76,10 +101,7 @@ Status BuildCompositePlan(const Document* doc, const LayerList* list,
     NoteAdjustmentBase(list, i, plan->traits);
     plan->adjustments[i] = nullptr;
     plan->effects[i] = nullptr;
-    if (plan->traits[i].section == kSectionLayer &&
-        !plan->traits[i].adjustment && LayerVisible(list->records[i])) {
-      plan->effects[i] = ReadLayerEffects(doc, plan->traits[i], i);
-    }
+    ReadPlanEffects(doc, list, i, plan);
     const Status read = ReadPlanAdjustment(doc, list, i, plan);
     if (read != kDone) {
       Release(open);

@@ -102,6 +102,19 @@ Status OpenRecordMasks(const Composer* c, uint32_t record, RecordMasks* m) {
   return OpenMasks(c, record, plan, false, m);
 }
 
+Status OpenUserMask(const Composer* c, uint32_t record, RecordMasks* m) {
+  memset(m, 0, sizeof(*m));
+  LayerPlan plan;
+  PlanLayer(c->doc, c->list, record, c->palette_output, &plan);
+  ReadChannelWords(c->doc, record, &plan, nullptr);
+  const LayerTraits& traits = c->plan.traits[record];
+  Status status = OpenMaskRows(c->doc, traits.mask, plan,
+                               traits.vector_mask.data != nullptr, &m->user);
+  if (status == kDone) status = FeatherMasks(c, traits.mask, m);
+  if (status != kDone) CloseMasks(m);
+  return status;
+}
+
 PixelRect MasksReach(const RecordMasks* m) {
   const PixelRect user = m->user_feathered.plane != nullptr
                              ? m->user_feathered.reach
@@ -130,6 +143,15 @@ void CloseSource(LayerSource* s) {
   CloseMasks(&s->masks);
   CloseFill(&s->fill);
   if (s->pixels) CloseLayerRows(&s->rows);
+}
+
+bool SourceHasPixels(const Document* doc, const LayerList* list, uint32_t index,
+                     const LayerTraits& traits) {
+  LayerPlan plan;
+  PlanLayer(doc, list, index, false, &plan);
+  ReadChannelWords(doc, index, &plan, nullptr);
+  return plan.has_picture && plan.image_size != 0 &&
+         PixelsPainted(list->records[index], traits);
 }
 
 Status OpenSource(const Composer* c, uint32_t index, bool masks,

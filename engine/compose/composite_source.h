@@ -29,6 +29,9 @@ struct RecordMasks {
 void CloseMasks(RecordMasks* m);
 // The masks of a group's or an adjustment's record (no pixels of its own).
 Status OpenRecordMasks(const Composer* c, uint32_t record, RecordMasks* m);
+// The layer mask alone of `record` (a shape's own stroke lies beyond its
+// vector mask).
+Status OpenUserMask(const Composer* c, uint32_t record, RecordMasks* m);
 PixelRect MasksReach(const RecordMasks* m);
 // Multiplies the alpha of `n` pixels at column x0 of row y by the masks;
 // rows are asked for top to bottom.
@@ -42,6 +45,11 @@ struct LayerSource {
   FillSource fill;
   RecordMasks masks;
 };
+
+// Whether layer `index` is painted from its own pixels (rather than from
+// its fill's settings).
+bool SourceHasPixels(const Document* doc, const LayerList* list, uint32_t index,
+                     const LayerTraits& traits);
 
 // Opens what paints layer `index` (with its masks when `masks`); `rect`
 // receives where it can paint: within the document, or for a layer's own

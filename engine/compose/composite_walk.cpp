@@ -127,14 +127,14 @@ Level* PushLevel(Composer* c, LevelKind kind, Canvas* canvas, uint32_t record) {
 // A group that blends its members straight into what is below it.
 // A pass-through group whose fill opacity is below full and that holds
 // adjustment layers is composited as a group of its own (its adjustments
-// act on its members alone), as the application shows it.
-// An artboard is always a group of its own (it shows its members within
-// its rectangle only).
+// act on its members alone), as the application shows it; so is one with
+// layer effects, which are painted around its composite, and an artboard
+// (it shows its members within its rectangle only).
 bool BlendsThrough(const Composer* c, uint32_t record) {
   const LayerTraits& traits = Traits(c, record);
   return ItemBlendMode(c->list->records[record], traits) == kBlendPassThrough &&
          (traits.fill_opacity == 255 || !traits.holds_adjustment) &&
-         traits.artboard.data == nullptr;
+         c->plan.effects[record] == nullptr && traits.artboard.data == nullptr;
 }
 
 // A pass-through group keeps a copy of what was below it when its opacity

@@ -130,12 +130,15 @@ void NoteBlock(const uint8_t* key, const uint8_t* data, uint32_t length,
     t->gradient_fill = block;
   } else if (KeyIs(key, "vscg")) {
     t->stroke_fill = block;
+  } else if (KeyIs(key, "vstk")) {
+    t->vector_stroke = block;
   } else if (KeyIs(key, "PtFl")) {
     t->pattern_fill = block;
   } else if (KeyIs(key, "artb") || KeyIs(key, "artd") || KeyIs(key, "abdd")) {
     t->artboard = block;
   } else if (KeyIs(key, "lmfx") ||
-             (KeyIs(key, "lfx2") && t->effects.data == nullptr)) {
+             ((KeyIs(key, "lfx2") || KeyIs(key, "lfxs")) &&
+              t->effects.data == nullptr)) {
     t->effects = block;
   } else if (KeyIs(key, "fxrp") && length >= 16) {
     t->has_reference = true;
@@ -174,6 +177,7 @@ void ReadLayerMask(const LayerRecord& layer, LayerMaskInfo* mask) {
   p += 18;
   if (length >= 36) {
     mask->has_real = true;
+    mask->real_disabled = (p[0] & kMaskDisabled) != 0;
     mask->real_default_colour = p[1] >= 128 ? 255 : 0;
     mask->real_rect = ReadRect(p + 2);
     p += 18;

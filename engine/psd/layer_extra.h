@@ -25,6 +25,7 @@ struct LayerMaskInfo {
   PixelRect rect;
   uint8_t default_colour;
   bool has_real;
+  bool real_disabled;  // its own flags turn the painted mask off
   PixelRect real_rect;
   uint8_t real_default_colour;
   // Parameters: densities (255 when absent) and feather radii in pixels
@@ -68,9 +69,11 @@ struct LayerTraits {
   InfoBlock solid_fill;     // "SoCo"
   InfoBlock gradient_fill;  // "GdFl"
   InfoBlock stroke_fill;    // "vscg": a shape's fill content
+  InfoBlock vector_stroke;  // "vstk": a shape's stroke along its path
   InfoBlock pattern_fill;   // "PtFl"
   InfoBlock artboard;       // "artb", "artd" or "abdd": a group's artboard
-  // Layer effects: "lmfx" (several of a kind) or "lfx2".
+  // Layer effects: "lmfx" (several of a kind) or "lfx2" ("lfxs" on a
+  // group's record).
   InfoBlock effects;
   // Advanced blending: knockout ("knko": 0 none, 1 shallow, 2 deep), the
   // channels left out ("brst": a bit for each of the first channels), and

@@ -12,19 +12,6 @@
 namespace engine {
 namespace {
 
-// A square root close enough for distances (a first guess from the
-// float's bits, then three Newton steps).
-float Root(float v) {
-  if (!(v > 0)) return 0;
-  uint32_t bits;
-  memcpy(&bits, &v, 4);
-  bits = 0x1fbd1df5u + (bits >> 1);
-  float r;
-  memcpy(&r, &bits, 4);
-  for (int i = 0; i < 3; ++i) r = 0.5f * (r + v / r);
-  return r;
-}
-
 // The slope of the height against the signed distance s from the edge
 // (positive inside), for a ramp of `size` pixels: straight (chisel) or
 // easing into the flat (smooth).
@@ -50,29 +37,10 @@ float Slope(const Effect& e, float s) {
   }
 }
 
-// The signed distance from the shape's edge into t->distance: positive
-// within the shape, the edge half a pixel from the centres beside it.
-void SignedDistance(EffectTile* t) {
-  const uint64_t n = static_cast<uint64_t>(t->alpha.width) * t->alpha.height;
-  for (uint64_t i = 0; i < n; ++i) {
-    t->scratch[i] = t->alpha.bytes[i] >= 128 ? 255 : 0;
-  }
-  const Plane shape = {t->scratch, t->alpha.width, t->alpha.height};
-  for (int side = 0; side < 2; ++side) {
-    const bool inside = side == 0;
-    DistancePlane(shape, inside, t->squared, t->work);
-    for (uint64_t i = 0; i < n; ++i) {
-      if ((t->scratch[i] != 0) != inside) continue;
-      const float d = t->squared[i] > 1e9f ? 1e5f : Root(t->squared[i]) - 0.5f;
-      t->distance[i] = inside ? d : -d;
-    }
-  }
-}
-
 }  // namespace
 
 void BevelCover(const Effect& e, uint32_t part, EffectTile* t) {
-  SignedDistance(t);
+  EdgeDistancePlane(t->alpha, t->distance, t->squared, t->work, t->rows);
   const uint32_t w = t->cover.width, h = t->cover.height;
   const float depth = static_cast<float>(e.depth) / 100.0f * (e.down ? -1 : 1);
   const double flat = e.light_z;

@@ -18,12 +18,16 @@ struct EffectTile {
   Plane path;                 // the path's coverage, when path_outline
   uint8_t* scratch;           // a plane's bytes
   uint32_t* sums;             // a word a column
-  float* squared;             // distances (strokes, bevels): a float a pixel
-  float* distance;            // a bevel's signed distance: a float a pixel
-  float* work;                // 4 x (longest side + 1) words
+  float* squared;             // distances (strokes, bevels, spreads):
+  float* distance;            // a float a pixel each
+  float* work;                // 5 x (longest side + 1) words
+  int32_t* rows;              // distances: a word a pixel
   const LayerTraits* traits;  // the layer's
+  uint32_t record;            // and its record
   uint8_t fill;               // the layer's fill opacity
+  bool blends_normal;         // the layer's own blend mode is normal
   bool group;                 // the pixels are a clipping group's
+  bool own_pixels;            // the layer's own (a shape's hold its stroke)
   bool path_outline;          // the layer's shape is drawn by a path
   bool path_from_pixels;      // the path's coverage is the layer's alpha
 };

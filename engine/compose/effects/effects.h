@@ -20,6 +20,7 @@ enum EffectKind : uint8_t {
   kEffectSatin,
   kEffectInnerGlow,
   kEffectInnerShadow,
+  kEffectShapeStroke,  // a shape's own stroke ("vstk"), along its path
   kEffectStroke,
   kEffectBevel,
   kEffectKinds,
@@ -64,6 +65,7 @@ struct Effect {
   bool invert;       // satin
   bool knocks_out;   // drop shadow: hidden under the layer's pixels
   uint32_t size;     // pixels, the effects' scale applied
+  float width;       // strokes: their width in pixels
   uint32_t spread;   // spread or choke, percent
   uint32_t range;    // glows: the part of the falloff the contour spans, %
   int32_t dx;        // offset in pixels (shadows, satin)
@@ -95,8 +97,12 @@ struct LayerEffects {
 // The effects of a record, read from its traits; null when it has none that
 // show (or no memory: the layer is then painted without them). A
 // descriptor that does not read leaves its effects out with a log line
-// naming `record`.
+// naming `record`. With `shape_stroke`, a shape's own stroke is among them
+// (painted over what covers the layer's fill: see composite_effects.cpp).
 LayerEffects* ReadLayerEffects(const Document* doc, const LayerTraits& traits,
-                               uint32_t record);
+                               uint32_t record, bool shape_stroke);
+
+// Whether the record's shape has a stroke of its own that shows.
+bool ShapeStrokeShows(const LayerTraits& traits);
 
 }  // namespace engine

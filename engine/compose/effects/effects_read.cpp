@@ -21,44 +21,50 @@
 namespace engine {
 namespace {
 
+// A mode is written as its four-letter code or, by some writers, as its
+// whole name; the newer modes have only a name.
 struct ModeName {
+  const char* code;
   const char* name;
   BlendMode mode;
 };
 
 const ModeName kModeNames[] = {
-    {"Nrml", kBlendNormal},
-    {"Dslv", kBlendDissolve},
-    {"Drkn", kBlendDarken},
-    {"Mltp", kBlendMultiply},
-    {"CBrn", kBlendColorBurn},
-    {"linearBurn", kBlendLinearBurn},
-    {"darkerColor", kBlendDarkerColor},
-    {"Lghn", kBlendLighten},
-    {"Scrn", kBlendScreen},
-    {"CDdg", kBlendColorDodge},
-    {"linearDodge", kBlendLinearDodge},
-    {"lighterColor", kBlendLighterColor},
-    {"Ovrl", kBlendOverlay},
-    {"SftL", kBlendSoftLight},
-    {"HrdL", kBlendHardLight},
-    {"vividLight", kBlendVividLight},
-    {"linearLight", kBlendLinearLight},
-    {"pinLight", kBlendPinLight},
-    {"hardMix", kBlendHardMix},
-    {"Dfrn", kBlendDifference},
-    {"Xclu", kBlendExclusion},
-    {"blendSubtraction", kBlendSubtract},
-    {"blendDivide", kBlendDivide},
-    {"H   ", kBlendHue},
-    {"Strt", kBlendSaturation},
-    {"Clr ", kBlendColor},
-    {"Lmns", kBlendLuminosity},
+    {"Nrml", "normal", kBlendNormal},
+    {"Dslv", "dissolve", kBlendDissolve},
+    {"Drkn", "darken", kBlendDarken},
+    {"Mltp", "multiply", kBlendMultiply},
+    {"CBrn", "colorBurn", kBlendColorBurn},
+    {"linearBurn", nullptr, kBlendLinearBurn},
+    {"darkerColor", nullptr, kBlendDarkerColor},
+    {"Lghn", "lighten", kBlendLighten},
+    {"Scrn", "screen", kBlendScreen},
+    {"CDdg", "colorDodge", kBlendColorDodge},
+    {"linearDodge", nullptr, kBlendLinearDodge},
+    {"lighterColor", nullptr, kBlendLighterColor},
+    {"Ovrl", "overlay", kBlendOverlay},
+    {"SftL", "softLight", kBlendSoftLight},
+    {"HrdL", "hardLight", kBlendHardLight},
+    {"vividLight", nullptr, kBlendVividLight},
+    {"linearLight", nullptr, kBlendLinearLight},
+    {"pinLight", nullptr, kBlendPinLight},
+    {"hardMix", nullptr, kBlendHardMix},
+    {"Dfrn", "difference", kBlendDifference},
+    {"Xclu", "exclusion", kBlendExclusion},
+    {"blendSubtraction", nullptr, kBlendSubtract},
+    {"blendDivide", nullptr, kBlendDivide},
+    {"H   ", "hue", kBlendHue},
+    {"Strt", "saturation", kBlendSaturation},
+    {"Clr ", "color", kBlendColor},
+    {"Lmns", "luminosity", kBlendLuminosity},
 };
 
 BlendMode ReadMode(const Descriptor& d, const char* key, BlendMode otherwise) {
   for (const ModeName& m : kModeNames) {
-    if (ItemEnumIs(d, key, m.name)) return m.mode;
+    if (ItemEnumIs(d, key, m.code) ||
+        (m.name != nullptr && ItemEnumIs(d, key, m.name))) {
+      return m.mode;
+    }
   }
   return otherwise;
 }
@@ -183,6 +189,7 @@ bool ReadEffect(const Descriptor& d, EffectKind kind, const Document* doc,
   e->opacity = ReadPercent(d, "Opct", 100);
   ReadColour(d, "Clr ", doc, e->colour, 0);
   e->size = ReadPixels(d, kind == kEffectStroke ? "Sz  " : "blur");
+  e->width = static_cast<float>(e->size);
   int64_t spread = 0;
   ItemFixed(d, "Ckmt", &spread);
   e->spread = spread <= 0 ? 0 : spread >= (100 << 16) ? 100 : spread >> 16;
@@ -264,36 +271,105 @@ void ReadKind(const Descriptor& root, const KindKeys& keys, const Document* doc,
   }
 }
 
+// A shape's stroke ("vstk": a 4-byte descriptor version, then a
+// descriptor): "strokeEnabled", "strokeStyleLineWidth" (pixels),
+// "strokeStyleLineAlignment", "strokeStyleBlendMode", "strokeStyleOpacity"
+// (percent) and "strokeStyleContent": a colour ("Clr "), or a gradient's or
+// pattern's settings. Dashes, caps and joins are not drawn (a solid line).
+bool ShapeStrokeDescriptor(const LayerTraits& traits, Descriptor* d) {
+  const InfoBlock& block = traits.vector_stroke;
+  if (block.data == nullptr || block.length < 4 ||
+      traits.vector_mask.data == nullptr) {
+    return false;
+  }
+  const uint8_t* end = block.data + block.length;
+  bool enabled = false;
+  return DescriptorWhole(block.data + 4, end) &&
+         ReadDescriptor(block.data + 4, end, d) &&
+         ItemBool(*d, "strokeEnabled", &enabled) && enabled;
+}
+
+bool ReadShapeStroke(const Document* doc, const LayerTraits& traits,
+                     Effect* e) {
+  Descriptor d;
+  if (!ShapeStrokeDescriptor(traits, &d)) return false;
+  memset(e, 0, sizeof(*e));
+  e->kind = kEffectShapeStroke;
+  e->mode = ReadMode(d, "strokeStyleBlendMode", kBlendNormal);
+  e->opacity = ReadPercent(d, "strokeStyleOpacity", 100);
+  int64_t width = 0;
+  ItemFixed(d, "strokeStyleLineWidth", &width);
+  const int64_t limit = static_cast<int64_t>(kLimits.max_effect_pixels) << 16;
+  width = width < 0 ? 0 : width > limit ? limit : width;
+  e->width = static_cast<float>(width) / 65536.0f;
+  e->size = static_cast<uint32_t>((width + 65535) >> 16);
+  const char* key = "strokeStyleLineAlignment";
+  e->position = ItemEnumIs(d, key, "strokeStyleAlignInside")    ? kStrokeInside
+                : ItemEnumIs(d, key, "strokeStyleAlignOutside") ? kStrokeOutside
+                                                                : kStrokeCentre;
+  Descriptor content;
+  DescriptorValue v;
+  if (!ItemDescriptor(d, "strokeStyleContent", &content)) return false;
+  e->settings = content;
+  if (ReadFillColour(content, "Clr ", doc, e->colour)) {
+    e->colour[3] = 255;
+    e->paint = kEffectPaintColour;
+  } else if (FindItem(content, "Grad", &v)) {
+    e->paint = kEffectPaintGradient;
+  } else if (FindItem(content, "Ptrn", &v)) {
+    e->paint = kEffectPaintPattern;
+  } else {
+    return false;
+  }
+  return e->width > 0;
+}
+
 // How far beyond the layer's pixels an effect reads and paints.
 uint32_t EffectReach(const Effect& e) {
   const uint32_t dx = static_cast<uint32_t>(e.dx < 0 ? -e.dx : e.dx);
   const uint32_t dy = static_cast<uint32_t>(e.dy < 0 ? -e.dy : e.dy);
   const uint32_t offset = dx > dy ? dx : dy;
-  if (e.kind == kEffectStroke) return e.size + 2;
+  if (e.kind == kEffectStroke || e.kind == kEffectShapeStroke) {
+    return e.size + 2;
+  }
   return BlurReach(e.size) + BlurReach(e.soften) + offset + 2;
 }
 
 }  // namespace
 
+bool ShapeStrokeShows(const LayerTraits& traits) {
+  Descriptor d;
+  return ShapeStrokeDescriptor(traits, &d);
+}
+
 LayerEffects* ReadLayerEffects(const Document* doc, const LayerTraits& traits,
-                               uint32_t record) {
+                               uint32_t record, bool shape_stroke) {
   const InfoBlock& block = traits.effects;
-  if (block.data == nullptr) return nullptr;
+  if (block.data == nullptr && !shape_stroke) return nullptr;
   Descriptor root;
+  memset(&root, 0, sizeof(root));
+  bool shown = block.data != nullptr;
   const uint8_t* end = block.data + block.length;
-  if (block.length < 8 || !DescriptorWhole(block.data + 8, end) ||
-      !ReadDescriptor(block.data + 8, end, &root)) {
+  if (shown && (block.length < 8 || !DescriptorWhole(block.data + 8, end) ||
+                !ReadDescriptor(block.data + 8, end, &root))) {
     LogLine(doc->log, logtext::kEffectsLeftOut, record);
-    return nullptr;
+    shown = false;
   }
-  bool shown = true;
-  ItemBool(root, "masterFXSwitch", &shown);
-  if (!shown) return nullptr;
+  if (shown) ItemBool(root, "masterFXSwitch", &shown);
+  if (!shown && !shape_stroke) return nullptr;
   const uint64_t bytes =
       sizeof(LayerEffects) + sizeof(Effect) * (kLimits.max_effects - 1);
   LayerEffects* fx = static_cast<LayerEffects*>(AllocateZeroed(bytes));
   if (fx == nullptr) return nullptr;
-  for (const KindKeys& keys : kKindKeys) ReadKind(root, keys, doc, fx);
+  for (const KindKeys& keys : kKindKeys) {
+    // A shape's own stroke lies over its interior effects, under the rest.
+    if (keys.kind == kEffectStroke && shape_stroke &&
+        fx->count < kLimits.max_effects &&
+        ReadShapeStroke(doc, traits, &fx->effects[fx->count])) {
+      ++fx->count;
+    }
+    if (shown) ReadKind(root, keys, doc, fx);
+  }
   fx->interior_as_group = traits.interior_as_group;
   for (uint32_t i = 0; i < fx->count; ++i) {
     const uint32_t reach = EffectReach(fx->effects[i]);

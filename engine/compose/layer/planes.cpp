@@ -79,7 +79,8 @@ const float kFar = 1e20f;
 // line's values on entry (kFar: no point), d receives the result. Only the
 // points are put in the lower envelope of parabolas (v their places, z the
 // bounds between them).
-void Transform(const float* f, uint32_t n, float* d, float* z, int32_t* v) {
+void Transform(const float* f, uint32_t n, float* d, float* z, int32_t* v,
+               int32_t* at) {
   int32_t k = -1;
   for (int32_t q = 0; q < static_cast<int32_t>(n); ++q) {
     if (f[q] >= kFar) continue;
@@ -99,6 +100,7 @@ void Transform(const float* f, uint32_t n, float* d, float* z, int32_t* v) {
   }
   if (k < 0) {
     for (uint32_t q = 0; q < n; ++q) d[q] = kFar;
+    if (at != nullptr) memset(at, 0, sizeof(int32_t) * n);
     return;
   }
   k = 0;
@@ -106,6 +108,73 @@ void Transform(const float* f, uint32_t n, float* d, float* z, int32_t* v) {
     while (z[k + 1] < static_cast<float>(q)) ++k;
     const float dq = static_cast<float>(q - v[k]);
     d[q] = dq * dq + f[v[k]];
+    if (at != nullptr) at[q] = v[k];
+  }
+}
+
+// Where the shape's edge crosses a pixel: its centre's signed distance to
+// the edge (positive inside), from how much of it the shape covers.
+float EdgeOffset(uint8_t a) { return static_cast<float>(a) / 255.0f - 0.5f; }
+
+// A pixel the edge crosses, or one beside a pixel on the shape's other
+// side (an edge between whole pixels), that the edge bounds from `from`
+// (the shape's side, or the other).
+bool OnEdge(const Plane& alpha, uint32_t x, uint32_t y, bool from_inside) {
+  const uint8_t* row = PlaneRow(alpha, y);
+  const uint8_t a = row[x];
+  if (a == (from_inside ? 255 : 0)) return false;
+  if (a != 0 && a != 255) return true;
+  const bool in = a != 0;
+  return (x > 0 && (row[x - 1] >= 128) != in) ||
+         (x + 1 < alpha.width && (row[x + 1] >= 128) != in) ||
+         (y > 0 && (PlaneRow(alpha, y - 1)[x] >= 128) != in) ||
+         (y + 1 < alpha.height && (PlaneRow(alpha, y + 1)[x] >= 128) != in);
+}
+
+// The distances of the pixels wholly inside (or wholly outside) the shape
+// to its edge, into `out` (left as they are elsewhere); `squared` holds the
+// transform's own distances.
+void EdgeDistances(const Plane& alpha, bool inside, float* out, float* squared,
+                   float* work, int32_t* rows) {
+  const uint32_t w = alpha.width, h = alpha.height;
+  const uint32_t side = (w > h ? w : h) + 1;
+  float* f = work;
+  float* d = work + side;
+  float* z = work + 2 * side;
+  int32_t* v = reinterpret_cast<int32_t*>(work + 3 * side + 1);
+  int32_t* at = reinterpret_cast<int32_t*>(work + 4 * side + 2);
+  // The nearest edge pixel down each column: its distance and row.
+  for (uint32_t x = 0; x < w; ++x) {
+    for (uint32_t y = 0; y < h; ++y) {
+      f[y] = OnEdge(alpha, x, y, inside) ? 0.0f : kFar;
+    }
+    Transform(f, h, d, z, v, at);
+    for (uint32_t y = 0; y < h; ++y) {
+      squared[static_cast<uint64_t>(y) * w + x] = d[y];
+      rows[static_cast<uint64_t>(y) * w + x] = at[y];
+    }
+  }
+  // Then along the rows: the nearest edge pixel q of every pixel p, whose
+  // edge lies |p - q| beyond q's own offset.
+  const uint8_t whole = inside ? 255 : 0;
+  for (uint32_t y = 0; y < h; ++y) {
+    memcpy(f, squared + static_cast<uint64_t>(y) * w, sizeof(float) * w);
+    Transform(f, w, d, z, v, at);
+    const int32_t* nearest = rows + static_cast<uint64_t>(y) * w;
+    const uint8_t* a = PlaneRow(alpha, y);
+    float* row = out + static_cast<uint64_t>(y) * w;
+    for (uint32_t x = 0; x < w; ++x) {
+      if (a[x] != whole) continue;
+      if (d[x] >= kFar) {
+        row[x] = inside ? kFar : -kFar;
+        continue;
+      }
+      const uint32_t qx = static_cast<uint32_t>(at[x]);
+      const uint32_t qy = static_cast<uint32_t>(nearest[qx]);
+      const float offset = EdgeOffset(PlaneRow(alpha, qy)[qx]);
+      const float apart = Root(d[x]);
+      row[x] = inside ? offset + apart : offset - apart;
+    }
   }
 }
 
@@ -119,9 +188,13 @@ uint32_t BlurReach(uint32_t size) {
 }
 
 void BlurPlane(Plane* p, uint32_t size, uint8_t* scratch, uint32_t* sums) {
-  if (size == 0 || p->width == 0 || p->height == 0) return;
+  BlurPlaneBy(p, size / 2.0, scratch, sums);
+}
+
+void BlurPlaneBy(Plane* p, double sigma, uint8_t* scratch, uint32_t* sums) {
+  if (sigma <= 0 || p->width == 0 || p->height == 0) return;
   uint32_t radii[3];
-  BoxRadii(size / 2.0, radii);
+  BoxRadii(sigma, radii);
   for (uint32_t r : radii) {
     if (r == 0) continue;
     BoxRows(*p, p->bytes, scratch, r);
@@ -143,7 +216,7 @@ void DistancePlane(const Plane& alpha, bool inside, float* squared,
       const bool in = PlaneRow(alpha, y)[x] >= 128;
       f[y] = in != inside ? 0.0f : kFar;
     }
-    Transform(f, h, d, z, v);
+    Transform(f, h, d, z, v, nullptr);
     for (uint32_t y = 0; y < h; ++y) {
       squared[static_cast<uint64_t>(y) * w + x] = d[y];
     }
@@ -151,12 +224,31 @@ void DistancePlane(const Plane& alpha, bool inside, float* squared,
   for (uint32_t y = 0; y < h; ++y) {
     float* row = squared + static_cast<uint64_t>(y) * w;
     memcpy(f, row, sizeof(float) * w);
-    Transform(f, w, row, z, v);
+    Transform(f, w, row, z, v, nullptr);
   }
 }
 
-uint8_t BandCoverage(float squared, uint32_t size) {
-  const float s = static_cast<float>(size);
+float Root(float v) {
+  if (!(v > 0)) return 0;
+  uint32_t bits;
+  memcpy(&bits, &v, 4);
+  bits = 0x1fbd1df5u + (bits >> 1);
+  float r;
+  memcpy(&r, &bits, 4);
+  for (int i = 0; i < 3; ++i) r = 0.5f * (r + v / r);
+  return r;
+}
+
+void EdgeDistancePlane(const Plane& alpha, float* distance, float* squared,
+                       float* work, int32_t* rows) {
+  const uint64_t n = static_cast<uint64_t>(alpha.width) * alpha.height;
+  for (uint64_t i = 0; i < n; ++i) distance[i] = EdgeOffset(alpha.bytes[i]);
+  EdgeDistances(alpha, true, distance, squared, work, rows);
+  EdgeDistances(alpha, false, distance, squared, work, rows);
+}
+
+uint8_t BandCoverage(float squared, float size) {
+  const float s = size;
   if (squared <= s * s) return 255;
   if (squared >= (s + 1) * (s + 1)) return 0;
   // Between the squares of size and size + 1 the root is near a line.

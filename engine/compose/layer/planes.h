@@ -20,6 +20,8 @@ inline uint8_t* PlaneRow(const Plane& p, uint32_t y) {
 // pixels: three box passes each way. `scratch` holds a plane of the same
 // size; `sums` width + 1 words.
 void BlurPlane(Plane* p, uint32_t size, uint8_t* scratch, uint32_t* sums);
+// The same of deviation `sigma`.
+void BlurPlaneBy(Plane* p, double sigma, uint8_t* scratch, uint32_t* sums);
 // How far that blur reaches.
 uint32_t BlurReach(uint32_t size);
 
@@ -30,9 +32,22 @@ uint32_t BlurReach(uint32_t size);
 void DistancePlane(const Plane& alpha, bool inside, float* squared,
                    float* work);
 
+// The signed distance from every pixel's centre to the edge of the shape
+// `alpha` covers (positive inside), into `distance`: a pixel the edge
+// crosses has it from its coverage; a pixel wholly inside or outside, from
+// the nearest pixel that bounds the shape from its side (one the edge
+// crosses, or a whole pixel beside one on the other side), as far beyond
+// that pixel's own distance as the two lie apart. `squared` holds a float a
+// pixel, `rows` a word a pixel and `work` 5 x (max side + 1) words.
+void EdgeDistancePlane(const Plane& alpha, float* distance, float* squared,
+                       float* work, int32_t* rows);
+
+// A square root close enough for distances.
+float Root(float v);
+
 // How much of a pixel at squared distance `squared` from a shape lies
 // within `size` pixels of the shape's edge (0..255).
-uint8_t BandCoverage(float squared, uint32_t size);
+uint8_t BandCoverage(float squared, float size);
 
 // Moves a plane's content by (dx, dy), filling with `fill`.
 void OffsetPlane(Plane* p, int32_t dx, int32_t dy, uint8_t fill,
