@@ -1,8 +1,7 @@
 // Filling a layer's effect tile: the rows of its source, of a group's
 // canvas or a clipping group's, and the coverage of its path.
-#include "engine/compose/composite_effect_tile.h"
-
 #include "engine/base/numbers.h"
+#include "engine/compose/composite_effects.h"
 #include "engine/compose/layer/vector_mask.h"
 
 namespace engine {

@@ -8,7 +8,6 @@
 
 #include "engine/base/memory.h"
 #include "engine/base/numbers.h"
-#include "engine/compose/composite_effect_tile.h"
 
 namespace engine {
 namespace {
