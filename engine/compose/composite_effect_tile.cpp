@@ -57,6 +57,24 @@ void ReadCanvasTile(const Canvas* content, RecordMasks* masks,
   }
 }
 
+namespace {
+
+// The path's coverage over `within` (document rows) into `plane`, which
+// covers `rect`.
+void DrawPath(const Composer* c, VectorMask* path, const PixelRect& within,
+              const PixelRect& rect, Plane* plane) {
+  const uint32_t n = static_cast<uint32_t>(within.right - within.left);
+  for (int32_t y = within.top; y < within.bottom; ++y) {
+    memset(c->row, 255, 4ull * n);
+    ApplyVectorMaskRow(path, y, within.left, n, c->row);
+    uint8_t* out = PlaneRow(*plane, static_cast<uint32_t>(y - rect.top)) +
+                   (within.left - rect.left);
+    for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
+  }
+}
+
+}  // namespace
+
 // A shape drawn by a path: the path's coverage over the tile, which its
 // stroke follows (its pixels may be transparent in places).
 // A shape of one solid colour whose pixels are the application's
@@ -85,15 +103,8 @@ Status ReadPath(const Composer* c, const LayerTraits& traits, bool pixels,
     CloseVectorMask(&path);
     return kDone;
   }
-  const PixelRect within = IntersectRects(t->rect, DocumentRect(&root));
-  const uint32_t n = static_cast<uint32_t>(within.right - within.left);
-  for (int32_t y = within.top; y < within.bottom; ++y) {
-    memset(c->row, 255, 4ull * n);
-    ApplyVectorMaskRow(&path, y, within.left, n, c->row);
-    uint8_t* out = PlaneRow(t->path, static_cast<uint32_t>(y - t->rect.top)) +
-                   (within.left - t->rect.left);
-    for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
-  }
+  DrawPath(c, &path, IntersectRects(t->rect, DocumentRect(&root)), t->rect,
+           &t->path);
   CloseVectorMask(&path);
   return kDone;
 }
@@ -129,14 +140,7 @@ Status ReadShapePath(const Composer* c, const LayerTraits& traits,
     return status;
   }
   *drawn = true;
-  const uint32_t n = static_cast<uint32_t>(within.right - within.left);
-  for (int32_t y = within.top; y < within.bottom; ++y) {
-    memset(c->row, 255, 4ull * n);
-    ApplyVectorMaskRow(&path, y, within.left, n, c->row);
-    uint8_t* out = PlaneRow(t->extra, static_cast<uint32_t>(y - t->rect.top)) +
-                   (within.left - t->rect.left);
-    for (uint32_t i = 0; i < n; ++i) out[i] = c->row[4 * i + 3];
-  }
+  DrawPath(c, &path, within, t->rect, &t->extra);
   CloseVectorMask(&path);
   const uint32_t w = t->extra.width;
   for (uint32_t row = 0; row < t->extra.height; ++row) {

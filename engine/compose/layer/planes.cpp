@@ -131,18 +131,35 @@ bool OnEdge(const Plane& alpha, uint32_t x, uint32_t y, bool from_inside) {
          (y + 1 < alpha.height && (PlaneRow(alpha, y + 1)[x] >= 128) != in);
 }
 
+// The distance transform's scratch at the start of `work` (4 x (max side
+// + 1) words): a column or row, its distances, the parabolas' bounds and
+// their vertices; `side` is max side + 1.
+struct TransformWork {
+  float* f;
+  float* d;
+  float* z;
+  int32_t* v;
+  uint32_t side;
+};
+
+TransformWork SplitWork(const Plane& alpha, float* work) {
+  const uint32_t side =
+      (alpha.width > alpha.height ? alpha.width : alpha.height) + 1;
+  return TransformWork{work, work + side, work + 2 * side,
+                       reinterpret_cast<int32_t*>(work + 3 * side + 1), side};
+}
+
 // The distances of the pixels wholly inside (or wholly outside) the shape
 // to its edge, into `out` (left as they are elsewhere); `squared` holds the
 // transform's own distances.
 void EdgeDistances(const Plane& alpha, bool inside, float* out, float* squared,
                    float* work, int32_t* rows) {
   const uint32_t w = alpha.width, h = alpha.height;
-  const uint32_t side = (w > h ? w : h) + 1;
-  float* f = work;
-  float* d = work + side;
-  float* z = work + 2 * side;
-  int32_t* v = reinterpret_cast<int32_t*>(work + 3 * side + 1);
-  int32_t* at = reinterpret_cast<int32_t*>(work + 4 * side + 2);
+  const TransformWork t = SplitWork(alpha, work);
+  float *f = t.f, *d = t.d, *z = t.z;
+  int32_t* v = t.v;
+  // Beyond the transform's scratch: the edge rows found.
+  int32_t* at = reinterpret_cast<int32_t*>(work + 4 * t.side + 2);
   // The nearest edge pixel down each column: its distance and row.
   for (uint32_t x = 0; x < w; ++x) {
     for (uint32_t y = 0; y < h; ++y) {
@@ -205,11 +222,9 @@ void BlurPlaneBy(Plane* p, double sigma, uint8_t* scratch, uint32_t* sums) {
 void DistancePlane(const Plane& alpha, bool inside, float* squared,
                    float* work) {
   const uint32_t w = alpha.width, h = alpha.height;
-  const uint32_t side = (w > h ? w : h) + 1;
-  float* f = work;
-  float* d = work + side;
-  float* z = work + 2 * side;
-  int32_t* v = reinterpret_cast<int32_t*>(work + 3 * side + 1);
+  const TransformWork t = SplitWork(alpha, work);
+  float *f = t.f, *d = t.d, *z = t.z;
+  int32_t* v = t.v;
   // Down the columns first, then along the rows of what they gave.
   for (uint32_t x = 0; x < w; ++x) {
     for (uint32_t y = 0; y < h; ++y) {
