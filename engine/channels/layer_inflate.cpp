@@ -1,5 +1,6 @@
-// A layer's zip channels inflated at once, one thread a channel: each
-// channel is a stream of its own, inflated whole into a plane, after which
+// A layer's zip channels inflated at once, on as many threads as the
+// layer's size is worth (at most one a channel): each channel is a stream
+// of its own, inflated whole into a plane, after which
 // the channel's reader reads the plane's rows as raw 8-bit rows. A row the
 // stream did not reach stays unreached, so the rows read are the rows the
 // stream would have given.
@@ -15,15 +16,16 @@ namespace {
 struct InflateJob {
   LayerRows* rows;
   uint32_t height;
-  int roles[kPixelRoles];  // the zip channels, one a part
+  int roles[kPixelRoles];  // the zip channels
+  uint32_t count;          // of them
+  uint32_t parts;          // part k inflates channels k, k + parts, ...
 };
 
 uint8_t* PlaneOf(const LayerRows* rows, uint32_t height, uint32_t part) {
   return rows->inflated + static_cast<uint64_t>(part) * rows->width * height;
 }
 
-void InflateChannel(void* context, uint32_t part) {
-  InflateJob* job = static_cast<InflateJob*>(context);
+void InflateChannel(InflateJob* job, uint32_t part) {
   const int role = job->roles[part];
   LayerRows* rows = job->rows;
   uint8_t* plane = PlaneOf(rows, job->height, part);
@@ -34,6 +36,13 @@ void InflateChannel(void* context, uint32_t part) {
     memcpy(plane + static_cast<uint64_t>(y) * rows->width, row, rows->width);
   }
   rows->plane_rows[role] = y;
+}
+
+void InflateChannels(void* context, uint32_t part) {
+  InflateJob* job = static_cast<InflateJob*>(context);
+  for (uint32_t c = part; c < job->count; c += job->parts) {
+    InflateChannel(job, c);
+  }
 }
 
 }  // namespace
@@ -60,7 +69,9 @@ bool InflateLayerChannels(LayerRows* rows, uint32_t height) {
   // Without the memory the channels are inflated as their rows are read.
   if (rows->inflated == nullptr) return false;
   rows->inflated_source = MemorySource(rows->inflated, bytes);
-  RunParts(count, InflateChannel, &job);
+  job.count = count;
+  job.parts = PartsFor(bytes, count);
+  RunParts(job.parts, InflateChannels, &job);
   return true;
 }
 
