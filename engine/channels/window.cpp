@@ -14,8 +14,12 @@ Status OpenWindow(ByteWindow* window, Source* source, uint64_t largest) {
     window->length = source->size;
     return kDone;
   }
-  window->capacity = WindowBytes(largest) - kSpanSlack;
-  window->buffer = static_cast<uint8_t*>(Allocate(WindowBytes(largest)));
+  // Nothing past the document is ever read: a small document's window
+  // holds it whole and no more.
+  uint64_t capacity = WindowBytes(largest) - kSpanSlack;
+  if (capacity > source->size) capacity = source->size;
+  window->capacity = capacity;
+  window->buffer = static_cast<uint8_t*>(Allocate(capacity + kSpanSlack));
   window->data = window->buffer;
   return window->buffer != nullptr ? kDone : kNoMemory;
 }
