@@ -33,7 +33,9 @@ using Bytes = std::vector<uint8_t>;
 // A copy of a document whose last byte is the last readable byte: under the
 // address sanitizer an exactly sized heap block, elsewhere the end of a
 // mapping followed by an inaccessible page, so an over-read faults in every
-// build.
+// build. The sweeps make hundreds of thousands of them: one mapping, grown
+// as needed, serves each in turn (mapping and unmapping each anew cost more
+// than the decodes), and one made while it is in use gets its own.
 class ExactImage {
  public:
   explicit ExactImage(const uint8_t* data, size_t size) : size_(size) {
@@ -43,13 +45,13 @@ class ExactImage {
     bytes_ = heap_;
 #else
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    mapped_ = (size + page - 1) / page * page + page;
-    void* m = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    base_ = static_cast<uint8_t*>(m);
-    uint8_t* guard = base_ + mapped_ - page;
-    mprotect(guard, page, PROT_NONE);
-    bytes_ = guard - size;
+    const size_t needed = (size + page - 1) / page * page + page;
+    Region& shared = Shared();
+    region_ = __atomic_exchange_n(&shared.busy, true, __ATOMIC_ACQUIRE)
+                  ? &own_
+                  : &shared;
+    if (region_->mapped < needed) Map(region_, needed, page);
+    bytes_ = region_->base + region_->mapped - page - size;
     if (size != 0) memcpy(bytes_, data, size);
 #endif
   }
@@ -58,7 +60,11 @@ class ExactImage {
 #ifdef HOSTILE_ASAN
     delete[] heap_;
 #else
-    munmap(base_, mapped_);
+    if (region_ == &own_) {
+      munmap(own_.base, own_.mapped);
+    } else {
+      __atomic_store_n(&region_->busy, false, __ATOMIC_RELEASE);
+    }
 #endif
   }
   ExactImage(const ExactImage&) = delete;
@@ -72,8 +78,25 @@ class ExactImage {
 #ifdef HOSTILE_ASAN
   uint8_t* heap_ = nullptr;
 #else
-  uint8_t* base_ = nullptr;
-  size_t mapped_ = 0;
+  struct Region {
+    uint8_t* base;
+    size_t mapped;  // its last page inaccessible
+    bool busy;
+  };
+  static Region& Shared() {
+    static Region region = {nullptr, 0, false};
+    return region;
+  }
+  static void Map(Region* r, size_t bytes, size_t page) {
+    if (r->base != nullptr) munmap(r->base, r->mapped);
+    void* m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    r->base = static_cast<uint8_t*>(m);
+    r->mapped = bytes;
+    mprotect(r->base + bytes - page, page, PROT_NONE);
+  }
+  Region* region_ = nullptr;
+  Region own_ = {nullptr, 0, false};
 #endif
 };
 

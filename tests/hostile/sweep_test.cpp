@@ -25,17 +25,17 @@ const size_t kCorpusCorruptLimit = 64 * 1024;
 
 // The document's requests (merged picture, layers, listing) from a file
 // holding its bytes give what they give from memory.
-void FileMatchesMemory(const Bytes& doc, Outcome* out) {
+void FileMatchesMemory(const uint8_t* data, size_t size, Outcome* out) {
   static const std::string path = fuzzcheck::DocumentFilePath();
-  if (!fuzzcheck::WriteDocumentFile(path, doc.data(), doc.size())) {
+  if (!fuzzcheck::WriteDocumentFile(path, data, size)) {
     out->failures.push_back("cannot write " + path);
     return;
   }
   for (uint32_t entry = 0; entry <= 4; ++entry) {
     for (uint32_t flags : {0u, uint32_t{kListFlag}}) {
       if (flags != 0 && entry != 0) continue;
-      const std::string differs = fuzzcheck::FileDiffersFromMemory(
-          doc.data(), doc.size(), path, entry, flags);
+      const std::string differs =
+          fuzzcheck::FileDiffersFromMemory(data, size, path, entry, flags);
       if (!differs.empty()) out->failures.push_back("from a file: " + differs);
     }
   }
@@ -44,10 +44,11 @@ void FileMatchesMemory(const Bytes& doc, Outcome* out) {
 
 // The document's pictures (merged or composited, and its first layers)
 // split into bands on `threads` threads are the bytes of one thread.
-void ThreadsMatchOne(const Bytes& doc, uint32_t threads, Outcome* out) {
+void ThreadsMatchOne(const uint8_t* data, size_t size, uint32_t threads,
+                     Outcome* out) {
   for (uint32_t entry = 0; entry <= 3; ++entry) {
-    const std::string differs = fuzzcheck::ThreadsDifferFromOne(
-        doc.data(), doc.size(), entry, 0, threads);
+    const std::string differs =
+        fuzzcheck::ThreadsDifferFromOne(data, size, entry, 0, threads);
     if (!differs.empty()) out->failures.push_back("threads: " + differs);
   }
 }
@@ -60,15 +61,22 @@ struct Sweep {
   size_t seen = 0;
   const size_t every = SampleEvery();
 
+  // Whether the next case is one the sample runs (nothing is copied or
+  // named for the others).
+  bool Take() { return seen++ % every == 0; }
+
   void Run(const std::string& name, const Bytes& doc) {
-    if (seen++ % every != 0) return;
+    if (Take()) Check(name, doc.data(), doc.size());
+  }
+
+  void Check(const std::string& name, const uint8_t* data, size_t size) {
     ++cases;
-    const ExactImage image(doc);
+    const ExactImage image(data, size);
     Outcome out = RunEntryPoints(image);
     // One case in sixteen from a file too, and one in eight on several
     // threads: the same results and blocks.
-    if (cases % 16 == 0) FileMatchesMemory(doc, &out);
-    if (cases % 8 == 3) ThreadsMatchOne(doc, 3, &out);
+    if (cases % 16 == 0) FileMatchesMemory(data, size, &out);
+    if (cases % 8 == 3) ThreadsMatchOne(data, size, 3, &out);
     if (keep_digests) digests[name] = out.digest.value;
     if (out.failures.empty()) return;
     ++failures;
@@ -76,8 +84,8 @@ struct Sweep {
       const std::string path =
           "/tmp/hostile_case_" + std::to_string(failures) + ".psd";
       std::ofstream(path, std::ios::binary)
-          .write(reinterpret_cast<const char*>(doc.data()),
-                 static_cast<std::streamsize>(doc.size()));
+          .write(reinterpret_cast<const char*>(data),
+                 static_cast<std::streamsize>(size));
       std::string all;
       for (const std::string& f : out.failures) all += "\n  " + f;
       ADD_FAILURE() << name << " (saved as " << path << "):" << all;
@@ -90,14 +98,15 @@ struct Sweep {
                    size_t spread) {
     const size_t first = std::min(every, doc.size());
     for (size_t cut = 0; cut < first; ++cut) {
-      Run(name + " cut at " + std::to_string(cut),
-          Bytes(doc.begin(), doc.begin() + cut));
+      if (Take())
+        Check(name + " cut at " + std::to_string(cut), doc.data(), cut);
     }
     if (doc.size() > first && spread > 0) {
       const size_t step = std::max<size_t>(1, (doc.size() - first) / spread);
       for (size_t cut = first; cut < doc.size(); cut += step) {
-        Run(name + " cut at " + std::to_string(cut),
-            Bytes(doc.begin(), doc.begin() + cut));
+        if (Take()) {
+          Check(name + " cut at " + std::to_string(cut), doc.data(), cut);
+        }
       }
     }
   }
@@ -125,6 +134,7 @@ struct Sweep {
                                              rest, 0x80000000u, 0xFFFFFFFFu};
       }
       for (uint32_t v : values) {
+        if (!Take()) continue;
         Bytes bad = doc;
         for (uint32_t i = 0; i < f.width; ++i) {
           bad[f.offset + i] =
@@ -133,7 +143,7 @@ struct Sweep {
         if (bad == doc) continue;
         char label[160];
         snprintf(label, sizeof label, " %s at %zu = %u", f.what, f.offset, v);
-        Run(name + label, bad);
+        Check(name + label, bad.data(), bad.size());
       }
     }
   }
@@ -245,7 +255,7 @@ TEST_F(SweepTest, ManyThreadsGiveTheBytesOfOne) {
     if (seen++ % every != 0) continue;
     for (uint32_t threads : {2u, 5u}) {
       Outcome out;
-      ThreadsMatchOne(doc, threads, &out);
+      ThreadsMatchOne(doc.data(), doc.size(), threads, &out);
       ++cases;
       for (const std::string& f : out.failures) {
         if (++failures <= 10) ADD_FAILURE() << name << ": " << f;
