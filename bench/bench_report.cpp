@@ -79,6 +79,7 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "merged/cmyk8_packbits_photo_swop",
                                "merged/rgb8_packbits_photo_adobe_rgb",
                                "merged/gray8_packbits_photo_dot_gain",
+                               "merged/rgb16_packbits_photo_adobe_rgb",
                                "merged/rgb16_raw_photo",
                                "stb_image/rgb16_raw_photo",
                                "merged/rgb16_packbits_photo",
@@ -207,6 +208,9 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
   PrintRatio("gray with the Dot Gain 20% profile / the same without a profile",
              c.Get("merged/gray8_packbits_photo_dot_gain"),
              c.Get("merged/gray8_packbits_photo"), 1.05, false);
+  PrintRatio("16-bit RGB with the Adobe RGB profile / the same without one",
+             c.Get("merged/rgb16_packbits_photo_adobe_rgb"),
+             c.Get("merged/rgb16_packbits_photo"), 1.5, false);
 }
 
 void PrintPeerComposite(const MedianCollector& c, const std::string& path) {

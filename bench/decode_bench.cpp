@@ -355,11 +355,11 @@ void RegisterPlain(const std::string& name, void (*run)(benchmark::State&)) {
 
 void RegisterAll() {
   const Doc merged[] = {
-      kRgbPackPhoto,      kRgbPackFlat,         kRgbRawPhoto,
-      kGrayPackPhoto,     kGrayRawPhoto,        kCmykPackPhoto,
-      kRgb16RawPhoto,     kRgb16PackPhoto,      kRgbPackImageMagick,
-      kRgbZipPhoto,       kRgbPackPhotoLarge,   kCmykPackPhotoSwop,
-      kRgbPackPhotoAdobe, kGrayPackPhotoDotGain};
+      kRgbPackPhoto,      kRgbPackFlat,          kRgbRawPhoto,
+      kGrayPackPhoto,     kGrayRawPhoto,         kCmykPackPhoto,
+      kRgb16RawPhoto,     kRgb16PackPhoto,       kRgbPackImageMagick,
+      kRgbZipPhoto,       kRgbPackPhotoLarge,    kCmykPackPhotoSwop,
+      kRgbPackPhotoAdobe, kGrayPackPhotoDotGain, kRgb16PackPhotoAdobe};
   for (Doc doc : merged) {
     Register<Doc>(std::string("merged/") + kDocNames[doc], BM_Merged, doc);
 #ifdef HAVE_STB_IMAGE
