@@ -10,13 +10,11 @@ namespace {
 
 Status TakeComposer(const Document* doc, const LayerList* list,
                     const CompositePlan& plan, bool palette_output,
-                    const ColourTables* cmyk_colour, CanvasChannels channels,
-                    RowBand band, Composer* c) {
+                    CanvasChannels channels, RowBand band, Composer* c) {
   memset(c, 0, sizeof(*c));
   c->doc = doc;
   c->list = list;
   c->palette_output = palette_output;
-  c->cmyk_colour = cmyk_colour;
   c->channels = channels;
   c->cut_at = kNoMatch;
   c->plan = plan;
@@ -63,13 +61,13 @@ void ReleaseComposer(Composer* c) {
 
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
-                   const ColourTables* cmyk_colour, CanvasChannels channels,
-                   RowBand band, const Composer* colours, Composer** composer) {
+                   CanvasChannels channels, RowBand band,
+                   const Composer* colours, Composer** composer) {
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
-  Status status = TakeComposer(doc, list, plan, palette_output, cmyk_colour,
-                               channels, band, c);
+  Status status =
+      TakeComposer(doc, list, plan, palette_output, channels, band, c);
   c->colours = colours;
   if (status == kDone) status = WalkLayers(c);
   return status;

@@ -88,10 +88,9 @@ struct Level {
 struct Composer {
   const Document* doc;
   const LayerList* list;
-  bool palette_output;  // the picture has a 256-entry palette (gray)
-  const ColourTables* cmyk_colour;  // CMYK layers' rows convert through it
-  CanvasChannels channels;          // what the canvas's colours hold
-  CompositePlan plan;               // shared by every band, read only
+  bool palette_output;      // the picture has a 256-entry palette (gray)
+  CanvasChannels channels;  // what the canvas's colours hold
+  CompositePlan plan;       // shared by every band, read only
   Level* levels;
   uint32_t depth;  // levels open, the root included
   Canvas canvases[kLimits.max_canvas_levels + 1];  // [0] the root canvas
@@ -193,13 +192,14 @@ bool TakeWork(Composer* c, uint64_t pixels);
 // (`*composer` holds it; release it with ReleaseComposer). `plan` is built
 // once for every band. Every band walks the layers alike and leaves out the
 // same layers past the work limit (`cut_at`). `palette_output`: the
-// document's pictures are gray with a palette.
+// document's pictures are gray with a palette. Layer rows convert through
+// the document's composite_colour as they are read, when it has one.
 // `colours`: in the black pass of a CMYK document, the first pass's
 // composer of the same band (or null).
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
-                   const ColourTables* cmyk_colour, CanvasChannels channels,
-                   RowBand band, const Composer* colours, Composer** composer);
+                   CanvasChannels channels, RowBand band,
+                   const Composer* colours, Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) {
   return &c->canvases[0];
 }

@@ -35,6 +35,9 @@ struct PatternBlock {
 };
 const uint32_t kPatternBlocks = 3;
 
+// A profile's conversion into sRGB (engine/channels/colour.h).
+struct ColourTables;
+
 struct Document {
   // Where the document's bytes come from.
   Source* source;
@@ -68,6 +71,13 @@ struct Document {
   uint64_t image_data;
   uint16_t compression;
   LogBuffer* log;
+  // Set by the request for the composite of a 16-bit RGB or gray document
+  // converted through its profile: layer samples are converted from 16
+  // bits as they are read, so the composite works in sRGB, and the colours
+  // the layer data describe (fills, gradients, patterns, effects) convert
+  // through the same tables. Null: the composite works in the document's
+  // own colours.
+  const ColourTables* composite_colour;
 };
 
 inline uint64_t DocumentSize(const Document* doc) { return doc->source->size; }

@@ -76,7 +76,7 @@ Status ComposeChannels(CompositeJob* job, RowBand band, CanvasChannels channels,
                        const Composer* colours, Composer** composer) {
   ServeState* s = job->s;
   return ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
-                     s->colour, channels, band, colours, composer);
+                     channels, band, colours, composer);
 }
 
 void ComposeRows(void* context, uint32_t k) {
@@ -97,8 +97,10 @@ void ComposeRows(void* context, uint32_t k) {
     const FlatRows rows = {s->format.sample_step, s->format.row_bytes,
                            s->format.stride};
     FlattenCanvas(ComposedCanvas(composer), rows, job->pixels);
-    // RGB documents composite in their own colours, then convert.
-    if (s->colour != nullptr && s->doc.color_mode == kModeRgb) {
+    // RGB documents composite in their own colours, then convert (but
+    // for 16-bit ones, composited in sRGB).
+    if (s->colour != nullptr && s->doc.color_mode == kModeRgb &&
+        s->doc.composite_colour == nullptr) {
       for (uint32_t y = band.first; y < band.end; ++y) {
         const uint64_t at = static_cast<uint64_t>(s->doc.height - 1 - y);
         ConvertBgrPixels(s->colour, job->pixels + at * rows.stride,
@@ -157,6 +159,15 @@ Status DecodeComposite(ServeState* s) {
     return kTooLarge;
   }
   LogLine(s->doc.log, logtext::kComposite, list->count);
+  // A 16-bit RGB or gray document with a profile composites in sRGB, its
+  // layers converted from their 16-bit samples as they are read (in its own
+  // colours at 8 bits a sample, a linear-light document's shadows would be
+  // lost). A CMYK document composites its inks as stored, then converts.
+  const uint16_t mode = s->doc.color_mode;
+  if (s->colour != nullptr && s->colour->wide &&
+      (mode == kModeRgb || mode == kModeGrayscale)) {
+    s->doc.composite_colour = s->colour;
+  }
   CompositePlan plan;
   Status status = BuildCompositePlan(&s->doc, list, &plan);
   if (status == kDone) {
