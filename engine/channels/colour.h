@@ -94,10 +94,6 @@ void ConvertGrayWide(const ColourTables* t, const uint8_t* v, uint32_t n,
 void ConvertCmykWide(const ColourTables* t, const uint8_t* c, const uint8_t* m,
                      const uint8_t* y, const uint8_t* k, uint32_t n,
                      uint32_t step, uint8_t* out);
-// n colours of 8 bits (blue, green, red, `step` bytes apart) as wide tables
-// convert a 16-bit document's samples: gray as its level in all three.
-void ConvertWideColours(const ColourTables* t, uint8_t* pixels, uint32_t n,
-                        uint32_t step);
 
 // Building and keeping -------------------------------------------------------
 

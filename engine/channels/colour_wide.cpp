@@ -147,17 +147,4 @@ void ConvertCmykWide(const ColourTables* t, const uint8_t* c, const uint8_t* m,
   }
 }
 
-void ConvertWideColours(const ColourTables* t, uint8_t* pixels, uint32_t n,
-                        uint32_t step) {
-  if (t->kind != kColourGray) {
-    ConvertBgrPixels(t, pixels, n, step);
-    return;
-  }
-  // A gray document's colours hold its level in each of the three bytes.
-  for (uint32_t i = 0; i < n; ++i) {
-    uint8_t* p = pixels + static_cast<uint64_t>(step) * i;
-    p[0] = p[1] = p[2] = t->wide_gray[257u * p[0]];
-  }
-}
-
 }  // namespace engine

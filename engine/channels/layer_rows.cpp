@@ -83,6 +83,28 @@ void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
   }
 }
 
+// Deep rows: the samples of pixels [first, first + n) into `deep_row`, and
+// the colour rows' first bytes in place of them in `rows`.
+void KeepDeepRow(LayerRows* l, const uint8_t** rows, uint32_t first,
+                 uint32_t n) {
+  const int colours = l->gray ? 1 : 3;
+  for (int r = 0; r < colours; ++r) {
+    const uint8_t* wide = rows[r] + 2ull * first;
+    uint16_t* deep = l->deep_row + r;
+    for (uint32_t i = 0; i < n; ++i) {
+      deep[3 * i] = static_cast<uint16_t>(wide[2 * i] << 8 | wide[2 * i + 1]);
+    }
+    uint8_t* high = l->high + static_cast<uint64_t>(r) * l->width;
+    TakeHighBytes(wide, n, high + first);
+    rows[r] = high;
+  }
+  if (l->gray) {
+    for (uint32_t i = 0; i < n; ++i) {
+      l->deep_row[3 * i + 1] = l->deep_row[3 * i + 2] = l->deep_row[3 * i];
+    }
+  }
+}
+
 // Mask sides the compositor reads: a mask must fit in the document's
 // address range as a picture would.
 bool MaskSizeAccepted(const Document* doc, const PixelRect& r, bool zip) {
@@ -98,9 +120,11 @@ bool MaskSizeAccepted(const Document* doc, const PixelRect& r, bool zip) {
 
 Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
                      const LayerPlan& plan, const ColourTables* colour,
-                     LayerRows* rows) {
+                     bool deep, LayerRows* rows) {
   memset(rows, 0, sizeof(*rows));
   rows->wide = colour != nullptr && colour->wide && !plan.lab;
+  rows->deep =
+      deep && !rows->wide && doc->depth == 16 && !plan.lab && !plan.cmyk;
   rows->colour = plan.cmyk || rows->wide ? colour : nullptr;
   rows->rect = layer.rect;
   rows->gray = plan.gray;
@@ -123,7 +147,7 @@ Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
     }
     rows->fill[r] = 0;
     ChannelSpec spec = PlacedChannelSpec(doc, p, width, height);
-    spec.wide = rows->wide && r != kRoleAlpha;
+    spec.wide = (rows->wide || rows->deep) && r != kRoleAlpha;
     const Status opened = OpenChannel(&rows->readers[r], doc->source, spec);
     if (opened != kDone) {
       CloseLayerRows(rows);
@@ -135,7 +159,12 @@ Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
   }
   // A row's bytes at two a sample (wide rows) of each constant.
   rows->constants = static_cast<uint8_t*>(Allocate(4ull * width + 1));
-  if (rows->constants == nullptr) {
+  if (rows->deep) {
+    rows->deep_row = AllocateArray<uint16_t>(3ull * width + 1);
+    rows->high = static_cast<uint8_t*>(Allocate(3ull * width + 1));
+  }
+  if (rows->constants == nullptr ||
+      (rows->deep && (rows->deep_row == nullptr || rows->high == nullptr))) {
     CloseLayerRows(rows);
     return kNoMemory;
   }
@@ -151,6 +180,10 @@ void CloseLayerRows(LayerRows* rows) {
   }
   Release(rows->constants);
   rows->constants = nullptr;
+  Release(rows->deep_row);
+  rows->deep_row = nullptr;
+  Release(rows->high);
+  rows->high = nullptr;
   Release(rows->inflated);
   rows->inflated = nullptr;
 }
@@ -167,6 +200,7 @@ bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
     }
   }
   ++rows->next_row;
+  if (rows->deep) KeepDeepRow(rows, got, first, n);
   ConvertRow(*rows, got, first, n, step, out);
   return reached;
 }

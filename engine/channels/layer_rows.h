@@ -32,6 +32,13 @@ struct LayerRows {
   // The colour channels are read at 16 bits, as stored, and every mode's
   // colour rows convert through `colour` (a 16-bit document's wide tables).
   bool wide;
+  // Or read at 16 bits and handed out as their first bytes (as any 16-bit
+  // rows), the samples of the last row read kept in `deep`: red, green,
+  // blue of each pixel asked for (gray in all three). `high`: the colour
+  // rows' first bytes.
+  bool deep;
+  uint16_t* deep_row;
+  uint8_t* high;
   uint32_t next_row;  // the row of the layer the readers hand out next
   uint32_t end_row;   // no channel's data reaches this row or later ones
   bool active[kPixelRoles];
@@ -52,9 +59,10 @@ const uint8_t kNoPlane = 0xFF;
 // Opens the readers of the planned layer (its plan has a picture); CMYK
 // rows convert through `colour` when it is not null, and every mode's
 // colour rows (all but Lab's) when it holds a 16-bit document's tables.
+// `deep`: an RGB or gray 16-bit layer keeps its samples (LayerRows::deep).
 Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
                      const LayerPlan& plan, const ColourTables* colour,
-                     LayerRows* rows);
+                     bool deep, LayerRows* rows);
 void CloseLayerRows(LayerRows* rows);
 
 // The next row of the layer, samples [first, first + n), as `step` bytes a

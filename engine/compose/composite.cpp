@@ -25,7 +25,12 @@ Status TakeComposer(const Document* doc, const LayerList* list,
   c->levels = AllocateArray<Level>(levels);
   c->row = static_cast<uint8_t*>(Allocate(4ull * width + 4));
   c->alpha = static_cast<uint8_t*>(Allocate(static_cast<uint64_t>(width) + 4));
-  if (c->levels == nullptr || c->row == nullptr || c->alpha == nullptr) {
+  if (doc->deep_composite) {
+    c->deep = AllocateZeroedArray<uint16_t>(
+        3ull * width * (band.end - band.first) + 3);
+  }
+  if (c->levels == nullptr || c->row == nullptr || c->alpha == nullptr ||
+      (doc->deep_composite && c->deep == nullptr)) {
     return kNoMemory;
   }
   for (uint32_t k = 0; k <= kLimits.max_canvas_levels; ++k) {
@@ -52,6 +57,7 @@ void ReleaseComposer(Composer* c) {
   Release(c->levels);
   Release(c->row);
   Release(c->alpha);
+  Release(c->deep);
   for (uint32_t i = 0; c->kept != nullptr && i < c->list->count; ++i) {
     Release(c->kept[i]);
   }

@@ -104,6 +104,13 @@ struct Composer {
   uint8_t** kept;
   uint32_t kept_count;
   const Composer* colours;
+  // A 16-bit document composited for its profile (its deep_composite): for
+  // each pixel of the root canvas's rows, red, green and blue 16-bit
+  // samples of the layer pixel it was last seen to show as it is (opaque,
+  // the canvas holding their first bytes), or of its 8-bit colour after an
+  // adjustment; where the canvas no longer holds their first bytes, the
+  // canvas's colour stands (DeepRow). Else null.
+  uint16_t* deep;
   uint64_t work;  // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
@@ -192,16 +199,18 @@ bool TakeWork(Composer* c, uint64_t pixels);
 // (`*composer` holds it; release it with ReleaseComposer). `plan` is built
 // once for every band. Every band walks the layers alike and leaves out the
 // same layers past the work limit (`cut_at`). `palette_output`: the
-// document's pictures are gray with a palette. Layer rows convert through
-// the document's composite_colour as they are read, when it has one.
-// `colours`: in the black pass of a CMYK document, the first pass's
-// composer of the same band (or null).
+// document's pictures are gray with a palette. `colours`: in the black pass of
+// a CMYK document, the first pass's composer of the same band (or null).
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
                    CanvasChannels channels, RowBand band,
                    const Composer* colours, Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) {
   return &c->canvases[0];
+}
+inline uint16_t* DeepRow(const Composer* c, int32_t y) {
+  const Canvas& root = c->canvases[0];
+  return c->deep + 3ull * root.width * static_cast<uint32_t>(y - root.top);
 }
 void ReleaseComposer(Composer* c);
 

@@ -35,9 +35,6 @@ struct PatternBlock {
 };
 const uint32_t kPatternBlocks = 3;
 
-// A profile's conversion into sRGB (engine/channels/colour.h).
-struct ColourTables;
-
 struct Document {
   // Where the document's bytes come from.
   Source* source;
@@ -72,12 +69,10 @@ struct Document {
   uint16_t compression;
   LogBuffer* log;
   // Set by the request for the composite of a 16-bit RGB or gray document
-  // converted through its profile: layer samples are converted from 16
-  // bits as they are read, so the composite works in sRGB, and the colours
-  // the layer data describe (fills, gradients, patterns, effects) convert
-  // through the same tables. Null: the composite works in the document's
-  // own colours.
-  const ColourTables* composite_colour;
+  // converted through its profile: the compositor keeps, beside its
+  // canvas, the 16-bit samples of the layer pixels it shows as they are
+  // (see Composer::deep), for the conversion to start from.
+  bool deep_composite;
 };
 
 inline uint64_t DocumentSize(const Document* doc) { return doc->source->size; }

@@ -51,7 +51,7 @@ void DecodeLayerBand(void* context, uint32_t k) {
   LayerRows* rows = job->first;
   if (k > 0) {
     job->status[k] =
-        OpenLayerRows(job->doc, *job->layer, plan, job->colour, &own);
+        OpenLayerRows(job->doc, *job->layer, plan, job->colour, false, &own);
     if (job->status[k] == kDone) {
       job->status[k] = ShareInflatedPlanes(job->first, &own);
     }
@@ -122,7 +122,8 @@ Status DecodeLayerImage(ServeState* s) {
       plan.image_size != 0 ? static_cast<uint32_t>(layer.height) : 0;
 
   LayerRows rows;
-  const Status opened = OpenLayerRows(doc, layer, plan, s->colour, &rows);
+  const Status opened =
+      OpenLayerRows(doc, layer, plan, s->colour, false, &rows);
   if (opened != kDone) {
     if (request->pixels_slot != nullptr) *request->pixels_slot = nullptr;
     return opened;

@@ -1,6 +1,5 @@
 #include "engine/compose/layer/fill_colour.h"
 
-#include "engine/channels/colour.h"
 #include "engine/channels/rows.h"
 
 namespace engine {
@@ -117,9 +116,6 @@ bool ReadFillColour(const Descriptor& d, const char* key, const Document* doc,
   if (doc->color_mode == kModeGrayscale) {
     const uint32_t lum = (11 * bgr[0] + 59 * bgr[1] + 30 * bgr[2] + 50) / 100;
     bgr[0] = bgr[1] = bgr[2] = static_cast<uint8_t>(lum);
-  }
-  if (doc->composite_colour != nullptr) {
-    ConvertWideColours(doc->composite_colour, bgr, 1, 3);
   }
   return true;
 }

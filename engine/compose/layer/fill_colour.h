@@ -12,9 +12,8 @@ namespace engine {
 // ("RGBC": 0..255, or 0..1 floats), gray ("Grsc": percent of ink), CMYK
 // ("CMYC": percent of ink), Lab ("LbCl") or HSB ("HSBC"). In a grayscale
 // document the three are its gray; in a 32-bit document (linear light) the
-// colour goes through the sRGB curve as the document's samples do, in one
-// composited in sRGB through the document's profile (composite_colour)
-// through that profile. False when there is no such colour.
+// colour goes through the sRGB curve as the document's samples do. False
+// when there is no such colour.
 bool ReadFillColour(const Descriptor& d, const char* key, const Document* doc,
                     uint8_t* bgr);
 

@@ -13,7 +13,6 @@
 
 #include "engine/base/bytes.h"
 #include "engine/base/memory.h"
-#include "engine/channels/colour.h"
 #include "engine/channels/rows.h"
 #include "engine/compose/layer/fill_colour.h"
 #include "engine/psd/descriptor.h"
@@ -102,11 +101,9 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
   if (colours == nullptr) return false;
   StopList* opacities = colours + 1;
   // A 32-bit document's stops are linear light, and blend as such: their
-  // colours take the sRGB curve after the blend; so do a document's
-  // composited in sRGB take its profile.
+  // colours take the sRGB curve after the blend.
   Document stops_doc = *doc;
   if (doc->depth == 32) stops_doc.depth = 8;
-  stops_doc.composite_colour = nullptr;
   ReadStops(grad, "Clrs", true, &stops_doc, colours);
   ReadStops(grad, "Trns", false, doc, opacities);
   const bool usable = colours->count > 0;
@@ -123,9 +120,6 @@ bool BuildTable(const Descriptor& grad, const Document* doc, uint8_t* table) {
       if (doc->depth == 32) px[c] = LinearToSrgbByte(px[c] / 255.0f);
     }
     px[3] = opacities->count > 0 ? StopValue(*opacities, t, 0, 0) : 255;
-  }
-  if (usable && doc->composite_colour != nullptr) {
-    ConvertWideColours(doc->composite_colour, table, kGradientSteps, 4);
   }
   Release(colours);
   return usable;

@@ -1,7 +1,6 @@
 // Pattern fills: the document's pattern, repeated across the plane from
 // its origin, at its scale (sampled between its pixels when scaled).
 #include "engine/base/numbers.h"
-#include "engine/channels/colour.h"
 #include "engine/compose/layer/fill_colour.h"
 #include "engine/compose/layer/fill_layer.h"
 
@@ -31,11 +30,6 @@ Status OpenPatternFill(const Document* doc, const Descriptor& d,
   if (length == 0) return kDone;
   const Status status = LoadPattern(doc, id, length, &fill->pattern);
   if (status != kDone || fill->pattern.pixels == nullptr) return status;
-  // The pattern's colours are the document's, as a fill's.
-  if (doc->composite_colour != nullptr) {
-    ConvertWideColours(doc->composite_colour, fill->pattern.pixels,
-                       fill->pattern.width * fill->pattern.height, 4);
-  }
   int64_t scale = 100 << 16;
   ItemFixed(d, "Scl ", &scale);
   fill->scale = static_cast<double>(scale) / 6553600.0;
