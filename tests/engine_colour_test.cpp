@@ -59,4 +59,26 @@ TEST(ColourTest, EveryAllocationFailureWhileMakingTablesIsCleanedUp) {
   engine::ReleaseKeptConversions();
 }
 
+TEST(ColourTest, CompositeOfADeepDocumentShowsItsLayersSamples) {
+  // A dark gradient in a linear-light profile: an opaque layer composited
+  // shows what the merged picture of the same samples shows.
+  const uint32_t w = 200;
+  auto dark = [](uint32_t c, uint32_t x, uint32_t) { return x * 7 + c * 3; };
+  PsdSpec s = MakeDocument(3, 16, 3, w, 2, kPackBits, dark);
+  Resource icc;
+  icc.id = 1039;
+  icc.data = testprofiles::WideProfileBytes(cmsBuildGamma(nullptr, 1.0));
+  s.resources.push_back(icc);
+  s.layers = {MakeLayer(0, 0, 2, w, {0, 1, 2}, kRaw,
+                        [&](int16_t id, uint32_t x, uint32_t y) {
+                          return dark(static_cast<uint32_t>(id), x, y);
+                        })};
+  const Decoded merged = Decode(WritePsd(s));
+  s.resources.push_back(VersionInfoResource(false));
+  const Decoded composite = Decode(WritePsd(s));
+  ASSERT_EQ(merged.result, 0);
+  EXPECT_EQ(composite.pixels, merged.pixels);
+  engine::ReleaseKeptConversions();
+}
+
 }  // namespace
