@@ -38,14 +38,14 @@ cmsToneCurve* ReadCurve(cmsHPROFILE profile, int c) {
   return curve;
 }
 
-// 16-bit input: the curve at every value in 1.14; false when a value
-// falls outside 0..2.
+// 16-bit input: the curve at every 16th value (the last node at 65536) in
+// 1.14; false when a value falls outside 0..2.
 bool WideCurve(cmsToneCurve* curve, uint16_t* out) {
-  for (uint32_t v = 0; v < 65536; ++v) {
-    const int32_t y =
-        Fixed14(cmsEvalToneCurveFloat(curve, static_cast<float>(v / 65535.0)));
+  for (uint32_t i = 0; i < kWideCurveNodes; ++i) {
+    const int32_t y = Fixed14(
+        cmsEvalToneCurveFloat(curve, static_cast<float>(16.0 * i / 65535.0)));
     if (y < 0 || y > 32768) return false;
-    out[v] = static_cast<uint16_t>(y);
+    out[i] = static_cast<uint16_t>(y);
   }
   return true;
 }
@@ -122,7 +122,7 @@ ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
       t->shaper_in[c][v] = Fixed14(y);
       fits = t->shaper_in[c][v] >= 0 && t->shaper_in[c][v] <= 32768;
     }
-    if (wide && fits) fits = WideCurve(curve, t->wide_in + 65536 * c);
+    if (wide && fits) fits = WideCurve(curve, t->wide_in + kWideCurveNodes * c);
     for (uint32_t i = 0; i <= 16384 && fits; ++i) {
       float y = cmsEvalToneCurveFloat(reverse, static_cast<float>(i / 16384.0));
       y = y < 0 ? 0 : y > 1 ? 1 : y;

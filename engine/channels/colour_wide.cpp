@@ -15,6 +15,12 @@ inline uint32_t Sample(const uint8_t* row, uint32_t i) {
 
 inline int32_t Clamp14(int32_t v) { return v < 0 ? 0 : v > 16384 ? 16384 : v; }
 
+// A 16-bit value through an input curve of kWideCurveNodes nodes.
+inline int32_t Curve(const uint16_t* nodes, uint32_t v) {
+  const int32_t low = nodes[v >> 4], high = nodes[(v >> 4) + 1];
+  return low + (((high - low) * static_cast<int32_t>(v & 15) + 8) >> 4);
+}
+
 // A 16-bit value's lower node on an axis of `nodes` nodes and its fraction
 // (1/4096) of the way to the next; the last node is reached from below.
 inline void Place(uint32_t v, uint32_t nodes, uint32_t* node,
@@ -34,9 +40,9 @@ void MatrixRow(const ColourTables* t, const uint8_t* r, const uint8_t* g,
   const uint16_t* in = t->wide_in;
   const int32_t(*m)[3] = t->matrix;
   for (uint32_t i = 0; i < n; ++i) {
-    const int32_t red = in[Sample(r, i)];
-    const int32_t green = in[65536 + Sample(g, i)];
-    const int32_t blue = in[2 * 65536 + Sample(b, i)];
+    const int32_t red = Curve(in, Sample(r, i));
+    const int32_t green = Curve(in + kWideCurveNodes, Sample(g, i));
+    const int32_t blue = Curve(in + 2 * kWideCurveNodes, Sample(b, i));
     const int32_t l0 =
         (m[0][0] * red + m[0][1] * green + m[0][2] * blue + 0x2000) >> 14;
     const int32_t l1 =
