@@ -211,6 +211,9 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
   PrintRatio("16-bit RGB with the Adobe RGB profile / the same without one",
              c.Get("merged/rgb16_packbits_photo_adobe_rgb"),
              c.Get("merged/rgb16_packbits_photo"), 1.5, false);
+  PrintRatio("the same, on one thread",
+             c.Get("one_thread/merged/rgb16_packbits_photo_adobe_rgb"),
+             c.Get("one_thread/merged/rgb16_packbits_photo"), 1.5, false);
 }
 
 void PrintPeerComposite(const MedianCollector& c, const std::string& path) {
