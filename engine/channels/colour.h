@@ -10,8 +10,10 @@
 //  - CMYK: a cube of 17 nodes a side for each of the 256 black values.
 // 16-bit documents' tables are made for them (the key holds the depth):
 // gray ones hold the sRGB level of each of the 65536 levels, matrix ones
-// each channel's input curve at every 16th 16-bit value (interpolated
-// between, small enough to stay in the processor's cache); cubes take a 16-bit
+// each channel's input curve at every 256th 16-bit value, interpolated
+// between and taken through the matrix at once (a sample's first byte
+// picks the node, its second how far towards the next; small enough to
+// stay in the processor's cache); cubes take a 16-bit
 // sample's place on their axes as it is (and CMYK the two cubes of the
 // black values around its black), so no sample is cut to 8 bits first.
 // Documents without a profile, with an sRGB one, or of a mode or depth kept
@@ -38,8 +40,14 @@ const uint32_t kRgbCubeNodes = 33;
 const uint32_t kCmykCubeNodes = 17;
 // Interpolation fractions are in 1/4096.
 const int32_t kFractionOne = 4096;
-// Nodes of a 16-bit input curve: one every 16 values, and one at 65536.
-const uint32_t kWideCurveNodes = 4097;
+// A node of a 16-bit document's matrix input, for one channel's samples of
+// one first byte: the matrix's rows times the curve there (`base`, the
+// matrix and curve in 1.14 each), and times the curve's rise to the next
+// node over 256 (`rise`, what each unit of the second byte adds).
+struct WideNode {
+  int32_t base[4];  // the fourth is 0
+  int16_t rise[4];
+};
 
 struct ColourTables {
   uint32_t kind;
@@ -62,7 +70,7 @@ struct ColourTables {
   // Tables of 16-bit documents (behind the cubes; null in 8-bit ones).
   bool wide;
   uint8_t* wide_gray;  // gray: the sRGB level of each 16-bit level
-  uint16_t* wide_in;   // matrix: 3 x kWideCurveNodes curve values in 1.14
+  WideNode* wide_in;   // matrix: 256 nodes of red, then green, then blue
   // Kept between requests (colour_kept.cpp): how many use it now.
   bool kept;
   uint32_t users;

@@ -10,7 +10,7 @@ namespace engine {
 
 // The 16-bit input curves of a matrix-and-curves profile, and the sRGB
 // levels of a gray one (behind the tables, where the cubes would be).
-const uint64_t kWideCurveBytes = 3ull * kWideCurveNodes * sizeof(uint16_t);
+const uint64_t kWideCurveBytes = 3ull * 256 * sizeof(WideNode);
 const uint64_t kWideGrayBytes = 65536;
 
 // A zeroed block of tables of `kind` with `extra` bytes behind it (cubes or

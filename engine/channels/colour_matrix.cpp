@@ -38,14 +38,27 @@ cmsToneCurve* ReadCurve(cmsHPROFILE profile, int c) {
   return curve;
 }
 
-// 16-bit input: the curve at every 16th value (the last node at 65536) in
-// 1.14; false when a value falls outside 0..2.
-bool WideCurve(cmsToneCurve* curve, uint16_t* out) {
-  for (uint32_t i = 0; i < kWideCurveNodes; ++i) {
+// 16-bit input of channel c: the curve at every 256th value (1.14) times
+// the matrix's column c, with the rise to the next node (the last at
+// 65536); false when a value falls outside 0..2 or a rise outside 16 bits.
+bool WideCurve(cmsToneCurve* curve, const int32_t (*matrix)[3], int c,
+               WideNode* nodes) {
+  int32_t next = 0;
+  for (uint32_t i = 0; i <= 256; ++i) {
     const int32_t y = Fixed14(
-        cmsEvalToneCurveFloat(curve, static_cast<float>(16.0 * i / 65535.0)));
+        cmsEvalToneCurveFloat(curve, static_cast<float>(256.0 * i / 65535.0)));
     if (y < 0 || y > 32768) return false;
-    out[i] = static_cast<uint16_t>(y);
+    const int32_t at = next;
+    next = y;
+    if (i == 0) continue;
+    WideNode* node = &nodes[i - 1];
+    for (int k = 0; k < 4; ++k) {
+      const int32_t m = k < 3 ? matrix[k][c] : 0;
+      const int32_t rise = (m * (next - at) + 128) >> 8;
+      if (rise < -32768 || rise > 32767) return false;
+      node->base[k] = m * at;
+      node->rise[k] = static_cast<int16_t>(rise);
+    }
   }
   return true;
 }
@@ -98,7 +111,7 @@ ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
   if (t == nullptr) return nullptr;
   if (wide) {
     t->wide = true;
-    t->wide_in = reinterpret_cast<uint16_t*>(t + 1);
+    t->wide_in = reinterpret_cast<WideNode*>(t + 1);
   }
   bool fits = true;
   for (int r = 0; r < 3; ++r) {
@@ -122,7 +135,9 @@ ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
       t->shaper_in[c][v] = Fixed14(y);
       fits = t->shaper_in[c][v] >= 0 && t->shaper_in[c][v] <= 32768;
     }
-    if (wide && fits) fits = WideCurve(curve, t->wide_in + kWideCurveNodes * c);
+    if (wide && fits) {
+      fits = WideCurve(curve, t->matrix, c, t->wide_in + 256 * c);
+    }
     for (uint32_t i = 0; i <= 16384 && fits; ++i) {
       float y = cmsEvalToneCurveFloat(reverse, static_cast<float>(i / 16384.0));
       y = y < 0 ? 0 : y > 1 ? 1 : y;

@@ -251,7 +251,7 @@ ColourTables* KeepTables(const ColourTables* made) {
   if (made->wide_gray != nullptr) {
     t->wide_gray = reinterpret_cast<uint8_t*>(t + 1);
   }
-  if (made->wide_in != nullptr) t->wide_in = reinterpret_cast<uint16_t*>(t + 1);
+  if (made->wide_in != nullptr) t->wide_in = reinterpret_cast<WideNode*>(t + 1);
   return t;
 }
 

@@ -15,12 +15,6 @@ inline uint32_t Sample(const uint8_t* row, uint32_t i) {
 
 inline int32_t Clamp14(int32_t v) { return v < 0 ? 0 : v > 16384 ? 16384 : v; }
 
-// A 16-bit value through an input curve of kWideCurveNodes nodes.
-inline int32_t Curve(const uint16_t* nodes, uint32_t v) {
-  const int32_t low = nodes[v >> 4], high = nodes[(v >> 4) + 1];
-  return low + (((high - low) * static_cast<int32_t>(v & 15) + 8) >> 4);
-}
-
 // A 16-bit value's lower node on an axis of `nodes` nodes and its fraction
 // (1/4096) of the way to the next; the last node is reached from below.
 inline void Place(uint32_t v, uint32_t nodes, uint32_t* node,
@@ -35,20 +29,46 @@ inline void Place(uint32_t v, uint32_t nodes, uint32_t* node,
   }
 }
 
+// Each sample's first byte picks its channel's node, which holds the
+// matrix times the curve there; its second byte adds that many units of the
+// node's rise (SSE2 where the compiler targets it: the same integer sums).
 void MatrixRow(const ColourTables* t, const uint8_t* r, const uint8_t* g,
                const uint8_t* b, uint32_t n, uint32_t step, uint8_t* out) {
-  const uint16_t* in = t->wide_in;
-  const int32_t(*m)[3] = t->matrix;
+  const WideNode* red = t->wide_in;
+  const WideNode* green = red + 256;
+  const WideNode* blue = green + 256;
   for (uint32_t i = 0; i < n; ++i) {
-    const int32_t red = Curve(in, Sample(r, i));
-    const int32_t green = Curve(in + kWideCurveNodes, Sample(g, i));
-    const int32_t blue = Curve(in + 2 * kWideCurveNodes, Sample(b, i));
-    const int32_t l0 =
-        (m[0][0] * red + m[0][1] * green + m[0][2] * blue + 0x2000) >> 14;
-    const int32_t l1 =
-        (m[1][0] * red + m[1][1] * green + m[1][2] * blue + 0x2000) >> 14;
-    const int32_t l2 =
-        (m[2][0] * red + m[2][1] * green + m[2][2] * blue + 0x2000) >> 14;
+    const WideNode* nr = &red[r[2 * i]];
+    const WideNode* ng = &green[g[2 * i]];
+    const WideNode* nb = &blue[b[2 * i]];
+    const int32_t lr = r[2 * i + 1], lg = g[2 * i + 1], lb = b[2 * i + 1];
+#if defined(__SSE2__)
+    const __m128i base = _mm_add_epi32(
+        _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(nr)),
+                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(ng))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(nb)));
+    const __m128i rg = _mm_unpacklo_epi16(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nr->rise)),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ng->rise)));
+    const __m128i bz = _mm_unpacklo_epi16(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nb->rise)),
+        _mm_setzero_si128());
+    __m128i sum = _mm_add_epi32(
+        base, _mm_add_epi32(_mm_madd_epi16(rg, _mm_set1_epi32(lr | lg << 16)),
+                            _mm_madd_epi16(bz, _mm_set1_epi32(lb))));
+    sum = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(0x2000)), 14);
+    const int32_t l0 = _mm_cvtsi128_si32(sum);
+    const int32_t l1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(sum, 1));
+    const int32_t l2 = _mm_cvtsi128_si32(_mm_shuffle_epi32(sum, 2));
+#else
+    int32_t l[3];
+    for (int k = 0; k < 3; ++k) {
+      l[k] = (nr->base[k] + ng->base[k] + nb->base[k] + nr->rise[k] * lr +
+              ng->rise[k] * lg + nb->rise[k] * lb + 0x2000) >>
+             14;
+    }
+    const int32_t l0 = l[0], l1 = l[1], l2 = l[2];
+#endif
     uint8_t* p = out + static_cast<uint64_t>(step) * i;
     p[2] = t->shaper_out[0][Clamp14(l0)];
     p[1] = t->shaper_out[1][Clamp14(l1)];
