@@ -158,7 +158,9 @@ Status OpenColourConversion(const Document* doc, const ColourTables** tables) {
         ReadSpan(doc->source, doc->profile_at, length, &profile);
     if (read != kDone) return read;
     const uint64_t hash = HashBytes(profile.data, length);
-    const bool wide = doc->depth == 16;
+    // 16-bit samples of gray, RGB and CMYK documents (an indexed document's
+    // palette is 8-bit whatever its header says).
+    const bool wide = doc->depth == 16 && doc->color_mode != kModeIndexed;
     Lock();
     const KeptEntry* found = FindKept(hash, length, doc->color_mode, wide);
     if (found != nullptr) {
