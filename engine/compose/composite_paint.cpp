@@ -234,8 +234,9 @@ Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
     if (c->deep != nullptr && canvas == &c->canvases[0]) {
       uint16_t* deep = DeepRow(c, y) + 3 * rect.left;
       for (uint32_t i = 0; i < n; ++i) {
-        for (uint32_t k = 0; k < 3; ++k)
-          deep[3 * i + k] = dst[4 * i + 2 - k] * 257u;
+        for (uint32_t k = 0; k < 3; ++k) {
+          deep[3 * i + k] = static_cast<uint16_t>(dst[4 * i + 2 - k] * 257u);
+        }
       }
     }
   }

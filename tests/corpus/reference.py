@@ -141,10 +141,11 @@ class Expected(object):
 # Pictures converted through an embedded profile: the plug-ins' tables and
 # the colour library's own 8-bit transforms round apart now and then. 16-bit
 # samples are held to the library's exact conversion: matrix profiles match
-# it, a cube strays further (by up to 16) where a curve's kink or the sRGB
-# gamut's edge crosses a cell; the shadows' levels are kept.
+# it, a cube (as the library's own optimized transforms) strays further, by
+# up to 20, where a curve's kink or the sRGB gamut's edge crosses a cell;
+# the shadows' levels are kept.
 CONVERTED = dict(tolerance=8, mean_limit=1.0)
-CONVERTED_WIDE = dict(tolerance=16, mean_limit=1.0, dark_levels=0.9)
+CONVERTED_WIDE = dict(tolerance=20, mean_limit=1.0, dark_levels=0.9)
 
 
 def converted(conv):
