@@ -224,10 +224,12 @@ psdw::Bytes CorpusProfile(const char* rel, std::string* why) {
   return {};
 }
 
-psdw::Bytes ProfileDocument(uint16_t mode, const char* rel, std::string* why) {
+psdw::Bytes ProfileDocument(uint16_t mode, const char* rel, std::string* why,
+                            uint16_t depth = 8) {
   const psdw::Bytes profile = CorpusProfile(rel, why);
   if (profile.empty()) return {};
-  return MergedDocument(mode, 8, psdw::kPackBits, Content::kPhoto, 1, profile);
+  return MergedDocument(mode, depth, psdw::kPackBits, Content::kPhoto, 1,
+                        profile);
 }
 
 psdw::Bytes Build(Doc doc, std::string* why) {
@@ -274,6 +276,8 @@ psdw::Bytes Build(Doc doc, std::string* why) {
       return ProfileDocument(3, "layer_comps.psd", why);
     case kGrayPackPhotoDotGain:
       return ProfileDocument(1, "adjustments/curves_grayscale.psd", why);
+    case kRgb16PackPhotoAdobe:
+      return ProfileDocument(3, "layer_comps.psd", why, 16);
     case kDocCount:
       break;
   }
@@ -316,7 +320,8 @@ const char* const kDocNames[] = {"rgb8_packbits_photo",
                                  "composite_drop_shadow",
                                  "cmyk8_packbits_photo_swop",
                                  "rgb8_packbits_photo_adobe_rgb",
-                                 "gray8_packbits_photo_dot_gain"};
+                                 "gray8_packbits_photo_dot_gain",
+                                 "rgb16_packbits_photo_adobe_rgb"};
 static_assert(sizeof(kDocNames) / sizeof(kDocNames[0]) == kDocCount,
               "a name for every document");
 

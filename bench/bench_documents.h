@@ -54,10 +54,11 @@ enum Doc {
   kShadowOver,
   // kCmykPackPhoto, kRgbPackPhoto and kGrayPackPhoto with the profiles of
   // corpus documents: U.S. Web Coated (SWOP) v2, Adobe RGB (1998), Dot
-  // Gain 20%.
+  // Gain 20%; kRgb16PackPhoto with Adobe RGB (1998).
   kCmykPackPhotoSwop,
   kRgbPackPhotoAdobe,
   kGrayPackPhotoDotGain,
+  kRgb16PackPhotoAdobe,
   kDocCount
 };
 

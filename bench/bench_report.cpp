@@ -126,6 +126,12 @@ const RatioRow kRatios[] = {
     {"gray with the Dot Gain 20% profile / the same without a profile",
      "merged/gray8_packbits_photo_dot_gain", "merged/gray8_packbits_photo",
      1.05, false},
+    {"16-bit RGB with the Adobe RGB profile / the same without one",
+     "merged/rgb16_packbits_photo_adobe_rgb", "merged/rgb16_packbits_photo",
+     1.5, false},
+    {"the same, on one thread",
+     "one_thread/merged/rgb16_packbits_photo_adobe_rgb",
+     "one_thread/merged/rgb16_packbits_photo", 1.5, false},
 };
 
 // The ratios whose denominators are sums of figures.
@@ -181,6 +187,7 @@ void PrintSummary(const MedianCollector& c, int repetitions) {
                                "merged/cmyk8_packbits_photo_swop",
                                "merged/rgb8_packbits_photo_adobe_rgb",
                                "merged/gray8_packbits_photo_dot_gain",
+                               "merged/rgb16_packbits_photo_adobe_rgb",
                                "merged/rgb16_raw_photo",
                                "stb_image/rgb16_raw_photo",
                                "merged/rgb16_packbits_photo",

@@ -335,11 +335,11 @@ void RegisterPlain(const std::string& name, void (*run)(benchmark::State&)) {
 
 void RegisterAll() {
   const Doc merged[] = {
-      kRgbPackPhoto,      kRgbPackFlat,         kRgbRawPhoto,
-      kGrayPackPhoto,     kGrayRawPhoto,        kCmykPackPhoto,
-      kRgb16RawPhoto,     kRgb16PackPhoto,      kRgbPackImageMagick,
-      kRgbZipPhoto,       kRgbPackPhotoLarge,   kCmykPackPhotoSwop,
-      kRgbPackPhotoAdobe, kGrayPackPhotoDotGain};
+      kRgbPackPhoto,      kRgbPackFlat,          kRgbRawPhoto,
+      kGrayPackPhoto,     kGrayRawPhoto,         kCmykPackPhoto,
+      kRgb16RawPhoto,     kRgb16PackPhoto,       kRgbPackImageMagick,
+      kRgbZipPhoto,       kRgbPackPhotoLarge,    kCmykPackPhotoSwop,
+      kRgbPackPhotoAdobe, kGrayPackPhotoDotGain, kRgb16PackPhotoAdobe};
   for (Doc doc : merged) {
     Register<Doc>(std::string("merged/") + kDocNames[doc], BM_Merged, doc);
 #ifdef HAVE_STB_IMAGE
@@ -363,6 +363,11 @@ void RegisterAll() {
   Register<Doc>("one_thread/merged/rgb8_packbits_photo", BM_MergedOneThread,
                 kRgbPackPhoto);
   Register("one_thread/composite/rgb8_10_layers", BM_CompositeOneThread);
+  // The profile's cost where other work shares the processor: one thread.
+  for (Doc doc : {kRgb16PackPhoto, kRgb16PackPhotoAdobe}) {
+    Register<Doc>(std::string("one_thread/merged/") + kDocNames[doc],
+                  BM_MergedOneThread, doc);
+  }
   Register("vector_mask/full_canvas", BM_VectorMaskFullCanvas);
   Register("layer/zip16_layer", BM_ZipLayer);
   Register("floor/inflate_zip16_layer", BM_InflateZipLayer);

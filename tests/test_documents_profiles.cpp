@@ -4,6 +4,9 @@
 // table contradicts its matrix, a gray one, a CMYK one with a table, sRGB
 // itself, bytes that are no profile and a profile of the wrong colour space.
 // Each with layers, and composited; 8, 16 and (served as stored) 32 bits.
+// Linear-light RGB and gray profiles (as some applications save 16-bit
+// documents in), also with dark gradients whose 16-bit samples hold many
+// more shadow levels than their first bytes.
 #include <lcms2.h>
 #include <stdlib.h>
 
@@ -16,8 +19,8 @@ namespace {
 using testprofiles::Saved;
 using testprofiles::WideProfileBytes;
 
-Bytes GrayProfile() {
-  cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+Bytes GrayProfile(double gamma = 1.8) {
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
   Bytes bytes = Saved(cmsCreateGrayProfile(cmsD50_xyY(), curve));
   cmsFreeToneCurve(curve);
   return bytes;
@@ -103,10 +106,35 @@ void PutWithLayers(Writer& out, const std::string& name, PsdSpec spec,
   out.Put(name + "_composited.psd", spec);
 }
 
+// A dark gradient (linear light up to sRGB's level 40) of 16-bit samples,
+// channels apart by a few levels, as the merged picture and as an opaque
+// zip layer (prediction undone at 16 bits); and its composited twin.
+void PutDarkGradient(Writer& out, const std::string& name, uint16_t mode,
+                     const Bytes& profile) {
+  const uint32_t colours = mode == 1 ? 1 : 3, w = 256, h = 3;
+  auto dark = [](uint32_t c, uint32_t x, uint32_t y) {
+    return x * 1390 / 255 + c * y * 7;
+  };
+  PsdSpec spec =
+      psdw::MakeDocument(mode, 16, colours, w, h, psdw::kPackBits, dark);
+  AddProfile(&spec, profile);
+  std::vector<int16_t> ids = {-1, 0, 1, 2};
+  ids.resize(colours + 1);
+  spec.layers = {psdw::MakeLayer(
+      0, 0, h, w, ids, psdw::kZipPredict,
+      [&](int16_t id, uint32_t x, uint32_t y) -> uint32_t {
+        return id < 0 ? 65535 : dark(static_cast<uint32_t>(id), x, y);
+      })};
+  out.Put(name + ".psd", spec);
+  spec.resources.push_back(psdw::VersionInfoResource(false));
+  out.Put(name + "_composited.psd", spec);
+}
+
 }  // namespace
 
 void Profiles(Writer& out) {
   const Bytes wide = WideProfileBytes(cmsBuildGamma(nullptr, 2.2));
+  const Bytes linear = WideProfileBytes(cmsBuildGamma(nullptr, 1.0));
   // Y = (0.9 X + 0.1)^2.2 above 0.05, a line below it: not black at 0.
   const double lifted[] = {2.2, 0.9, 0.1, 0.5, 0.05, 0.02, 0.03};
   const Bytes lifted_black =
@@ -118,6 +146,7 @@ void Profiles(Writer& out) {
     const char* name;
     const Bytes* profile;
   } rgb[] = {{"profile_rgb_wide", &wide},
+             {"profile_rgb_linear", &linear},
              {"profile_rgb_lifted_black", &lifted_black},
              {"profile_rgb_srgb", &srgb},
              {"profile_rgb_table_and_matrix", &table}};
@@ -130,15 +159,20 @@ void Profiles(Writer& out) {
     }
   }
   const Bytes gray_profile = GrayProfile(), cmyk_profile = CmykProfile();
+  const Bytes gray_linear = GrayProfile(1.0);
   for (uint16_t depth : {8, 16}) {
     const std::string bits = "_" + std::to_string(depth);
     PsdSpec gray = Document(1, depth, 1, psdw::kPackBits);
     AddProfile(&gray, gray_profile);
     PutWithLayers(out, "profile_gray" + bits, gray, {-1, 0});
+    gray.resources.back().data = gray_linear;
+    PutWithLayers(out, "profile_gray_linear" + bits, gray, {-1, 0});
     PsdSpec cmyk = Document(4, depth, 4, psdw::kPackBits);
     AddProfile(&cmyk, cmyk_profile);
     PutWithLayers(out, "profile_cmyk" + bits, cmyk, {-1, 0, 1, 2, 3});
   }
+  PutDarkGradient(out, "profile_rgb_linear_dark_16", 3, linear);
+  PutDarkGradient(out, "profile_gray_linear_dark_16", 1, gray_linear);
   PsdSpec indexed = Document(2, 8, 1, psdw::kRaw);
   AddProfile(&indexed, wide);
   out.Put("profile_indexed.psd", indexed);

@@ -35,7 +35,7 @@ const uint8_t* ReadRawRow(ChannelReader* r) {
   uint64_t available = 0;
   const uint8_t* at = WindowAt(&r->window, start, span, s.end, &available);
   if (at == nullptr || available < span) return nullptr;
-  if (s.sample_size == 1) return at;  // used in place
+  if (s.sample_size == 1 || ChannelOutSize(s) == 2) return at;  // in place
   ReduceSamples(at, s.samples, s.sample_size, r->row8);
   return r->row8;
 }
@@ -62,7 +62,8 @@ const uint8_t* ReadPackedRow(ChannelReader* r) {
     RecordMismatch(r, -static_cast<int64_t>(count), count);
     return nullptr;
   }
-  uint8_t* target = s.sample_size == 1 ? r->row8 : r->unpacked;
+  const bool as_stored = s.sample_size == 1 || ChannelOutSize(s) == 2;
+  uint8_t* target = as_stored ? r->row8 : r->unpacked;
   const uint8_t* stop = nullptr;
   const uint32_t filled =
       UnpackBitsRowWide(at, at + available, target, span, &stop);
@@ -71,21 +72,21 @@ const uint8_t* ReadPackedRow(ChannelReader* r) {
   if (static_cast<uint64_t>(consumed) != count) {
     RecordMismatch(r, consumed - static_cast<int64_t>(count), count);
   }
-  if (s.sample_size != 1) {
-    ReduceSamples(r->unpacked, s.samples, s.sample_size, r->row8);
-  }
+  if (!as_stored) ReduceSamples(r->unpacked, s.samples, s.sample_size, r->row8);
   return r->row8;
 }
 
 const uint8_t* ReadZipRow(ChannelReader* r) {
   const ChannelSpec& s = r->spec;
   const uint32_t span = static_cast<uint32_t>(ChannelRowSpan(s));
-  const bool direct = s.sample_size == 1 && s.compression == kCompressionZip;
+  const bool as_stored = s.sample_size == 1 || ChannelOutSize(s) == 2;
+  const bool direct = as_stored && s.compression == kCompressionZip;
   uint8_t* target = direct ? r->row8 : r->unpacked;
   const uint32_t filled = InflateRow(r->zip, target, span);
   if (filled == 0) return nullptr;
   if (s.compression == kCompressionZipPredicted) {
-    UndoPrediction(target, filled, s.samples, s.sample_size, r->row8);
+    UndoPrediction(target, filled, s.samples, s.sample_size,
+                   ChannelOutSize(s) == 2, r->row8);
   } else {
     memset(target + filled, 0, span - filled);
     if (!direct) ReduceSamples(target, s.samples, s.sample_size, r->row8);
@@ -111,14 +112,16 @@ Status OpenChannel(ChannelReader* reader, Source* source,
                    const ChannelSpec& spec) {
   memset(reader, 0, sizeof(*reader));
   reader->spec = spec;
-  // An 8-bit row and, for deeper samples, the packed row's bytes, each with
-  // room for the unpacker's slack, and the window.
-  const uint64_t row8 = static_cast<uint64_t>(spec.samples) + kUnpackSlack;
+  // The row handed out and, for deeper samples, the packed row's bytes,
+  // each with room for the unpacker's slack, and the window.
+  const uint64_t out =
+      static_cast<uint64_t>(spec.samples) * ChannelOutSize(spec);
+  const uint64_t row8 = out + kUnpackSlack;
   const bool zip = IsZipCompression(spec.compression);
   const uint64_t span = ChannelRowSpan(spec);
   const uint64_t unpacked =
       spec.sample_size == 1 && !zip ? 0 : span + kUnpackSlack;
-  if (ChannelScratchBytes(spec.samples, span) > kLimits.max_scratch_bytes) {
+  if (ChannelScratchBytes(out, span) > kLimits.max_scratch_bytes) {
     return kTooLarge;
   }
   reader->scratch = static_cast<uint8_t*>(Allocate(row8 + unpacked));

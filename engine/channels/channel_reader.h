@@ -1,6 +1,7 @@
 // The one reader of channel data: the rows of a layer channel or of a plane
 // of the Image Data section, raw, PackBits or zip, at any sample size,
-// handed out one row at a time as one byte per sample.
+// handed out one row at a time as one byte per sample (or, for a 16-bit
+// channel read wide, two: the sample as stored, big-endian).
 #pragma once
 
 #include <stdint.h>
@@ -26,7 +27,13 @@ struct ChannelSpec {
   uint32_t sample_size;  // file bytes per sample: 1, 2 or 4
   uint32_t samples;      // samples in one row
   uint32_t rows;
+  bool wide;  // 16-bit samples keep both bytes (no effect at other sizes)
 };
+
+// Bytes a row hands out per sample.
+inline uint32_t ChannelOutSize(const ChannelSpec& spec) {
+  return spec.wide && spec.sample_size == 2 ? 2 : 1;
+}
 
 // A PackBits row whose runs did not end where its byte count says.
 struct RowMismatch {
@@ -44,7 +51,7 @@ struct ChannelReader {
   const uint8_t* counts;  // PackBits: the next row's byte count
   uint64_t next_offset;   // where the next row begins, from `data`
   uint8_t* unpacked;      // a packed row's bytes (sample_size x samples)
-  uint8_t* row8;          // one byte per sample
+  uint8_t* row8;          // the row handed out (ChannelOutSize a sample)
   uint8_t* scratch;
   ZipRows* zip;             // zip: the inflater
   uint32_t mismatch_count;  // all such rows; the first few are kept
@@ -57,9 +64,9 @@ Status OpenChannel(ChannelReader* reader, Source* source,
                    const ChannelSpec& spec);
 void CloseChannel(ChannelReader* reader);
 
-// The next row as `samples` bytes, or null when the channel's data does
-// not reach it (it lies past the end, or its byte count is 0). The bytes
-// stay valid until the next call.
+// The next row as `samples` samples of ChannelOutSize bytes, or null when the
+// channel's data does not reach it (it lies past the end, or its byte count is
+// 0). The bytes stay valid until the next call.
 const uint8_t* ReadChannelRow(ChannelReader* reader);
 
 // Steps over the next `n` rows: raw and PackBits rows without reading them
@@ -82,11 +89,11 @@ inline uint64_t ChannelRowSpan(const ChannelSpec& spec) {
   return static_cast<uint64_t>(spec.sample_size) * spec.samples;
 }
 
-// The scratch memory a reader of rows of `span` unpacked bytes takes at
-// most: its rows and its window (a packed row's runs reach at most twice
-// the row's bytes and one more).
-inline uint64_t ChannelScratchBytes(uint64_t samples, uint64_t span) {
-  return samples + span + WindowBytes(2 * span + 2) + 2 * kUnpackSlack;
+// The scratch memory a reader of rows of `span` unpacked bytes, handed out
+// as `out` bytes, takes at most: its rows and its window (a packed row's
+// runs reach at most twice the row's bytes and one more).
+inline uint64_t ChannelScratchBytes(uint64_t out, uint64_t span) {
+  return out + span + WindowBytes(2 * span + 2) + 2 * kUnpackSlack;
 }
 
 }  // namespace engine

@@ -8,6 +8,14 @@
 //  - other RGB profiles: a cube of 33 nodes a side, interpolated in
 //    tetrahedra (node values in 15 bits, so their differences fit 16);
 //  - CMYK: a cube of 17 nodes a side for each of the 256 black values.
+// 16-bit documents' tables are made for them (the key holds the depth):
+// gray ones hold the sRGB level of each of the 65536 levels, matrix ones
+// each channel's input curve at every 256th 16-bit value, interpolated
+// between and taken through the matrix at once (a sample's first byte
+// picks the node, its second how far towards the next; small enough to
+// stay in the processor's cache); cubes take a 16-bit
+// sample's place on their axes as it is (and CMYK the two cubes of the
+// black values around its black), so no sample is cut to 8 bits first.
 // Documents without a profile, with an sRGB one, or of a mode or depth kept
 // as it is (Lab, duotone, multichannel, bitmap, 32-bit) have no tables and
 // are served as stored.
@@ -32,6 +40,14 @@ const uint32_t kRgbCubeNodes = 33;
 const uint32_t kCmykCubeNodes = 17;
 // Interpolation fractions are in 1/4096.
 const int32_t kFractionOne = 4096;
+// A node of a 16-bit document's matrix input, for one channel's samples of
+// one first byte: the matrix's rows times the curve there (`base`, the
+// matrix and curve in 1.14 each), and times the curve's rise to the next
+// node over 256 (`rise`, what each unit of the second byte adds).
+struct WideNode {
+  int32_t base[4];  // the fourth is 0
+  int16_t rise[4];
+};
 
 struct ColourTables {
   uint32_t kind;
@@ -51,6 +67,10 @@ struct ColourTables {
   uint16_t axis_fraction[256];
   uint32_t cube_elements;  // 16-bit values in one cube (4 per node)
   uint16_t* cubes;         // red, green, blue, 0 of each node, 0..32767
+  // Tables of 16-bit documents (behind the cubes; null in 8-bit ones).
+  bool wide;
+  uint8_t* wide_gray;  // gray: the sRGB level of each 16-bit level
+  WideNode* wide_in;   // matrix: 256 nodes of red, then green, then blue
   // Kept between requests (colour_kept.cpp): how many use it now.
   bool kept;
   uint32_t users;
@@ -72,6 +92,20 @@ void ConvertCmykPixels(const ColourTables* t, const uint8_t* c,
 // The 256 entries of a palette (blue, green, red, 0) through the tables.
 void ConvertPalette(const ColourTables* t, uint8_t* entries);
 
+// Rows of 16-bit samples as stored (two bytes, big-endian), through wide
+// tables (colour_wide.cpp). RGB: n pixels of three planes to blue, green,
+// red, `step` bytes apart (3 or 4; a fourth byte is left as it is).
+void ConvertRgbWide(const ColourTables* t, const uint8_t* r, const uint8_t* g,
+                    const uint8_t* b, uint32_t n, uint32_t step, uint8_t* out);
+// Gray: n samples to their sRGB level, one byte each (`step` 1) or in blue,
+// green and red (3 or 4; a fourth byte is left as it is).
+void ConvertGrayWide(const ColourTables* t, const uint8_t* v, uint32_t n,
+                     uint32_t step, uint8_t* out);
+// CMYK (65535 is no ink) as ConvertCmykPixels.
+void ConvertCmykWide(const ColourTables* t, const uint8_t* c, const uint8_t* m,
+                     const uint8_t* y, const uint8_t* k, uint32_t n,
+                     uint32_t step, uint8_t* out);
+
 // Building and keeping -------------------------------------------------------
 
 // Why a document's profile is not applied (the log line's code).
@@ -82,17 +116,19 @@ enum ProfileUnused : int32_t {
   kProfileWrongColourSpace = 4,  // it describes another colour mode
 };
 
-// Tables for `profile` in colour mode `mode` (colour_profile.cpp): kDone
-// with `*tables` (to be given to ReleaseColourTables), or with null tables
-// and `*unused` saying why there are none; kNoMemory when memory ran out.
+// Tables for `profile` in colour mode `mode` (colour_profile.cpp), `wide`
+// for a 16-bit document: kDone with `*tables` (to be given to
+// ReleaseColourTables), or with null tables and `*unused` saying why there
+// are none; kNoMemory when memory ran out.
 Status BuildColourTables(const uint8_t* profile, uint32_t length, uint16_t mode,
-                         ColourTables** tables, int32_t* unused);
+                         bool wide, ColourTables** tables, int32_t* unused);
 void ReleaseColourTables(ColourTables* tables);
 
-// The conversion of `doc`'s embedded profile, kept between requests by the
-// profile's hash (colour_kept.cpp): null when the document is served as
-// stored (a log line says why when it has a profile), kNoMemory when the
-// tables cannot be had. Given back with CloseColourConversion.
+// The conversion of `doc`'s embedded profile (wide for a 16-bit document),
+// kept between requests by the profile's hash (colour_kept.cpp): null when
+// the document is served as stored (a log line says why when it has a
+// profile), kNoMemory when the tables cannot be had. Given back with
+// CloseColourConversion.
 Status OpenColourConversion(const Document* doc, const ColourTables** tables);
 void CloseColourConversion(const ColourTables* tables);
 

@@ -1,6 +1,7 @@
 // Colour tables kept between requests: a viewer shows many documents with
 // the same profile, and CMYK tables take milliseconds to make. Entries are
-// found by a hash of the profile's bytes, its length and the colour mode;
+// found by a hash of the profile's bytes, its length, the colour mode and
+// whether the tables are a 16-bit document's;
 // they are bounded in number and bytes, and an entry is dropped (oldest
 // first) only while no request uses it. A short lock guards the table;
 // tables are made outside it.
@@ -17,6 +18,7 @@ struct KeptEntry {
   uint64_t hash;
   uint32_t length;
   uint16_t mode;
+  bool wide;
   uint64_t last_use;
   ColourTables* tables;  // null when the profile is not used ...
   int32_t unused;        // ... and why
@@ -52,9 +54,10 @@ uint64_t HashBytes(const uint8_t* bytes, uint64_t length) {
 }
 
 // Under the lock: the entry for the key, its use counted, or null.
-KeptEntry* FindKept(uint64_t hash, uint32_t length, uint16_t mode) {
+KeptEntry* FindKept(uint64_t hash, uint32_t length, uint16_t mode, bool wide) {
   for (KeptEntry& e : kept) {
-    if (e.used && e.hash == hash && e.length == length && e.mode == mode) {
+    if (e.used && e.hash == hash && e.length == length && e.mode == mode &&
+        e.wide == wide) {
       e.last_use = ++use_clock;
       if (e.tables != nullptr) ++e.tables->users;
       return &e;
@@ -102,9 +105,9 @@ KeptEntry* MakeRoom(uint64_t bytes) {
 // another request kept for the same profile meanwhile; tables that cannot
 // be kept stay the request's own.
 const ColourTables* Keep(ColourTables* made, int32_t* unused, uint64_t hash,
-                         uint32_t length, uint16_t mode) {
+                         uint32_t length, uint16_t mode, bool wide) {
   Lock();
-  KeptEntry* found = FindKept(hash, length, mode);
+  KeptEntry* found = FindKept(hash, length, mode, wide);
   if (found != nullptr) {
     ColourTables* tables = found->tables;
     *unused = found->unused;
@@ -124,6 +127,7 @@ const ColourTables* Keep(ColourTables* made, int32_t* unused, uint64_t hash,
     slot->hash = hash;
     slot->length = length;
     slot->mode = mode;
+    slot->wide = wide;
     slot->last_use = ++use_clock;
     slot->tables = made;
     slot->unused = *unused;
@@ -154,8 +158,11 @@ Status OpenColourConversion(const Document* doc, const ColourTables** tables) {
         ReadSpan(doc->source, doc->profile_at, length, &profile);
     if (read != kDone) return read;
     const uint64_t hash = HashBytes(profile.data, length);
+    // 16-bit samples of gray, RGB and CMYK documents (an indexed document's
+    // palette is 8-bit whatever its header says).
+    const bool wide = doc->depth == 16 && doc->color_mode != kModeIndexed;
     Lock();
-    const KeptEntry* found = FindKept(hash, length, doc->color_mode);
+    const KeptEntry* found = FindKept(hash, length, doc->color_mode, wide);
     if (found != nullptr) {
       *tables = found->tables;
       unused = found->unused;
@@ -164,10 +171,10 @@ Status OpenColourConversion(const Document* doc, const ColourTables** tables) {
     Status built = kDone;
     if (found == nullptr) {
       ColourTables* made = nullptr;
-      built = BuildColourTables(profile.data, length, doc->color_mode, &made,
-                                &unused);
+      built = BuildColourTables(profile.data, length, doc->color_mode, wide,
+                                &made, &unused);
       if (built == kDone) {
-        *tables = Keep(made, &unused, hash, length, doc->color_mode);
+        *tables = Keep(made, &unused, hash, length, doc->color_mode, wide);
       }
     }
     ReleaseSpan(&profile);

@@ -5,20 +5,14 @@
 // build. A profile it refuses, or cannot make a transform from, is not used.
 #include "engine/base/limits.h"
 #include "engine/base/memory.h"
-#include "engine/channels/colour.h"
-#include "engine/channels/colour_library.h"
+#include "engine/channels/colour_build.h"
 
 namespace engine {
-namespace {
-
-const cmsUInt32Number kFlags =
-    cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE;
 
 // Tables being made are the library's blocks (freed with its context,
 // whatever happens); the finished ones are copied out (KeepTables).
-ColourTables* TakeTables(cmsContext context, uint32_t kind,
-                         uint64_t cube_bytes) {
-  const uint64_t bytes = sizeof(ColourTables) + cube_bytes;
+ColourTables* TakeTables(cmsContext context, uint32_t kind, uint64_t extra) {
+  const uint64_t bytes = sizeof(ColourTables) + extra;
   ColourTables* t = static_cast<ColourTables*>(
       _cmsMalloc(context, static_cast<cmsUInt32Number>(bytes)));
   if (t == nullptr) return nullptr;
@@ -28,6 +22,11 @@ ColourTables* TakeTables(cmsContext context, uint32_t kind,
   t->cubes = reinterpret_cast<uint16_t*>(t + 1);
   return t;
 }
+
+namespace {
+
+const cmsUInt32Number kFlags =
+    cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE;
 
 // The lower node and fraction of each sample value on an axis of `nodes`
 // nodes; `inverted`: the axis takes 255 - value (stored CMYK).
@@ -84,11 +83,40 @@ cmsHTRANSFORM Transform(cmsContext context, cmsHPROFILE from,
   return x;
 }
 
-ColourTables* GrayTables(cmsContext context, cmsHPROFILE doc,
-                         cmsHPROFILE srgb) {
+// A 16-bit document's gray levels: each of the 65536 through the library's
+// unoptimized pipeline (evaluated in floating point), its green rounded to
+// a byte as the library rounds 16-bit values (a gray's sRGB is neutral).
+bool FillWideGray(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
+                  ColourTables* t) {
+  cmsHTRANSFORM x = Transform(context, doc, TYPE_GRAY_16, srgb, TYPE_RGB_16,
+                              cmsFLAGS_NOOPTIMIZE);
+  if (x == nullptr) return false;
+  t->wide = true;
+  t->wide_gray = reinterpret_cast<uint8_t*>(t + 1);
+  for (uint32_t first = 0; first < 65536; first += 256) {
+    uint16_t levels[256], rgb[3 * 256];
+    for (uint32_t i = 0; i < 256; ++i) {
+      levels[i] = static_cast<uint16_t>(first + i);
+    }
+    cmsDoTransform(x, levels, rgb, 256);
+    for (uint32_t i = 0; i < 256; ++i) {
+      t->wide_gray[first + i] =
+          static_cast<uint8_t>((rgb[3 * i + 1] * 65281u + 8388608u) >> 24);
+    }
+  }
+  cmsDeleteTransform(x);
+  return true;
+}
+
+ColourTables* GrayTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
+                         bool wide) {
   cmsHTRANSFORM x = Transform(context, doc, TYPE_GRAY_8, srgb, TYPE_RGB_8, 0);
   if (x == nullptr) return nullptr;
-  ColourTables* t = TakeTables(context, kColourGray, 0);
+  ColourTables* t = TakeTables(context, kColourGray, wide ? kWideGrayBytes : 0);
+  if (t != nullptr && wide && !FillWideGray(context, doc, srgb, t)) {
+    _cmsFree(context, t);
+    t = nullptr;
+  }
   if (t != nullptr) {
     for (uint32_t v = 0; v < 256; ++v) {
       const uint8_t level = static_cast<uint8_t>(v);
@@ -106,7 +134,7 @@ ColourTables* GrayTables(cmsContext context, cmsHPROFILE doc,
 // A cube of `nodes` a side for 3-channel input (`cubes` 1), or one per
 // black value from a 4-channel grid (`cubes` 256).
 ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
-                         bool cmyk) {
+                         bool cmyk, bool wide) {
   const uint32_t nodes = cmyk ? kCmykCubeNodes : kRgbCubeNodes;
   const uint32_t cube_elements = 4 * nodes * nodes * nodes;
   const uint32_t cubes = cmyk ? 256 : 1;
@@ -122,6 +150,7 @@ ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
   if (t != nullptr && (!cmyk || grid != nullptr)) {
     FillAxis(t, nodes, cmyk);
     t->cube_elements = cube_elements;
+    t->wide = wide;
     if (!cmyk) {
       SampleGrid(x, 3, nodes, t->cubes);
     } else {
@@ -151,126 +180,11 @@ ColourTables* CubeTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
   return t;
 }
 
-// Out of range and not-a-number alike give a value the callers refuse.
-int32_t Fixed14(double value) {
-  const double scaled = value * 16384.0 + 0.5;
-  if (!(scaled <= 1e9)) return 1000000000;
-  if (scaled < -1e9) return -1000000000;
-  const int32_t truncated = static_cast<int32_t>(scaled);
-  return truncated > scaled ? truncated - 1 : truncated;
-}
-
-bool ReadColorants(cmsHPROFILE profile, cmsMAT3* m) {
-  const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
-                                   cmsSigBlueColorantTag};
-  for (int c = 0; c < 3; ++c) {
-    const cmsCIEXYZ* xyz =
-        static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[c]));
-    if (xyz == nullptr) return false;
-    m->v[0].n[c] = xyz->X;
-    m->v[1].n[c] = xyz->Y;
-    m->v[2].n[c] = xyz->Z;
-  }
-  return true;
-}
-
-cmsToneCurve* ReadCurve(cmsHPROFILE profile, int c) {
-  const cmsTagSignature tags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag,
-                                   cmsSigBlueTRCTag};
-  cmsToneCurve* curve =
-      static_cast<cmsToneCurve*>(cmsReadTag(profile, tags[c]));
-  return curve;
-}
-
-// A profile of sRGB's primaries and curve, whatever its maker wrote in it.
-// Whether the library converts from the profile's matrix and curves: it
-// takes any of its tables (the float ones, the intent's, the perceptual
-// one) before them.
-bool MatrixShaperOnly(cmsHPROFILE doc) {
-  return cmsIsMatrixShaper(doc) && !cmsIsTag(doc, cmsSigDToB0Tag) &&
-         !cmsIsTag(doc, cmsSigDToB1Tag) && !cmsIsTag(doc, cmsSigAToB0Tag) &&
-         !cmsIsTag(doc, cmsSigAToB1Tag);
-}
-
-bool SameAsSrgb(cmsHPROFILE doc, cmsHPROFILE srgb) {
-  if (!MatrixShaperOnly(doc)) return false;
-  cmsMAT3 a, b;
-  if (!ReadColorants(doc, &a) || !ReadColorants(srgb, &b)) return false;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      const double d = a.v[i].n[j] - b.v[i].n[j];
-      if (!(d <= 0.002 && d >= -0.002)) return false;
-    }
-  }
-  for (int c = 0; c < 3; ++c) {
-    cmsToneCurve* mine = ReadCurve(doc, c);
-    cmsToneCurve* theirs = ReadCurve(srgb, c);
-    if (mine == nullptr || theirs == nullptr) return false;
-    for (uint32_t v = 0; v < 256; ++v) {
-      const float x = static_cast<float>(v / 255.0);
-      const float d =
-          cmsEvalToneCurveFloat(mine, x) - cmsEvalToneCurveFloat(theirs, x);
-      if (!(d <= 0.5f / 255 && d >= -0.5f / 255)) return false;
-    }
-  }
-  return true;
-}
-
-// Matrix and curves, as the library itself evaluates an 8-bit transform
-// between two such profiles; null when the profile's numbers would not fit
-// the fixed-point arithmetic (the cube serves it then).
-ColourTables* MatrixTables(cmsContext context, cmsHPROFILE doc,
-                           cmsHPROFILE srgb) {
-  cmsMAT3 in, out, out_inverse, product;
-  if (!ReadColorants(doc, &in) || !ReadColorants(srgb, &out) ||
-      !_cmsMAT3inverse(&out, &out_inverse)) {
-    return nullptr;
-  }
-  _cmsMAT3per(&product, &out_inverse, &in);
-  ColourTables* t = TakeTables(context, kColourRgbMatrix, 0);
-  if (t == nullptr) return nullptr;
-  bool fits = true;
-  for (int r = 0; r < 3; ++r) {
-    int64_t row = 0;
-    for (int c = 0; c < 3; ++c) {
-      t->matrix[r][c] = Fixed14(product.v[r].n[c]);
-      row += t->matrix[r][c] < 0 ? -int64_t{t->matrix[r][c]} : t->matrix[r][c];
-    }
-    fits = fits && row < 60000;
-  }
-  for (int c = 0; c < 3 && fits; ++c) {
-    cmsToneCurve* curve = ReadCurve(doc, c);
-    cmsToneCurve* srgb_curve = ReadCurve(srgb, c);
-    cmsToneCurve* reverse =
-        srgb_curve != nullptr ? cmsReverseToneCurve(srgb_curve) : nullptr;
-    fits = curve != nullptr && reverse != nullptr &&
-           cmsEvalToneCurveFloat(curve, 0.0f) == 0.0f;
-    for (uint32_t v = 0; v < 256 && fits; ++v) {
-      const float y =
-          cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
-      t->shaper_in[c][v] = Fixed14(y);
-      fits = t->shaper_in[c][v] >= 0 && t->shaper_in[c][v] <= 32768;
-    }
-    for (uint32_t i = 0; i <= 16384 && fits; ++i) {
-      float y = cmsEvalToneCurveFloat(reverse, static_cast<float>(i / 16384.0));
-      y = y < 0 ? 0 : y > 1 ? 1 : y;
-      const uint16_t word = static_cast<uint16_t>(y * 65535.0 + 0.5);
-      t->shaper_out[c][i] =
-          static_cast<uint8_t>((word * 65281u + 8388608u) >> 24);
-    }
-    if (reverse != nullptr) cmsFreeToneCurve(reverse);
-  }
-  if (!fits) {
-    _cmsFree(context, t);
-    return nullptr;
-  }
-  return t;
-}
-
-ColourTables* RgbTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb) {
+ColourTables* RgbTables(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
+                        bool wide) {
   ColourTables* t =
-      MatrixShaperOnly(doc) ? MatrixTables(context, doc, srgb) : nullptr;
-  return t != nullptr ? t : CubeTables(context, doc, srgb, false);
+      MatrixShaperOnly(doc) ? MatrixTables(context, doc, srgb, wide) : nullptr;
+  return t != nullptr ? t : CubeTables(context, doc, srgb, false, wide);
 }
 
 cmsColorSpaceSignature SpaceOfMode(uint16_t mode) {
@@ -290,6 +204,7 @@ struct Build {
   const uint8_t* profile;
   uint32_t length;
   uint16_t mode;
+  bool wide;
   ColourTables* tables;  // the library's block
   int32_t unused;
 };
@@ -301,14 +216,14 @@ void BuildFromProfiles(cmsContext context, cmsHPROFILE doc, cmsHPROFILE srgb,
     return;
   }
   if (b->mode == kModeGrayscale) {
-    b->tables = GrayTables(context, doc, srgb);
+    b->tables = GrayTables(context, doc, srgb, b->wide);
   } else if (b->mode == kModeCmyk) {
-    b->tables = CubeTables(context, doc, srgb, true);
+    b->tables = CubeTables(context, doc, srgb, true, b->wide);
   } else if (SameAsSrgb(doc, srgb)) {
     b->unused = kProfileIsSrgb;
     return;
   } else {
-    b->tables = RgbTables(context, doc, srgb);
+    b->tables = RgbTables(context, doc, srgb, b->wide);
   }
   if (b->tables == nullptr) b->unused = kProfileRejected;
 }
@@ -333,13 +248,17 @@ ColourTables* KeepTables(const ColourTables* made) {
   if (t == nullptr) return nullptr;
   memcpy(t, made, made->bytes);
   t->cubes = reinterpret_cast<uint16_t*>(t + 1);
+  if (made->wide_gray != nullptr) {
+    t->wide_gray = reinterpret_cast<uint8_t*>(t + 1);
+  }
+  if (made->wide_in != nullptr) t->wide_in = reinterpret_cast<WideNode*>(t + 1);
   return t;
 }
 
 }  // namespace
 
 Status BuildColourTables(const uint8_t* profile, uint32_t length, uint16_t mode,
-                         ColourTables** tables, int32_t* unused) {
+                         bool wide, ColourTables** tables, int32_t* unused) {
   *tables = nullptr;
   *unused = 0;
   if (length > kLimits.max_profile_bytes) {
@@ -347,7 +266,7 @@ Status BuildColourTables(const uint8_t* profile, uint32_t length, uint16_t mode,
     return kDone;
   }
   LibraryContext library;
-  Build build = {profile, length, mode, nullptr, 0};
+  Build build = {profile, length, mode, wide, nullptr, 0};
   const bool ran = OpenLibrary(&library) &&
                    RunInLibrary(&library, RunBuild, &build) && !library.failed;
   Status status =

@@ -27,7 +27,9 @@ uint64_t SumOfCounts(const Document* doc, const Span& table, uint64_t at,
 // are left out of the plane's reader, so they read as not reached.
 Status OpenZipPlanes(const Document* doc, uint32_t count, ChannelSpec spec,
                      ImageDataPlanes* planes) {
-  const uint64_t plane_bytes = static_cast<uint64_t>(spec.samples) * spec.rows;
+  const uint32_t size = ChannelOutSize(spec);
+  const uint64_t row_bytes = static_cast<uint64_t>(spec.samples) * size;
+  const uint64_t plane_bytes = row_bytes * spec.rows;
   const uint64_t bytes = plane_bytes * count;
   if (bytes > kLimits.max_scratch_bytes) return kTooLarge;
   planes->inflated = static_cast<uint8_t*>(Allocate(bytes + 1));
@@ -44,17 +46,16 @@ Status OpenZipPlanes(const Document* doc, uint32_t count, ChannelSpec spec,
     for (uint32_t y = 0; y < rows; ++y) {
       const uint8_t* row = ReadChannelRow(&stream);
       if (row == nullptr) break;
-      memcpy(plane + static_cast<uint64_t>(y) * spec.samples, row,
-             spec.samples);
+      memcpy(plane + row_bytes * y, row, row_bytes);
       reached = y + 1;
     }
     planes->zip_ends[p] = doc->image_data + 2 + ChannelConsumed(&stream);
     ChannelSpec raw = spec;
     raw.compression = kCompressionRaw;
-    raw.sample_size = 1;
+    raw.sample_size = size;
     raw.rows = rows;
     raw.data = plane_bytes * p;
-    raw.end = raw.data + static_cast<uint64_t>(reached) * spec.samples;
+    raw.end = raw.data + row_bytes * reached;
     planes->starts[p] = doc->image_data + 2;
     const Status plane_opened =
         OpenChannel(&planes->readers[p], &planes->inflated_source, raw);
@@ -81,7 +82,7 @@ uint64_t ImageDataPixelOffset(const Document* doc, uint32_t rows) {
 }
 
 Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
-                     uint32_t rows, ImageDataPlanes* planes) {
+                     uint32_t rows, bool wide, ImageDataPlanes* planes) {
   memset(planes, 0, sizeof(*planes));
   const uint64_t size = DocumentSize(doc);
   const uint64_t table = doc->image_data + 2;
@@ -94,6 +95,7 @@ Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
   spec.sample_size = SampleSizeForDepth(doc->depth);
   spec.samples = samples;
   spec.rows = rows;
+  spec.wide = wide;
   planes->rows = rows;
   if (IsZipCompression(spec.compression)) {
     spec.data = planes->pixel_data;

@@ -2,7 +2,7 @@
 // planes share one compression word. PackBits planes share one table of row
 // byte counts (every row of the first channel, then of the second, ...);
 // zip planes are one stream holding every plane's rows, which is inflated
-// once, up to the last plane wanted, into one byte per sample.
+// once, up to the last plane wanted, into the samples its readers hand out.
 #pragma once
 
 #include "engine/channels/channel_reader.h"
@@ -17,7 +17,7 @@ struct ImageDataPlanes {
   uint64_t starts[4];      // offset of each plane's first row
   uint64_t zip_ends[4];    // zip: stream offset behind each plane's rows
   int32_t zip_error;       // zip: why the stream ended early (0: it did not)
-  uint8_t* inflated;       // zip: the planes' rows, one byte per sample
+  uint8_t* inflated;       // zip: the planes' rows, as read
   Source inflated_source;  // zip: the planes' readers read from there
   ChannelReader readers[4];
 };
@@ -27,9 +27,10 @@ struct ImageDataPlanes {
 uint64_t ImageDataPixelOffset(const Document* doc, uint32_t rows);
 
 // Opens readers for the first `count` planes (at most 4) of `samples`
-// samples and `rows` rows each. kNoMemory or kTooLarge leave none open.
+// samples and `rows` rows each (`wide`: 16-bit samples read as stored, see
+// ChannelSpec). kNoMemory or kTooLarge leave none open.
 Status OpenImageData(const Document* doc, uint32_t count, uint32_t samples,
-                     uint32_t rows, ImageDataPlanes* planes);
+                     uint32_t rows, bool wide, ImageDataPlanes* planes);
 void CloseImageData(ImageDataPlanes* planes);
 
 // Where plane p's data ends, once its rows have been read: behind its rows

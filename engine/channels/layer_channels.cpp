@@ -39,10 +39,11 @@ uint32_t BytesPerPixel(int32_t channels, bool alpha, uint32_t colours,
   return (colours == 1 && palette_output) ? 1 : 3;
 }
 
-// Scratch rows a channel reader of the layer would take at most.
+// Scratch rows a channel reader of the layer would take at most (its rows
+// handed out as stored at most).
 bool RowsFitScratch(const Document* doc, uint64_t width) {
   const uint64_t span = width * SampleSizeForDepth(doc->depth);
-  return ChannelScratchBytes(width, span) <= kLimits.max_scratch_bytes;
+  return ChannelScratchBytes(span, span) <= kLimits.max_scratch_bytes;
 }
 
 // The fault the layer's own request logs: a colour or transparency channel

@@ -1,7 +1,8 @@
 // A layer's zip channels inflated at once, on as many threads as the
 // layer's size is worth (at most one a channel): each channel is a stream
 // of its own, inflated whole into a plane, after which
-// the channel's reader reads the plane's rows as raw 8-bit rows. A row the
+// the channel's reader reads the plane's rows as raw rows (of the samples
+// the channel's reader handed out: 8-bit, or 16-bit as stored). A row the
 // stream did not reach stays unreached, so the rows read are the rows the
 // stream would have given.
 #include "engine/base/bytes.h"
@@ -21,19 +22,17 @@ struct InflateJob {
   uint32_t parts;          // part k inflates channels k, k + parts, ...
 };
 
-uint8_t* PlaneOf(const LayerRows* rows, uint32_t height, uint32_t part) {
-  return rows->inflated + static_cast<uint64_t>(part) * rows->width * height;
-}
-
 void InflateChannel(InflateJob* job, uint32_t part) {
   const int role = job->roles[part];
   LayerRows* rows = job->rows;
-  uint8_t* plane = PlaneOf(rows, job->height, part);
+  uint8_t* plane = rows->inflated + rows->plane_at[role];
+  const uint64_t row_bytes = static_cast<uint64_t>(rows->width) *
+                             ChannelOutSize(rows->readers[role].spec);
   uint32_t y = 0;
   for (; y < job->height; ++y) {
     const uint8_t* row = ReadChannelRow(&rows->readers[role]);
     if (row == nullptr) break;
-    memcpy(plane + static_cast<uint64_t>(y) * rows->width, row, rows->width);
+    memcpy(plane + row_bytes * y, row, row_bytes);
   }
   rows->plane_rows[role] = y;
 }
@@ -53,15 +52,18 @@ bool InflateLayerChannels(LayerRows* rows, uint32_t height) {
   job.rows = rows;
   job.height = height;
   uint32_t count = 0;
+  uint64_t bytes = 0;
   for (int r = 0; r < kPixelRoles; ++r) {
     rows->plane_of[r] = kNoPlane;
-    if (rows->active[r] &&
-        IsZipCompression(rows->readers[r].spec.compression)) {
+    const ChannelSpec& spec = rows->readers[r].spec;
+    if (rows->active[r] && IsZipCompression(spec.compression)) {
       rows->plane_of[r] = static_cast<uint8_t>(count);
+      rows->plane_at[r] = bytes;
+      bytes +=
+          static_cast<uint64_t>(rows->width) * height * ChannelOutSize(spec);
       job.roles[count++] = r;
     }
   }
-  const uint64_t bytes = static_cast<uint64_t>(rows->width) * height * count;
   if (count < 2 || rows->next_row != 0 || bytes > kLimits.max_scratch_bytes) {
     return false;
   }
@@ -75,19 +77,19 @@ bool InflateLayerChannels(LayerRows* rows, uint32_t height) {
   return true;
 }
 
-Status ReadInflatedPlanes(LayerRows* rows, uint32_t height) {
+Status ReadInflatedPlanes(LayerRows* rows) {
   for (int r = 0; r < kPixelRoles; ++r) {
     if (rows->plane_of[r] == kNoPlane || !rows->active[r]) continue;
     ChannelSpec raw = rows->readers[r].spec;
     CloseChannel(&rows->readers[r]);
     rows->active[r] = false;
-    const uint64_t start =
-        PlaneOf(rows, height, rows->plane_of[r]) - rows->inflated;
+    const uint64_t start = rows->plane_at[r];
     raw.compression = kCompressionRaw;
-    raw.sample_size = 1;
+    raw.sample_size = ChannelOutSize(raw);
     raw.counts = 0;
     raw.data = start;
-    raw.end = start + static_cast<uint64_t>(rows->plane_rows[r]) * rows->width;
+    raw.end = start + static_cast<uint64_t>(rows->plane_rows[r]) * rows->width *
+                          raw.sample_size;
     const Status opened =
         OpenChannel(&rows->readers[r], &rows->inflated_source, raw);
     if (opened != kDone) return opened;

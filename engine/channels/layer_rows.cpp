@@ -13,9 +13,34 @@
 namespace engine {
 namespace {
 
+// Pixels [first, first + n) of wide colour rows through the 16-bit
+// document's tables: a lone colour channel (`step` 1) is gray.
+void ConvertWideRow(const LayerRows& l, const uint8_t* const* rows,
+                    uint32_t first, uint32_t n, uint32_t step, uint8_t* out) {
+  const ColourTables* t = l.colour;
+  const uint8_t* r = rows[kRoleRed] + 2ull * first;
+  const uint8_t* g = l.gray ? r : rows[kRoleGreen] + 2ull * first;
+  const uint8_t* b = l.gray ? r : rows[kRoleBlue] + 2ull * first;
+  if (t->kind == kColourGray || step == 1) {
+    ConvertGrayWide(t, r, n, step, out);
+  } else if (t->kind == kColourCmykCubes) {
+    ConvertCmykWide(t, r, g, b, rows[kRoleBlack] + 2ull * first, n, step, out);
+  } else {
+    ConvertRgbWide(t, r, g, b, n, step, out);
+  }
+  if (step == 4) {
+    const uint8_t* a = rows[kRoleAlpha] + first;
+    for (uint32_t i = 0; i < n; ++i) out[4 * i + 3] = a[i];
+  }
+}
+
 // Pixels [first, first + n) of the roles' rows, `step` bytes a pixel.
 void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
                 uint32_t n, uint32_t step, uint8_t* out) {
+  if (l.wide) {
+    ConvertWideRow(l, rows, first, n, step, out);
+    return;
+  }
   const uint8_t* r = rows[kRoleRed] + first;
   const uint8_t* g = rows[kRoleGreen] + first;
   const uint8_t* b = rows[kRoleBlue] + first;
@@ -58,6 +83,28 @@ void ConvertRow(const LayerRows& l, const uint8_t* const* rows, uint32_t first,
   }
 }
 
+// Deep rows: the samples of pixels [first, first + n) into `deep_row`, and
+// the colour rows' first bytes in place of them in `rows`.
+void KeepDeepRow(LayerRows* l, const uint8_t** rows, uint32_t first,
+                 uint32_t n) {
+  const int colours = l->gray ? 1 : 3;
+  for (int r = 0; r < colours; ++r) {
+    const uint8_t* wide = rows[r] + 2ull * first;
+    uint16_t* deep = l->deep_row + r;
+    for (uint32_t i = 0; i < n; ++i) {
+      deep[3 * i] = static_cast<uint16_t>(wide[2 * i] << 8 | wide[2 * i + 1]);
+    }
+    uint8_t* high = l->high + static_cast<uint64_t>(r) * l->width;
+    TakeHighBytes(wide, n, high + first);
+    rows[r] = high;
+  }
+  if (l->gray) {
+    for (uint32_t i = 0; i < n; ++i) {
+      l->deep_row[3 * i + 1] = l->deep_row[3 * i + 2] = l->deep_row[3 * i];
+    }
+  }
+}
+
 // Mask sides the compositor reads: a mask must fit in the document's
 // address range as a picture would.
 bool MaskSizeAccepted(const Document* doc, const PixelRect& r, bool zip) {
@@ -73,9 +120,12 @@ bool MaskSizeAccepted(const Document* doc, const PixelRect& r, bool zip) {
 
 Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
                      const LayerPlan& plan, const ColourTables* colour,
-                     LayerRows* rows) {
+                     bool deep, LayerRows* rows) {
   memset(rows, 0, sizeof(*rows));
-  rows->colour = plan.cmyk ? colour : nullptr;
+  rows->wide = colour != nullptr && colour->wide && !plan.lab;
+  rows->deep =
+      deep && !rows->wide && doc->depth == 16 && !plan.lab && !plan.cmyk;
+  rows->colour = plan.cmyk || rows->wide ? colour : nullptr;
   rows->rect = layer.rect;
   rows->gray = plan.gray;
   rows->cmyk = plan.cmyk;
@@ -96,7 +146,8 @@ Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
       continue;
     }
     rows->fill[r] = 0;
-    const ChannelSpec spec = PlacedChannelSpec(doc, p, width, height);
+    ChannelSpec spec = PlacedChannelSpec(doc, p, width, height);
+    spec.wide = (rows->wide || rows->deep) && r != kRoleAlpha;
     const Status opened = OpenChannel(&rows->readers[r], doc->source, spec);
     if (opened != kDone) {
       CloseLayerRows(rows);
@@ -106,13 +157,19 @@ Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
     const uint32_t reach = ReachableRows(spec, DocumentSize(doc));
     if (reach > rows->end_row) rows->end_row = reach;
   }
-  rows->constants = static_cast<uint8_t*>(Allocate(2ull * width + 1));
-  if (rows->constants == nullptr) {
+  // A row's bytes at two a sample (wide rows) of each constant.
+  rows->constants = static_cast<uint8_t*>(Allocate(4ull * width + 1));
+  if (rows->deep) {
+    rows->deep_row = AllocateArray<uint16_t>(3ull * width + 1);
+    rows->high = static_cast<uint8_t*>(Allocate(3ull * width + 1));
+  }
+  if (rows->constants == nullptr ||
+      (rows->deep && (rows->deep_row == nullptr || rows->high == nullptr))) {
     CloseLayerRows(rows);
     return kNoMemory;
   }
-  memset(rows->constants, 0, width);
-  memset(rows->constants + width, 255, width + 1);
+  memset(rows->constants, 0, 2ull * width);
+  memset(rows->constants + 2ull * width, 255, 2ull * width + 1);
   return kDone;
 }
 
@@ -123,6 +180,10 @@ void CloseLayerRows(LayerRows* rows) {
   }
   Release(rows->constants);
   rows->constants = nullptr;
+  Release(rows->deep_row);
+  rows->deep_row = nullptr;
+  Release(rows->high);
+  rows->high = nullptr;
   Release(rows->inflated);
   rows->inflated = nullptr;
 }
@@ -135,10 +196,11 @@ bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
     got[r] = rows->active[r] ? ReadChannelRow(&rows->readers[r]) : nullptr;
     reached = reached || got[r] != nullptr;
     if (got[r] == nullptr) {
-      got[r] = rows->constants + (rows->fill[r] != 0 ? rows->width : 0);
+      got[r] = rows->constants + (rows->fill[r] != 0 ? 2ull * rows->width : 0);
     }
   }
   ++rows->next_row;
+  if (rows->deep) KeepDeepRow(rows, got, first, n);
   ConvertRow(*rows, got, first, n, step, out);
   return reached;
 }

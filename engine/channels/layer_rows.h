@@ -29,26 +29,40 @@ struct LayerRows {
   bool lab;
   CmykRows cmyk_rows;          // set after opening (converted by default)
   const ColourTables* colour;  // CMYK rows convert through it (or null)
-  uint32_t next_row;           // the row of the layer the readers hand out next
-  uint32_t end_row;  // no channel's data reaches this row or later ones
+  // The colour channels are read at 16 bits, as stored, and every mode's
+  // colour rows convert through `colour` (a 16-bit document's wide tables).
+  bool wide;
+  // Or read at 16 bits and handed out as their first bytes (as any 16-bit
+  // rows), the samples of the last row read kept in `deep`: red, green,
+  // blue of each pixel asked for (gray in all three). `high`: the colour
+  // rows' first bytes.
+  bool deep;
+  uint16_t* deep_row;
+  uint8_t* high;
+  uint32_t next_row;  // the row of the layer the readers hand out next
+  uint32_t end_row;   // no channel's data reaches this row or later ones
   bool active[kPixelRoles];
   uint8_t fill[kPixelRoles];  // the value of a role no channel's row gives
   ChannelReader readers[kPixelRoles];
-  uint8_t* constants;  // a row of zeros, then a row of 255s
+  uint8_t* constants;  // two rows' bytes of zeros, then of 255s
   // Zip channels inflated at once (layer_inflate.cpp): a plane a channel,
-  // which plane each role's is, and the rows its stream reached.
+  // which plane each role's is, where it begins and the rows its stream
+  // reached.
   uint8_t* inflated;
   Source inflated_source;
   uint8_t plane_of[kPixelRoles];
+  uint64_t plane_at[kPixelRoles];
   uint32_t plane_rows[kPixelRoles];
 };
 const uint8_t kNoPlane = 0xFF;
 
 // Opens the readers of the planned layer (its plan has a picture); CMYK
-// rows convert through `colour` when it is not null.
+// rows convert through `colour` when it is not null, and every mode's
+// colour rows (all but Lab's) when it holds a 16-bit document's tables.
+// `deep`: an RGB or gray 16-bit layer keeps its samples (LayerRows::deep).
 Status OpenLayerRows(const Document* doc, const LayerRecord& layer,
                      const LayerPlan& plan, const ColourTables* colour,
-                     LayerRows* rows);
+                     bool deep, LayerRows* rows);
 void CloseLayerRows(LayerRows* rows);
 
 // The next row of the layer, samples [first, first + n), as `step` bytes a
@@ -65,7 +79,7 @@ bool ReadNextLayerRow(LayerRows* rows, uint32_t first, uint32_t n,
 // ReadInflatedPlanes turns each into a reader of its plane, which gives
 // the rows the stream gave. kNoMemory when a reader cannot be had.
 bool InflateLayerChannels(LayerRows* rows, uint32_t height);
-Status ReadInflatedPlanes(LayerRows* rows, uint32_t height);
+Status ReadInflatedPlanes(LayerRows* rows);
 // Another opening of the same layer (a band of its rows on another thread)
 // reads the planes `from` inflated, in place of its zip channels.
 Status ShareInflatedPlanes(LayerRows* from, LayerRows* to);

@@ -45,16 +45,26 @@ void FeedInput(ZipRows* zip) {
   zip->consumed += n;
 }
 
-// 16-bit samples: running sums, of which the high byte is kept.
+// 16-bit samples: running sums, of which the high byte is kept (or, wide,
+// both bytes as stored).
 void UndoPrediction16(const uint8_t* row, uint32_t filled, uint32_t samples,
-                      uint8_t* row8) {
+                      bool wide, uint8_t* out) {
   const uint32_t whole = filled / 2 < samples ? filled / 2 : samples;
   uint32_t value = 0;
+  if (wide) {
+    for (uint32_t x = 0; x < whole; ++x) {
+      value += (static_cast<uint32_t>(row[2 * x]) << 8) | row[2 * x + 1];
+      out[2 * x] = static_cast<uint8_t>(value >> 8);
+      out[2 * x + 1] = static_cast<uint8_t>(value);
+    }
+    memset(out + 2ull * whole, 0, 2ull * (samples - whole));
+    return;
+  }
   for (uint32_t x = 0; x < whole; ++x) {
     value += (static_cast<uint32_t>(row[2 * x]) << 8) | row[2 * x + 1];
-    row8[x] = static_cast<uint8_t>(value >> 8);
+    out[x] = static_cast<uint8_t>(value >> 8);
   }
-  memset(row8 + whole, 0, samples - whole);
+  memset(out + whole, 0, samples - whole);
 }
 
 // 32-bit samples: byte planes coded as running sums over the whole row.
@@ -132,9 +142,9 @@ uint64_t ZipConsumed(const ZipRows* zip) {
 int32_t ZipError(const ZipRows* zip) { return zip->error; }
 
 void UndoPrediction(uint8_t* row, uint32_t filled, uint32_t samples,
-                    uint32_t sample_size, uint8_t* row8) {
+                    uint32_t sample_size, bool wide, uint8_t* row8) {
   if (sample_size == 2) {
-    UndoPrediction16(row, filled, samples, row8);
+    UndoPrediction16(row, filled, samples, wide, row8);
   } else if (sample_size == 4) {
     UndoPrediction32(row, filled, samples, row8);
   } else {

@@ -30,11 +30,12 @@ int32_t ZipError(const ZipRows* zip);
 
 // Undoes the prediction of compression 3 on one row of `samples` samples
 // of `sample_size` bytes whose first `filled` bytes were inflated, and
-// reduces it to one byte per sample into `row8`: 8-bit rows are running
-// sums of bytes, 16-bit rows running sums of big-endian samples, 32-bit
-// rows byte planes (all first bytes, then all second ...) coded as running
-// sums of bytes over the whole row. Samples the row did not reach are 0.
+// reduces it to one byte per sample into `row8` (`wide`: 16-bit samples
+// keep both bytes, big-endian): 8-bit rows are running sums of bytes,
+// 16-bit rows running sums of big-endian samples, 32-bit rows byte planes
+// (all first bytes, then all second ...) coded as running sums of bytes
+// over the whole row. Samples the row did not reach are 0.
 void UndoPrediction(uint8_t* row, uint32_t filled, uint32_t samples,
-                    uint32_t sample_size, uint8_t* row8);
+                    uint32_t sample_size, bool wide, uint8_t* row8);
 
 }  // namespace engine

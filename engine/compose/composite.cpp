@@ -10,13 +10,11 @@ namespace {
 
 Status TakeComposer(const Document* doc, const LayerList* list,
                     const CompositePlan& plan, bool palette_output,
-                    const ColourTables* cmyk_colour, CanvasChannels channels,
-                    RowBand band, Composer* c) {
+                    CanvasChannels channels, RowBand band, Composer* c) {
   memset(c, 0, sizeof(*c));
   c->doc = doc;
   c->list = list;
   c->palette_output = palette_output;
-  c->cmyk_colour = cmyk_colour;
   c->channels = channels;
   c->cut_at = kNoMatch;
   c->plan = plan;
@@ -27,7 +25,12 @@ Status TakeComposer(const Document* doc, const LayerList* list,
   c->levels = AllocateArray<Level>(levels);
   c->row = static_cast<uint8_t*>(Allocate(4ull * width + 4));
   c->alpha = static_cast<uint8_t*>(Allocate(static_cast<uint64_t>(width) + 4));
-  if (c->levels == nullptr || c->row == nullptr || c->alpha == nullptr) {
+  if (doc->deep_composite) {
+    c->deep = AllocateZeroedArray<uint16_t>(
+        3ull * width * (band.end - band.first) + 3);
+  }
+  if (c->levels == nullptr || c->row == nullptr || c->alpha == nullptr ||
+      (doc->deep_composite && c->deep == nullptr)) {
     return kNoMemory;
   }
   for (uint32_t k = 0; k <= kLimits.max_canvas_levels; ++k) {
@@ -54,6 +57,7 @@ void ReleaseComposer(Composer* c) {
   Release(c->levels);
   Release(c->row);
   Release(c->alpha);
+  Release(c->deep);
   for (uint32_t i = 0; c->kept != nullptr && i < c->list->count; ++i) {
     Release(c->kept[i]);
   }
@@ -63,8 +67,8 @@ void ReleaseComposer(Composer* c) {
 
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
-                   const ColourTables* cmyk_colour, CanvasChannels channels,
-                   RowBand band, const Composer* colours, Composer** composer) {
+                   CanvasChannels channels, RowBand band,
+                   const Composer* colours, Composer** composer) {
   Composer* c = static_cast<Composer*>(Allocate(sizeof(Composer)));
   *composer = c;
   if (c == nullptr) return kNoMemory;
@@ -73,8 +77,8 @@ Status ComposeBand(const Document* doc, const LayerList* list,
   RowBand held = band;
   held.first = band.first > margin ? band.first - margin : 0;
   held.end = doc->height - band.end > margin ? band.end + margin : doc->height;
-  Status status = TakeComposer(doc, list, plan, palette_output, cmyk_colour,
-                               channels, held, c);
+  Status status =
+      TakeComposer(doc, list, plan, palette_output, channels, held, c);
   c->colours = colours;
   if (status == kDone) status = WalkLayers(c);
   // The band's own rows of the root canvas.

@@ -95,10 +95,9 @@ struct Level {
 struct Composer {
   const Document* doc;
   const LayerList* list;
-  bool palette_output;  // the picture has a 256-entry palette (gray)
-  const ColourTables* cmyk_colour;  // CMYK layers' rows convert through it
-  CanvasChannels channels;          // what the canvas's colours hold
-  CompositePlan plan;               // shared by every band, read only
+  bool palette_output;      // the picture has a 256-entry palette (gray)
+  CanvasChannels channels;  // what the canvas's colours hold
+  CompositePlan plan;       // shared by every band, read only
   Level* levels;
   uint32_t depth;  // levels open, the root included
   Canvas canvases[kLimits.max_canvas_levels + 1];  // [0] the root canvas
@@ -115,6 +114,13 @@ struct Composer {
   // The root canvas's rows of the band asked for (it holds the plan's
   // band margin around them).
   Canvas band;
+  // A 16-bit document composited for its profile (its deep_composite): for
+  // each pixel of the root canvas's rows, red, green and blue 16-bit
+  // samples of the layer pixel it was last seen to show as it is (opaque,
+  // the canvas holding their first bytes), or of its 8-bit colour after an
+  // adjustment; where the canvas no longer holds their first bytes, the
+  // canvas's colour stands (DeepRow). Else null.
+  uint16_t* deep;
   uint64_t work;  // pixels painted so far
   uint64_t work_limit;
   bool cut_short;   // the work limit was reached
@@ -208,14 +214,19 @@ bool TakeWork(Composer* c, uint64_t pixels);
 // band's rows; release it with ReleaseComposer). `plan` is built
 // once for every band. Every band walks the layers alike and leaves out the
 // same layers past the work limit (`cut_at`). `palette_output`: the
-// document's pictures are gray with a palette.
-// `colours`: in the black pass of a CMYK document, the first pass's
-// composer of the same band (or null).
+// document's pictures are gray with a palette. `colours`: in the black pass of
+// a CMYK document, the first pass's composer of the same band (or null).
 Status ComposeBand(const Document* doc, const LayerList* list,
                    const CompositePlan& plan, bool palette_output,
-                   const ColourTables* cmyk_colour, CanvasChannels channels,
-                   RowBand band, const Composer* colours, Composer** composer);
+                   CanvasChannels channels, RowBand band,
+                   const Composer* colours, Composer** composer);
 inline const Canvas* ComposedCanvas(const Composer* c) { return &c->band; }
+// The 16-bit samples kept for row y of the root canvas (which holds the
+// band's rows and the margin around them).
+inline uint16_t* DeepRow(const Composer* c, int32_t y) {
+  const Canvas& root = c->canvases[0];
+  return c->deep + 3ull * root.width * static_cast<uint32_t>(y - root.top);
+}
 void ReleaseComposer(Composer* c);
 
 }  // namespace engine

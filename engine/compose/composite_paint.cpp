@@ -18,6 +18,25 @@ uint8_t* ClipShapeRow(const Composer* c, uint8_t* shape, int32_t y,
   return shape + static_cast<uint64_t>(y - root.top) * root.width + x0;
 }
 
+// Where the root canvas now shows a 16-bit layer's pixels as they are
+// (opaque, their first bytes), their samples (`samples`, red, green, blue
+// of each of the n pixels from column x0) are what it shows.
+void KeepShownSamples(const Composer* c, int32_t y, int32_t x0, uint32_t n,
+                      const uint16_t* samples) {
+  const uint8_t* shown = CanvasRow(&c->canvases[0], y) + 4 * x0;
+  uint16_t* deep = DeepRow(c, y) + 3 * x0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t* p = shown + 4 * i;
+    const uint16_t* v = samples + 3 * i;
+    if (p[3] == 255 && p[2] == v[0] >> 8 && p[1] == v[1] >> 8 &&
+        p[0] == v[2] >> 8) {
+      deep[3 * i] = v[0];
+      deep[3 * i + 1] = v[1];
+      deep[3 * i + 2] = v[2];
+    }
+  }
+}
+
 // Paints the rows of `rect` from the open source.
 void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
                      Canvas* canvas, const PaintParams& p) {
@@ -31,6 +50,10 @@ void PaintSourceRows(Composer* c, LayerSource* s, const PixelRect& rect,
     RecordShapes(c, p.level, y, rect.left, n, c->row);
     BlendItemRow(c, p, c->row, CanvasRow(canvas, y) + 4 * rect.left, rect.left,
                  y, n);
+    if (c->deep != nullptr && canvas == &c->canvases[0] && s->pixels &&
+        s->rows.deep) {
+      KeepShownSamples(c, y, rect.left, n, s->rows.deep_row);
+    }
   }
   // The whole rectangle counts as painted (rows no channel reached stay
   // transparent), in every band alike.
@@ -214,6 +237,16 @@ Status PaintAdjustment(Composer* c, uint32_t index, Canvas* canvas,
     ScaleAlpha(c->row, n, p.opacity);
     BlendRow(p.mode, c->row, dst, n, true, rect.left, y);
     for (uint32_t i = 0; i < n; ++i) dst[4 * i + 3] = c->alpha[i];
+    // Adjusted colours are 8-bit colours (a threshold or posterize may
+    // keep a value whose 16-bit sample it would change).
+    if (c->deep != nullptr && canvas == &c->canvases[0]) {
+      uint16_t* deep = DeepRow(c, y) + 3 * rect.left;
+      for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t k = 0; k < 3; ++k) {
+          deep[3 * i + k] = static_cast<uint16_t>(dst[4 * i + 2 - k] * 257u);
+        }
+      }
+    }
   }
   MarkPainted(canvas, rect);
   CloseMasks(&masks);

@@ -174,7 +174,8 @@ Status OpenSource(const Composer* c, uint32_t index, bool masks,
     const int32_t m = static_cast<int32_t>(margin);
     const PixelRect around = {-m, -m, document.right + m, document.bottom + m};
     *rect = IntersectRects(MasksReach(&s->masks), around);
-    status = OpenLayerRows(doc, layer, plan, c->cmyk_colour, &s->rows);
+    status =
+        OpenLayerRows(doc, layer, plan, nullptr, doc->deep_composite, &s->rows);
     if (status != kDone) s->pixels = false;
     s->rows.cmyk_rows = c->channels == kCanvasCmy     ? kCmykColours
                         : c->channels == kCanvasBlack ? kCmykBlack

@@ -68,6 +68,11 @@ struct Document {
   uint64_t image_data;
   uint16_t compression;
   LogBuffer* log;
+  // Set by the request for the composite of a 16-bit RGB or gray document
+  // converted through its profile: the compositor keeps, beside its
+  // canvas, the 16-bit samples of the layer pixels it shows as they are
+  // (see Composer::deep), for the conversion to start from.
+  bool deep_composite;
 };
 
 inline uint64_t DocumentSize(const Document* doc) { return doc->source->size; }

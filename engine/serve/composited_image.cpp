@@ -72,11 +72,49 @@ Status FlattenCmyk(ServeState* s, const Canvas* colours, const Canvas* black,
   return kDone;
 }
 
+// A 16-bit document composited for its profile: each flattened pixel
+// converts from the 16-bit samples the compositor kept where the canvas
+// shows a layer's pixel as it is (opaque, their first bytes unchanged),
+// else from its 8-bit colour (a gray document's into its level).
+Status ConvertDeepRows(const ServeState* s, const Composer* c, RowBand band,
+                       uint8_t* pixels) {
+  const uint32_t width = s->doc.width, step = s->format.sample_step;
+  uint8_t* planes = static_cast<uint8_t*>(Allocate(6ull * width + 6));
+  if (planes == nullptr) return kNoMemory;
+  uint8_t* wide[3] = {planes, planes + 2ull * width, planes + 4ull * width};
+  const Canvas* canvas = ComposedCanvas(c);
+  for (uint32_t y = band.first; y < band.end; ++y) {
+    uint8_t* dst = pixels + static_cast<uint64_t>(s->doc.height - 1 - y) *
+                                s->format.stride;
+    const int32_t row = static_cast<int32_t>(y);
+    const uint8_t* shown =
+        canvas->pixels != nullptr ? CanvasRow(canvas, row) : nullptr;
+    const uint16_t* deep = DeepRow(c, row);
+    for (uint32_t i = 0; i < width; ++i) {
+      const bool opaque = shown != nullptr && shown[4 * i + 3] == 255;
+      for (uint32_t k = 0; k < 3; ++k) {
+        const uint32_t flat = step == 1 ? dst[i] : dst[step * i + 2 - k];
+        const uint32_t kept = deep[3 * i + k];
+        const uint32_t v = opaque && kept >> 8 == flat ? kept : flat * 257;
+        wide[k][2 * i] = static_cast<uint8_t>(v >> 8);
+        wide[k][2 * i + 1] = static_cast<uint8_t>(v);
+      }
+    }
+    if (step == 1) {
+      ConvertGrayWide(s->colour, wide[0], width, 1, dst);
+    } else {
+      ConvertRgbWide(s->colour, wide[0], wide[1], wide[2], width, step, dst);
+    }
+  }
+  Release(planes);
+  return kDone;
+}
+
 Status ComposeChannels(CompositeJob* job, RowBand band, CanvasChannels channels,
                        const Composer* colours, Composer** composer) {
   ServeState* s = job->s;
   return ComposeBand(&s->doc, &s->layers, *job->plan, PaletteOutput(s->format),
-                     s->colour, channels, band, colours, composer);
+                     channels, band, colours, composer);
 }
 
 void ComposeRows(void* context, uint32_t k) {
@@ -98,7 +136,9 @@ void ComposeRows(void* context, uint32_t k) {
                            s->format.stride};
     FlattenCanvas(ComposedCanvas(composer), rows, job->pixels);
     // RGB documents composite in their own colours, then convert.
-    if (s->colour != nullptr && s->doc.color_mode == kModeRgb) {
+    if (s->doc.deep_composite) {
+      status = ConvertDeepRows(s, composer, band, job->pixels);
+    } else if (s->colour != nullptr && s->doc.color_mode == kModeRgb) {
       for (uint32_t y = band.first; y < band.end; ++y) {
         const uint64_t at = static_cast<uint64_t>(s->doc.height - 1 - y);
         ConvertBgrPixels(s->colour, job->pixels + at * rows.stride,
@@ -157,6 +197,14 @@ Status DecodeComposite(ServeState* s) {
     return kTooLarge;
   }
   LogLine(s->doc.log, logtext::kComposite, list->count);
+  // A 16-bit RGB or gray document with a profile composites in its own
+  // colours at 8 bits, as any (its blend modes, opacities and adjustments
+  // act on its values), and converts from the 16-bit samples of the layer
+  // pixels the composite shows as they are (a linear-light document's
+  // shadows need them). A CMYK document converts its 8-bit inks.
+  const uint16_t mode = s->doc.color_mode;
+  s->doc.deep_composite = s->colour != nullptr && s->colour->wide &&
+                          (mode == kModeRgb || mode == kModeGrayscale);
   CompositePlan plan;
   Status status = BuildCompositePlan(&s->doc, list, &plan);
   if (status == kDone) {

@@ -28,7 +28,8 @@ void LogZipFaults(const Document* doc, uint32_t index, const LayerPlan& plan,
 // A band of the layer's rows decoded by one thread: part 0 through the
 // rows already open, every other through readers of its own stepped to its
 // first row. Colour rows of RGB and gray documents go through the
-// profile's conversion (CMYK rows did as they were read).
+// profile's conversion (CMYK rows, and 16-bit documents' rows, did as they
+// were read).
 struct LayerJob {
   const Document* doc;
   const LayerRecord* layer;
@@ -50,7 +51,7 @@ void DecodeLayerBand(void* context, uint32_t k) {
   LayerRows* rows = job->first;
   if (k > 0) {
     job->status[k] =
-        OpenLayerRows(job->doc, *job->layer, plan, job->colour, &own);
+        OpenLayerRows(job->doc, *job->layer, plan, job->colour, false, &own);
     if (job->status[k] == kDone) {
       job->status[k] = ShareInflatedPlanes(job->first, &own);
     }
@@ -64,7 +65,9 @@ void DecodeLayerBand(void* context, uint32_t k) {
   const uint32_t e = plan.bytes_per_pixel;
   const uint32_t used = e * job->width;
   const ColourTables* colour = job->colour;
-  const bool convert = colour != nullptr && e >= 3 && !plan.cmyk && !plan.lab;
+  // Wide rows converted as they were read.
+  const bool convert =
+      colour != nullptr && e >= 3 && !plan.cmyk && !plan.lab && !rows->wide;
   for (uint32_t y = band.first; y < band.end; ++y) {
     uint8_t* dst =
         job->pixels + static_cast<uint64_t>(job->height - 1 - y) * plan.stride;
@@ -90,7 +93,7 @@ Status DecodeLayerRows(LayerJob* job, uint32_t index, bool* logged) {
     } else {
       LogZipFaults(job->doc, index, *job->plan, *job->first);
       *logged = true;
-      const Status planes = ReadInflatedPlanes(job->first, job->height);
+      const Status planes = ReadInflatedPlanes(job->first);
       if (planes != kDone) return planes;
       if (LayerRowsInflate(job->first)) job->parts = 1;
     }
@@ -119,7 +122,8 @@ Status DecodeLayerImage(ServeState* s) {
       plan.image_size != 0 ? static_cast<uint32_t>(layer.height) : 0;
 
   LayerRows rows;
-  const Status opened = OpenLayerRows(doc, layer, plan, s->colour, &rows);
+  const Status opened =
+      OpenLayerRows(doc, layer, plan, s->colour, false, &rows);
   if (opened != kDone) {
     if (request->pixels_slot != nullptr) *request->pixels_slot = nullptr;
     return opened;

@@ -23,9 +23,12 @@ struct MergedLayout {
   uint32_t alpha_plane;
   uint32_t samples;  // samples in one plane row
   uint32_t height;
+  // The planes' rows hold 16-bit samples as stored (a 16-bit document
+  // converted through its profile), two bytes a sample; else one.
+  bool wide;
 };
 
-// Writes one output row from the planes' 8-bit rows (null: not reached).
+// Writes one output row from the planes' rows (null: not reached).
 void ComposeRow(const ServeState* s, const MergedLayout& m,
                 const uint8_t* const* rows, const uint8_t* zeros,
                 uint8_t* dst) {
@@ -42,8 +45,20 @@ void ComposeRow(const ServeState* s, const MergedLayout& m,
     memset(dst, 0, s->format.stride);
     return;
   }
-  if (m.planes == 1) {
+  const ColourTables* t = s->colour;
+  if (m.wide && m.planes == 1) {
+    ConvertGrayWide(t, plane[0], n, 1, dst);
+  } else if (m.wide && m.planes == 4) {
+    ConvertCmykWide(t, plane[0], plane[1], plane[2], plane[3], n, 4, dst);
+  } else if (m.wide) {
+    ConvertRgbWide(t, plane[0], plane[1], plane[2], n, 3, dst);
+  } else if (m.planes == 1) {
     memcpy(dst, plane[0], n);
+    // A 16-bit gray document's palette is the gray ramp (see OpenColour):
+    // its levels through the 16-bit table (rows read at 8 bits).
+    if (t != nullptr && t->wide) {
+      for (uint32_t x = 0; x < n; ++x) dst[x] = t->wide_gray[257u * dst[x]];
+    }
   } else if (m.planes == 4 && s->colour != nullptr) {
     ConvertCmykPixels(s->colour, plane[0], plane[1], plane[2], plane[3], n, 4,
                       dst);
@@ -113,14 +128,15 @@ uint32_t PlanesRead(const MergedLayout& m) {
 }
 
 // Colour blended onto white by alpha a is at least 255 - a: a sample below
-// that was stored as it is.
-bool Unmatted(const MergedLayout& m, const uint8_t* const* rows) {
-  const uint8_t* alpha = rows[m.alpha_plane];
-  if (alpha == nullptr) return false;
+// that was stored as it is (wide rows: by their first bytes). `alpha` is
+// the row's transparency.
+bool Unmatted(const MergedLayout& m, const uint8_t* const* rows,
+              const uint8_t* alpha) {
+  const uint32_t size = m.wide ? 2 : 1;
   for (uint32_t p = 0; p < m.present; ++p) {
     if (rows[p] == nullptr) continue;
     for (uint32_t x = 0; x < m.samples; ++x) {
-      if (rows[p][x] < 255 - alpha[x]) return true;
+      if (rows[p][size * x] < 255 - alpha[x]) return true;
     }
   }
   return false;
@@ -155,12 +171,15 @@ void DecodeBand(void* context, uint32_t k) {
     if (job->alpha != nullptr) {
       uint8_t* alpha = job->alpha + static_cast<uint64_t>(y) * m.samples;
       const uint8_t* row = rows[m.alpha_plane];
-      if (row != nullptr) {
+      if (row != nullptr && m.wide) {
+        TakeHighBytes(row, m.samples, alpha);
+      } else if (row != nullptr) {
         memcpy(alpha, row, m.samples);
       } else {
         memset(alpha, 255, m.samples);
       }
-      job->unmatted[k] = job->unmatted[k] || Unmatted(m, rows);
+      job->unmatted[k] =
+          job->unmatted[k] || (row != nullptr && Unmatted(m, rows, alpha));
     }
     ComposeRow(job->s, m, rows, job->zeros,
                job->pixels + static_cast<uint64_t>(m.height - 1 - y) *
@@ -289,16 +308,26 @@ Status DecodeMergedImage(ServeState* s) {
   const bool decodable = m.present > 0 && CompressionKnown(doc->compression);
   ImageDataPlanes planes;
   memset(&planes, 0, sizeof(planes));
+  // A 16-bit document with a profile is converted from its 16-bit samples
+  // (or, when its zip planes would not fit the scratch limit at that size,
+  // from their first bytes).
+  m.wide = s->colour != nullptr && s->colour->wide;
   if (decodable) {
-    const Status opened =
-        OpenImageData(doc, PlanesRead(m), m.samples, m.height, &planes);
+    Status opened =
+        OpenImageData(doc, PlanesRead(m), m.samples, m.height, m.wide, &planes);
+    if (opened == kTooLarge && m.wide) {
+      m.wide = false;
+      opened = OpenImageData(doc, PlanesRead(m), m.samples, m.height, false,
+                             &planes);
+    }
     if (opened != kDone) {
       *request->pixels_slot = nullptr;
       return opened;
     }
   }
   // A row of zeros for the planes a row's data does not reach.
-  uint8_t* zeros = static_cast<uint8_t*>(AllocateZeroed(m.samples + 1ull));
+  uint8_t* zeros = static_cast<uint8_t*>(
+      AllocateZeroed((m.wide ? 2ull : 1ull) * m.samples + 1));
   uint8_t* pixels = nullptr;
   const Status taken =
       zeros != nullptr ? TakePixelBlock(s, &pixels) : kNoMemory;

@@ -65,12 +65,16 @@ void LogSections(const Document* doc, const Sections& sections) {
 }
 
 // The conversion of the embedded profile, for what the request hands out:
-// the palette now, the pixels as they are decoded.
+// the palette now, the pixels as they are decoded. A 16-bit gray document
+// keeps the gray ramp: its pixels are the sRGB levels of its 16-bit
+// samples (a gray converts to a neutral sRGB, and 8 bits of it keep more
+// than a palette of 256 of the document's levels would).
 Status OpenColour(ServeState* s, HLOCAL header_block) {
   const bool palette = PaletteOutput(s->format);
   if (s->request->pixels_slot == nullptr && !palette) return kDone;
   const Status opened = OpenColourConversion(&s->doc, &s->colour);
   if (opened != kDone || s->colour == nullptr || !palette) return opened;
+  if (s->colour->kind == kColourGray && s->colour->wide) return kDone;
   ConvertPalette(s->colour,
                  static_cast<uint8_t*>(LocalLock(header_block)) + 40);
   LocalUnlock(header_block);

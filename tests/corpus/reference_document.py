@@ -4,7 +4,8 @@ Everything here comes from psd-tools' low-level records (psd_tools.psd.PSD):
 the merged channels stored in the Image Data section and the channels of
 each record of the layer info, in file order. No compositing is done. Samples
 are reduced to one byte the way the plug-ins keep them: the most significant
-byte of a 16-bit sample, a 32-bit float through the sRGB transfer curve.
+byte of a 16-bit sample, a 32-bit float through the sRGB transfer curve; or,
+asked `wide`, 16-bit samples are kept whole (what a profile converts).
 
 reference.py builds the expected outputs on this and re-exports its names.
 """
@@ -40,9 +41,12 @@ def srgb_bytes(values):
     return np.floor(curve * 255.0 + 0.5).astype(np.uint8)
 
 
-def reduce_samples(data, depth, count):
-    """Big-endian samples of `depth` bits -> `count` bytes, one a sample."""
-    if depth == 8:
+def reduce_samples(data, depth, count, wide=False):
+    """Big-endian samples of `depth` bits -> `count` bytes, one a sample
+    (`wide`: 16-bit samples as 16-bit numbers)."""
+    if depth == 16 and wide:
+        out = np.frombuffer(data, dtype='>u2', count=count).astype(np.uint16)
+    elif depth == 8:
         out = np.frombuffer(data, dtype=np.uint8, count=count)
     elif depth == 16:
         out = np.frombuffer(data, dtype='>u2', count=count) >> 8
@@ -94,13 +98,14 @@ class Layer(object):
         self._version = version
         self._planes = {}
 
-    def plane(self, position):
-        """Bytes (width x height, top row first) of channel `position`."""
-        if position not in self._planes:
-            self._planes[position] = self._decode(position)
-        return self._planes[position]
+    def plane(self, position, wide=False):
+        """Bytes (width x height, top row first) of channel `position`
+        (`wide`: 16-bit samples whole)."""
+        if (position, wide) not in self._planes:
+            self._planes[position, wide] = self._decode(position, wide)
+        return self._planes[position, wide]
 
-    def _decode(self, position):
+    def _decode(self, position, wide):
         w, h = max(self.width, 0), max(self.height, 0)
         cd = self._data[position]
         try:
@@ -108,7 +113,7 @@ class Layer(object):
         except Exception as e:  # psd-tools refuses malformed data
             raise Unreadable('layer %d channel %d: %s' %
                                  (self.index, position, e))
-        return reduce_samples(raw, self._depth, w * h)
+        return reduce_samples(raw, self._depth, w * h, wide)
 
 
 class Document(object):
@@ -158,11 +163,12 @@ class Document(object):
             raise Unreadable('no Image Data section')
         return ImageData.read(io.BytesIO(self.raw[pos:]))
 
-    def merged_planes(self):
+    def merged_planes(self, wide=False):
         """The stored merged channels, one bytes-per-sample plane each.
 
         Depth 1 planes hold the packed rows as stored ((width + 7) / 8 bytes
-        a row); deeper planes hold one byte per pixel.
+        a row); deeper planes hold one byte per pixel (`wide`: 16-bit
+        samples whole).
         """
         img = self.image_data()
         comp = int(img.compression)
@@ -186,14 +192,14 @@ class Document(object):
             # file stand, every later row stays 0.
             data = img.data[:len(img.data) // (w * size) * (w * size)]
             data = data.ljust(w * h * ch * size, b'\0')
-            return [reduce_samples(data[i * w * h * size:], self.depth, w * h)
-                    for i in range(ch)]
+            return [reduce_samples(data[i * w * h * size:], self.depth, w * h,
+                                   wide) for i in range(ch)]
         try:
             planes = img.get_data(self.psd.header if self.psd else
                                   _Header(self), split=True)
         except Exception as e:
             raise Unreadable('merged data: %s' % e)
-        return [reduce_samples(p, self.depth, w * h) for p in planes]
+        return [reduce_samples(p, self.depth, w * h, wide) for p in planes]
 
     def _unpack_rows(self, data, row_size, rows):
         width = 4 if self.version == 2 else 2
