@@ -124,6 +124,7 @@ Status DecodeChannel(const Document* doc, const PatternLayout& layout,
                      uint32_t k, uint8_t* out) {
   const PatternChannel& c = layout.channels[k];
   ChannelSpec spec;
+  memset(&spec, 0, sizeof(spec));
   spec.compression = c.compression;
   spec.version = 1;
   spec.sample_size = c.sample_size;
