@@ -14,19 +14,20 @@
 //   grdm: version (2), reversed (1), dithered (1), method (4, version 3),
 //         name (Unicode), colour stops (location 0..4096 (4), midpoint (4),
 //         colour space (2), four components (2 each), 2 pad), opacity
-//         stops (10 bytes each), then the gradient's settings.
+//         stops (10 bytes each), expansion (2), smoothness (2, 0..4096),
+//         then the rest of the gradient's settings.
 //   selc: version (2), method (2: 1 absolute), ten records of cyan,
 //         magenta, yellow, black (2 each, signed; the first unused).
 //   vibA: a descriptor: "vibrance" and "Strt".
+#include "engine/base/memory.h"
 #include "engine/base/real_math.h"
 #include "engine/channels/rows.h"
 #include "engine/compose/adjust/adjustment_read.h"
 #include "engine/compose/layer/fill_colour.h"
+#include "engine/compose/layer/gradient_stops.h"
 
 namespace engine {
 namespace {
-
-const uint32_t kMaxStops = 256;
 
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) {
   return v < lo ? lo : v > hi ? hi : v;
@@ -169,54 +170,57 @@ bool StopColour(uint32_t space, const uint32_t* c, uint8_t* bgr) {
   return false;
 }
 
-struct Stop {
-  uint32_t location;  // 0..4096
-  uint32_t midpoint;  // percent
-  uint8_t bgr[3];
-};
-
+// The stops' colours go into the space the method names (classic: the
+// samples; linear light; perceptual: Oklab) and blend there, eased by the
+// gradient's smoothness ("interpolation", 0..4096) as gradient fills are;
+// the transparency stops do not act on the map.
 bool ReadGradient(Reader* r, Adjustment* a) {
   const uint32_t version = r->U16();
   if (version != 1 && version != 3) return false;
   const bool reversed = r->U8() != 0;
   r->U8();
-  if (version == 3) r->U32();
+  char method[4] = {'G', 'c', 'l', 's'};
+  if (version == 3) {
+    for (char& m : method) m = static_cast<char>(r->U8());
+  }
+  const GradientSpace space = GradientSpaceFromKey(method);
   r->Take(2 * r->U32());  // the name
   const uint32_t count = r->U16();
   if (count < 1 || count > kMaxStops || !r->ok) return false;
-  Stop stops[kMaxStops];
-  for (uint32_t i = 0; i < count; ++i) {
-    stops[i].location = r->U32();
-    stops[i].midpoint = r->U32();
-    const uint32_t space = r->U16();
+  StopList* list = AllocateArray<StopList>(1);
+  if (list == nullptr) return false;
+  bool usable = true;
+  for (uint32_t i = 0; usable && i < count; ++i) {
+    GradientStop& stop = list->stops[i];
+    const uint32_t location = r->U32();
+    uint32_t midpoint = r->U32();
+    const uint32_t colour_space = r->U16();
     uint32_t c[4];
     for (uint32_t& v : c) v = r->U16();
     r->U16();
-    if (!r->ok || !StopColour(space, c, stops[i].bgr)) return false;
-    if (stops[i].location > 4096) stops[i].location = 4096;
-    if (i > 0 && stops[i].location < stops[i - 1].location) return false;
-    if (stops[i].midpoint < 1 || stops[i].midpoint > 99) stops[i].midpoint = 50;
+    uint8_t bgr[3];
+    usable = r->ok && StopColour(colour_space, c, bgr);
+    if (midpoint < 1 || midpoint > 99) midpoint = 50;
+    stop.location = static_cast<int64_t>(location > 4096 ? 4096 : location)
+                    << 16;
+    stop.midpoint = static_cast<int64_t>(midpoint) << 16;
+    usable = usable && (i == 0 || stop.location >= list->stops[i - 1].location);
+    ToGradientSpace(bgr, false, space, stop.value);
   }
-  for (uint32_t v = 0; v < 256; ++v) {
-    const uint32_t at = (reversed ? 255 - v : v) * 4096 / 255;
-    uint32_t k = 0;
-    while (k + 1 < count && stops[k + 1].location <= at) ++k;
-    const Stop& s0 = stops[k];
-    if (k + 1 >= count || at <= s0.location) {
-      memcpy(a->gradient[v], s0.bgr, 3);
-      continue;
-    }
-    const Stop& s1 = stops[k + 1];
-    // The position between the stops, bent so that the midpoint is halfway.
-    double t =
-        static_cast<double>(at - s0.location) / (s1.location - s0.location);
-    const double mid = s0.midpoint / 100.0;
-    t = t < mid ? 0.5 * t / mid : 0.5 + 0.5 * (t - mid) / (1 - mid);
-    for (int c = 0; c < 3; ++c) {
-      a->gradient[v][c] = ToByte(s0.bgr[c] + t * (s1.bgr[c] - s0.bgr[c]));
-    }
+  list->count = count;
+  r->Take(10ull * r->U16());  // the transparency stops
+  r->U16();                   // expansion
+  const uint32_t smoothness = r->U16();
+  const double smooth = r->ok && smoothness < 4096 ? smoothness / 4096.0 : 1;
+  for (uint32_t v = 0; usable && v < 256; ++v) {
+    const int64_t at =
+        static_cast<int64_t>(reversed ? 255 - v : v) * (4096 << 16) / 255;
+    double value[3];
+    for (int c = 0; c < 3; ++c) value[c] = StopValue(*list, at, c, smooth);
+    FromGradientSpace(value, false, space, a->gradient[v]);
   }
-  return true;
+  Release(list);
+  return usable;
 }
 
 bool ReadSelective(Reader* r, Adjustment* a) {

@@ -15,23 +15,11 @@
 #include "engine/base/memory.h"
 #include "engine/channels/rows.h"
 #include "engine/compose/layer/fill_colour.h"
+#include "engine/compose/layer/gradient_stops.h"
 #include "engine/psd/descriptor.h"
 
 namespace engine {
 namespace {
-
-const uint32_t kMaxStops = 64;
-
-struct Stop {
-  int64_t location;  // 0..4096, 16.16
-  int64_t midpoint;  // 0..100, 16.16
-  double value[3];   // colour in the gradient's space, or opacity in [0]
-};
-
-struct StopList {
-  Stop stops[kMaxStops];
-  uint32_t count;
-};
 
 // The stops of `key`: colours ("Clr ", in `space`; `light`: samples of
 // linear light) or opacities ("Opct", percent, as 0..255).
@@ -45,7 +33,7 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
   while (list->count < kMaxStops && NextElement(&elements, &v)) {
     Descriptor stop;
     if (!ValueDescriptor(v, &stop)) continue;
-    Stop s = {};
+    GradientStop s = {};
     s.midpoint = 50 << 16;
     if (!ItemFixed(stop, "Lctn", &s.location)) continue;
     ItemFixed(stop, "Mdpn", &s.midpoint);
@@ -73,55 +61,6 @@ void ReadStops(const Descriptor& grad, const char* key, bool colours,
     }
     list->stops[at] = s;
   }
-}
-
-// The slope (value per unit of location) the smooth curve takes at stop k:
-// at an inner stop the rise from the stop before it to the one after it
-// over their distance, at the first and last stop half the slope of the
-// one span beside it.
-double StopSlope(const StopList& list, uint32_t k, int c) {
-  const Stop* s = list.stops;
-  const uint32_t last = list.count - 1;
-  const uint32_t from = k == 0 ? 0 : k - 1;
-  const uint32_t to = k == last ? last : k + 1;
-  const int64_t span = s[to].location - s[from].location;
-  if (span <= 0) return 0;
-  const double slope = (s[to].value[c] - s[from].value[c]) / span;
-  return k == 0 || k == last ? 0.5 * slope : slope;
-}
-
-// The value of channel `c` at position t (0..4096, 16.16) between the
-// stops; each stop's midpoint says where between it and the stop before it
-// the mean of the two lies. `smooth` (0..1) eases the linear blend towards
-// a curve through the stops whose slope runs on through each stop
-// (StopSlope), held within the two stops' values, as the application's
-// smoothness of 100% shows; between two stops alone it is half a smooth
-// step.
-double StopValue(const StopList& list, int64_t t, int c, double smooth) {
-  const Stop* s = list.stops;
-  if (t <= s[0].location) return s[0].value[c];
-  for (uint32_t k = 1; k < list.count; ++k) {
-    if (t > s[k].location) continue;
-    const int64_t span = s[k].location - s[k - 1].location;
-    if (span <= 0) return s[k].value[c];
-    double p = static_cast<double>(t - s[k - 1].location) / span;
-    double m = static_cast<double>(s[k].midpoint) / (100 << 16);
-    if (m < 0.01) m = 0.01;
-    if (m > 0.99) m = 0.99;
-    p = p <= m ? 0.5 * p / m : 0.5 + 0.5 * (p - m) / (1 - m);
-    const double v0 = s[k - 1].value[c], v1 = s[k].value[c];
-    const double linear = v0 + (v1 - v0) * p;
-    if (smooth <= 0) return linear;
-    const double t0 = StopSlope(list, k - 1, c) * span;
-    const double t1 = StopSlope(list, k, c) * span;
-    const double q = p * p, r = q * p;
-    double curve = (2 * r - 3 * q + 1) * v0 + (r - 2 * q + p) * t0 +
-                   (3 * q - 2 * r) * v1 + (r - q) * t1;
-    const double low = v0 < v1 ? v0 : v1, high = v0 < v1 ? v1 : v0;
-    curve = curve < low ? low : curve > high ? high : curve;
-    return linear + smooth * (curve - linear);
-  }
-  return s[list.count - 1].value[c];
 }
 
 bool BuildTable(const Descriptor& grad, const Document* doc,
