@@ -198,7 +198,7 @@ bool ReadGradient(Reader* r, Adjustment* a) {
     uint32_t c[4];
     for (uint32_t& v : c) v = r->U16();
     r->U16();
-    uint8_t bgr[3];
+    uint8_t bgr[3] = {0, 0, 0};
     usable = r->ok && StopColour(colour_space, c, bgr);
     if (midpoint < 1 || midpoint > 99) midpoint = 50;
     stop.location = static_cast<int64_t>(location > 4096 ? 4096 : location)

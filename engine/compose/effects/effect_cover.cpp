@@ -12,7 +12,7 @@
 //   bevel          the light on the slope of blur(a), highlight and shadow
 // Spread and choke take their part of the size to widen the shape by
 // distance before the rest of the size blurs it; the blur's deviation is
-// 0.4 of what it spans (fitted on the shadows and glows of the corpus).
+// 0.4 of what it spans, which is how the application's soft edges fall off.
 #include "engine/compose/effects/effect_cover.h"
 
 #include "engine/base/memory.h"

@@ -10,10 +10,7 @@
 namespace engine {
 namespace {
 
-// The slope (value per unit of location) the smooth curve takes at stop k:
-// at an inner stop the rise from the stop before it to the one after it
-// over their distance, at the first and last stop half the slope of the
-// one span beside it.
+// The slope (value per unit of location) the smooth curve takes at stop k.
 double StopSlope(const StopList& list, uint32_t k, int c) {
   const GradientStop* s = list.stops;
   const uint32_t last = list.count - 1;
